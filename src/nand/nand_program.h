@@ -1,0 +1,41 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "nand/nand_bus.h"
+#include "platform/console.h"
+
+namespace jtagnand {
+
+// Results beyond 0 / -1 that the erase and program passes can return. Each is
+// reported on the console by the pass that met it.
+inline constexpr int32_t kNandStoppedByUser = -2;  // ESC pressed during the pass
+inline constexpr int32_t kNandPastChipEnd = -3;    // bad blocks pushed the work off the chip
+inline constexpr int32_t kNandBadBlockListFull = -4;
+
+inline constexpr int32_t kBadBlockCapacity = 100;
+
+// Offsets of blocks whose erase failed, ascending.
+struct BadBlockList {
+  std::array<uint32_t, kBadBlockCapacity> offsets{};
+  int32_t count = 0;
+};
+
+// Resets the chip, then erases from `offset` (block aligned) until `length`
+// bytes of good blocks are covered, recording failing blocks and extending the
+// range for each. Prints the block numbers as it goes.
+[[nodiscard]] int32_t nand_erase_range(NandBus& bus, BadBlockList& bad_blocks, Console& console,
+                                       uint32_t offset, uint32_t length);
+
+// Programs `length` (> 0) bytes from `offset` (block aligned) page by page,
+// stepping over the bad blocks, and reads every page back.
+[[nodiscard]] int32_t nand_program_image(NandBus& bus, const BadBlockList& bad_blocks,
+                                         Console& console, uint32_t offset, const uint8_t* data,
+                                         uint32_t length);
+
+// Reads back one page (or its first `count` bytes) and compares.
+[[nodiscard]] int32_t nand_verify_page(NandBus& bus, Console& console, uint32_t offset,
+                                       const uint8_t* written, uint32_t count);
+
+}  // namespace jtagnand

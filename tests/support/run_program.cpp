@@ -1,0 +1,149 @@
+#include "run_program.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace jtagnand::testing {
+
+namespace {
+
+std::vector<std::string> merged_environment(const std::vector<std::string>& extra) {
+  std::vector<std::string> result;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string text = *entry;
+    const std::string name = text.substr(0, text.find('='));
+    bool replaced = false;
+    for (const auto& e : extra) replaced = replaced || e.substr(0, e.find('=')) == name;
+    if (!replaced) result.push_back(text);
+  }
+  result.insert(result.end(), extra.begin(), extra.end());
+  return result;
+}
+
+}  // namespace
+
+ProgramResult run_program(const std::string& binary, const std::vector<std::string>& args,
+                          const std::vector<std::string>& env, const std::string& input) {
+  int in_pipe[2], out_pipe[2], err_pipe[2];
+  if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0)
+    throw std::runtime_error("pipe failed");
+
+  std::vector<std::string> argv_text{binary};
+  argv_text.insert(argv_text.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : argv_text) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> env_text = merged_environment(env);
+  std::vector<char*> envp;
+  for (auto& e : env_text) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    dup2(in_pipe[0], 0);
+    dup2(out_pipe[1], 1);
+    dup2(err_pipe[1], 2);
+    for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]})
+      close(fd);
+    execve(binary.c_str(), argv.data(), envp.data());
+    _exit(127);
+  }
+  close(in_pipe[0]);
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+
+  // Feed the input and drain both outputs together so no pipe fills up.
+  signal(SIGPIPE, SIG_IGN);
+  ProgramResult result;
+  size_t fed = 0;
+  int in_fd = in_pipe[1];
+  if (input.empty()) {
+    close(in_fd);
+    in_fd = -1;
+  }
+  bool out_open = true, err_open = true;
+  while (out_open || err_open) {
+    pollfd fds[3];
+    nfds_t n = 0;
+    if (out_open) fds[n++] = {out_pipe[0], POLLIN, 0};
+    if (err_open) fds[n++] = {err_pipe[0], POLLIN, 0};
+    if (in_fd >= 0) fds[n++] = {in_fd, POLLOUT, 0};
+    if (poll(fds, n, -1) < 0) continue;
+    for (nfds_t i = 0; i < n; ++i) {
+      if (fds[i].revents == 0) continue;
+      if (fds[i].fd == in_fd) {
+        const ssize_t w = write(in_fd, input.data() + fed, input.size() - fed);
+        if (w > 0) fed += static_cast<size_t>(w);
+        if (w < 0 || fed == input.size()) {
+          close(in_fd);
+          in_fd = -1;
+        }
+        continue;
+      }
+      char buffer[65536];
+      const ssize_t r = read(fds[i].fd, buffer, sizeof buffer);
+      std::string& sink = fds[i].fd == out_pipe[0] ? result.out : result.err;
+      if (r > 0) {
+        sink.append(buffer, static_cast<size_t>(r));
+      } else {
+        (fds[i].fd == out_pipe[0] ? out_open : err_open) = false;
+      }
+    }
+  }
+  if (in_fd >= 0) close(in_fd);
+  close(out_pipe[0]);
+  close(err_pipe[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "jtagnand-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void write_file(const std::string& path, const std::vector<unsigned char>& bytes) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<unsigned char> read_file(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+std::vector<unsigned char> test_pattern(size_t length, unsigned seed) {
+  std::vector<unsigned char> bytes(length);
+  unsigned state = seed * 2654435761u + 12345u;
+  for (size_t i = 0; i < length; ++i) {
+    state = state * 1103515245u + 12345u;
+    unsigned char b = static_cast<unsigned char>(state >> 16);
+    if (b == 0x00 || b == 0xFF) b = static_cast<unsigned char>(0x5A ^ i);
+    if (b == 0x00 || b == 0xFF) b = 0xA5;
+    bytes[i] = b;
+  }
+  return bytes;
+}
+
+}  // namespace jtagnand::testing
