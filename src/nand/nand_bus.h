@@ -54,6 +54,9 @@ void nand_chip_select(NandBus& bus, char level);
 void nand_command(NandBus& bus, uint8_t command);
 // Address latch cycle for the chip in bus.flash; 2n + 2 scans for n bytes.
 void nand_address(NandBus& bus, AddressKind kind, uint32_t offset);
+// The same latch cycle for bytes given as they are (ALE up, one nWE pulse per
+// byte, ALE down): what Read ID uses for its single 0x00 address byte.
+void nand_address_cycles(NandBus& bus, const uint8_t* bytes, int count);
 // Data input, two scans per byte; nothing when count <= 0.
 void nand_write_bytes(NandBus& bus, const uint8_t* data, int32_t count);
 // Data output, three scans per byte (one capturing). The data lines are left

@@ -18,6 +18,9 @@ struct NandDeviceEntry {
   uint32_t spare_size;
 };
 
+// The largest page of the supported chips: the size of a read-back buffer.
+inline constexpr uint32_t kNandMaxPageSize = 2048;
+
 // Eight supported chips and a terminator row.
 using NandDeviceTable = std::array<NandDeviceEntry, 9>;
 

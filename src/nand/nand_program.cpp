@@ -1,0 +1,247 @@
+#include "nand/nand_program.h"
+
+#include <algorithm>
+#include <array>
+#include <span>
+
+#include "nand/nand_device.h"
+
+namespace jtagnand {
+
+namespace {
+
+constexpr char kSelect = '0';
+constexpr char kRelease = '1';
+
+// 2 KiB-page chips move the page into their register only after a second read
+// command (0x30); 512-byte-page chips start on the last address cycle.
+[[nodiscard]] bool needs_read_confirm(uint8_t device_code) {
+  switch (device_code) {
+    case 0xF1:
+    case 0xDA:
+    case 0xDC:
+    case 0xD3:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// True when the operator pressed ESC. Any other key is taken and dropped, so a
+// stray key press does not stop a long pass.
+[[nodiscard]] bool escape_pressed(Console& console) {
+  return console.key_waiting() && console.read_key() == kKeyEsc;
+}
+
+// Status read after a program or erase: 0x70, then one byte; bit 0 set means
+// the operation failed.
+[[nodiscard]] uint8_t read_status(NandBus& bus) {
+  nand_command(bus, kNandCmdStatus);
+  uint8_t status = 0;
+  nand_read_bytes(bus, &status, 1);
+  return status;
+}
+
+void print_progress(Console& console, uint32_t written, uint32_t length, uint32_t position) {
+  print(console, "Write: %6d / %d [Byte] at 0x%08X\r", static_cast<int>(written),
+        static_cast<int>(length), position);
+}
+
+}  // namespace
+
+int32_t nand_erase_range(NandBus& bus, BadBlockList& bad_blocks, Console& console, uint32_t offset,
+                         uint32_t length) {
+  const uint32_t total_size = bus.flash.total_size;
+  const uint32_t block_size = bus.flash.block_size;
+
+  nand_chip_select(bus, kSelect);
+  nand_command(bus, kNandCmdReset);
+  if (const int32_t ready = nand_wait_ready(bus); ready != 0) {
+    print(console, "\nNAND ERASE, reset command, NAND WAIT BUSY, ERROR\n");
+    nand_chip_select(bus, kRelease);
+    return ready;
+  }
+  nand_chip_select(bus, kRelease);
+  print(console, "Erasing block ....");
+  nand_chip_select(bus, kSelect);  // selected for the whole pass
+
+  // A range that was asked to run to the chip's end (the whole chip) is done
+  // when the last block is erased, however many bad blocks it met. Any other
+  // range that bad blocks push past the end cannot hold its data.
+  const uint64_t requested_end = uint64_t{offset} + length;
+  const bool runs_to_chip_end = requested_end == total_size;
+  uint64_t limit = length;  // grows by one block per bad block
+  uint64_t covered = 0;
+  int32_t printed = 0;
+  int32_t result = 0;
+
+  if (limit > 0 && offset >= total_size) {
+    print(console, "\nNot enough good blocks before the end of the chip: erase stopped\n");
+    result = kNandPastChipEnd;
+  }
+  while (result == 0 && covered < limit) {
+    if (printed % 10 == 0) print(console, "\n");
+    print(console, " [%4d]", static_cast<int>(offset / block_size));
+    ++printed;
+
+    nand_command(bus, kNandCmdErase);
+    nand_address(bus, AddressKind::kRowOnly, offset);
+    nand_command(bus, kNandCmdEraseConfirm);
+    if (const int32_t ready = nand_wait_ready(bus); ready != 0) {
+      print(console, "\nNAND ERASE, NAND WAIT BUSY, ERROR\n");
+      result = ready;
+      break;
+    }
+    if ((read_status(bus) & kNandStatusFail) != 0) {
+      print(console, "\nError erasing at 0x%lx, Maybe BAD BLOCK ....\n",
+            static_cast<unsigned long>(offset));
+      if (bad_blocks.count >= kBadBlockCapacity) {
+        print(console, "\nMore than %d bad blocks: erase stopped\n", kBadBlockCapacity);
+        result = kNandBadBlockListFull;
+        break;
+      }
+      bad_blocks.offsets[static_cast<size_t>(bad_blocks.count)] = offset;
+      ++bad_blocks.count;
+      limit += block_size;
+    }
+
+    offset += block_size;
+    if (offset >= total_size) {
+      if (covered + block_size < limit && !runs_to_chip_end) {
+        print(console, "\nNot enough good blocks before the end of the chip: erase stopped\n");
+        result = kNandPastChipEnd;
+      }
+      break;
+    }
+    if (escape_pressed(console)) {
+      print(console, "\nStopped by ESC: erase not finished\n");
+      result = kNandStoppedByUser;
+      break;
+    }
+    covered += block_size;
+  }
+
+  nand_chip_select(bus, kRelease);
+  print(console, "\n");
+  return result;
+}
+
+int32_t nand_program_image(NandBus& bus, const BadBlockList& bad_blocks, Console& console,
+                           uint32_t offset, const uint8_t* data, uint32_t length) {
+  const uint32_t total_size = bus.flash.total_size;
+  const uint32_t page_size = bus.flash.page_size;
+  const uint32_t block_size = bus.flash.block_size;
+  const auto bad = std::span(bad_blocks.offsets).first(static_cast<size_t>(bad_blocks.count));
+
+  if (offset >= total_size) {
+    print(console, "\nNot enough good blocks before the end of the chip: write stopped at 0x%X\n",
+          offset);
+    return kNandPastChipEnd;
+  }
+
+  // Bad blocks below the start (only present after an erase of the whole
+  // chip) each push the image one block up.
+  uint32_t position = offset;
+  for (const uint32_t block : bad) {
+    if (block < position) position += block_size;
+  }
+
+  uint32_t remaining = length;
+  uint32_t chunk = std::min(length, page_size);
+  int32_t result = 0;
+  print_progress(console, 0, length, position);
+
+  for (;;) {
+    // The start is block aligned and position moves by whole pages, so a bad
+    // block is met at its first page; the list is ascending, so one walk steps
+    // over a run of adjacent bad blocks.
+    for (const uint32_t block : bad) {
+      if (block == position) {
+        print(console, "\nSkip bad block at 0x%x\n", position);
+        position += block_size;
+      }
+    }
+    if (position >= total_size) {
+      print(console, "\nNot enough good blocks before the end of the chip: write stopped at 0x%X\n",
+            position);
+      result = kNandPastChipEnd;
+      break;
+    }
+
+    nand_chip_select(bus, kSelect);
+    nand_command(bus, kNandCmdProgram);
+    nand_address(bus, AddressKind::kColumnAndRow, position);
+    nand_write_bytes(bus, data, static_cast<int32_t>(chunk));
+    nand_command(bus, kNandCmdProgramConfirm);
+    if (const int32_t ready = nand_wait_ready(bus); ready != 0) {
+      print(console, "\nNAND WRITE, NAND WAIT BUSY, ERROR\n");
+      result = ready;
+      break;
+    }
+    const uint8_t status = read_status(bus);
+    nand_chip_select(bus, kRelease);
+    if ((status & kNandStatusFail) != 0) {
+      print(console, "\nError, Programming, Status ERROR !!, ADDR: 0x%X\n", position);
+      result = -1;
+      break;
+    }
+
+    if (const int32_t verified = nand_verify_page(bus, console, position, data, chunk);
+        verified != 0) {
+      result = verified;
+      break;
+    }
+
+    if (remaining <= page_size) {
+      position += chunk;  // just past the image's last byte
+      remaining = 0;
+      break;
+    }
+    position += page_size;
+    data += page_size;
+    remaining -= page_size;
+    if (remaining < page_size) chunk = remaining;
+    print_progress(console, length - remaining, length, position);
+
+    if (escape_pressed(console)) {
+      print(console, "\nStopped by ESC: write not finished\n");
+      result = kNandStoppedByUser;
+      break;
+    }
+  }
+
+  nand_chip_select(bus, kRelease);
+  if (result == 0) print_progress(console, length - remaining, length, position);
+  return result;
+}
+
+int32_t nand_verify_page(NandBus& bus, Console& console, uint32_t offset, const uint8_t* written,
+                         uint32_t count) {
+  std::array<uint8_t, kNandMaxPageSize> read_back{};
+  count = std::min<uint32_t>(count, read_back.size());
+
+  nand_chip_select(bus, kSelect);
+  nand_command(bus, kNandCmdRead);
+  nand_address(bus, AddressKind::kColumnAndRow, offset);
+  if (needs_read_confirm(bus.flash.device_code)) nand_command(bus, kNandCmdReadConfirm);
+
+  int32_t result = nand_wait_ready(bus);
+  if (result != 0) {
+    print(console, "\nNAND READ, NAND WAIT BUSY, ERROR\n");
+  } else {
+    nand_read_bytes(bus, read_back.data(), static_cast<int32_t>(count));
+    // Only the first difference is reported.
+    for (uint32_t i = 0; i < count; ++i) {
+      if (read_back[i] == written[i]) continue;
+      print(console, "\n\nCompare ERROR: flash addr: 0x%x\n", offset + i);
+      print(console, "                 RD: 0x%X, WR: 0x%X\n", read_back[i], written[i]);
+      result = -1;
+      break;
+    }
+  }
+
+  nand_chip_select(bus, kRelease);
+  return result;
+}
+
+}  // namespace jtagnand
