@@ -1,0 +1,313 @@
+#include <algorithm>
+#include <cstring>
+
+#include "targets/profile.h"
+#include "targets/toggle_test.h"
+
+namespace jtagnand {
+
+namespace {
+
+[[nodiscard]] constexpr uint32_t cell_of(uint32_t first, int32_t stride, uint32_t bit) {
+  return static_cast<uint32_t>(static_cast<int32_t>(first) + stride * static_cast<int32_t>(bit));
+}
+
+// One implementation of the data-bus accessors, instantiated per CPU so that
+// each profile's ProfileAccessors holds routines of its own.
+template <DataBusCells Bus>
+void set_data_direction(BoundaryVector& vector, int direction) {
+  const char level = direction == kDataDrive ? Bus.drive : Bus.listen;
+  for (uint32_t bit = 0; bit < 8; ++bit)
+    vector[cell_of(Bus.direction_first, Bus.direction_stride, bit)] = level;
+}
+
+template <DataBusCells Bus>
+void put_data_byte(BoundaryVector& vector, uint32_t value, uint32_t bits) {
+  // Drive first: after a read the lines are still at listen, and the byte must
+  // be on the pins with the next scan.
+  set_data_direction<Bus>(vector, kDataDrive);
+  bits = std::min<uint32_t>(bits, 8);
+  for (uint32_t bit = 0; bit < bits; ++bit, value >>= 1)
+    vector[cell_of(Bus.output_first, Bus.output_stride, bit)] = (value & 1u) != 0 ? '1' : '0';
+}
+
+template <DataBusCells Bus>
+uint8_t get_data_byte(const CaptureVector& capture) {
+  uint32_t value = 0;
+  for (uint32_t bit = 0; bit < 8; ++bit)
+    value |= static_cast<uint32_t>(capture[cell_of(Bus.input_first, Bus.input_stride, bit)] == '1')
+             << bit;
+  return static_cast<uint8_t>(value);
+}
+
+// --- RQ7220: data bit k on cell 211 + 2k (out and in), enables on the even
+// cells 212-226, low to drive.
+constexpr DataBusCells kRq7220Bus{
+    .output_first = 211,
+    .output_stride = 2,
+    .input_first = 211,
+    .input_stride = 2,
+    .direction_first = 212,
+    .direction_stride = 2,
+    .drive = '0',
+    .listen = '1',
+};
+constexpr ProfileAccessors kRq7220Accessors{
+    .put_data_byte = &put_data_byte<kRq7220Bus>,
+    .get_data_byte = &get_data_byte<kRq7220Bus>,
+    .set_data_direction = &set_data_direction<kRq7220Bus>,
+    .toggle_test = &rq7220_toggle_test,
+};
+constexpr char kRq7220Default[] =
+    "00000000000000000000000000000000000000000000001010"
+    "00000000000000000000001010100000000000000000000000"
+    "00000000000000001010101010111001010000000100000000"
+    "00000000000101110110000000000000000000000001100001"
+    "00000101011000000000000000000000000000000001000001"
+    "000000000000000000000000000000000000000000000000";
+constexpr CpuProfile kRq7220{
+    .name = "RQ7220",
+    .expected_idcode = "00110000000000000010011010010011",
+    .idcode_instruction = "1011",
+    .boundary_length = 298,
+    .default_vector = kRq7220Default,
+    .nce_cell = 199,
+    .nwe_cell = 207,
+    .nre_cell = 205,
+    .rnb_cell = 209,
+    .cle_cell = 201,
+    .ale_cell = 203,
+    .data_bus = kRq7220Bus,
+    .accessors = &kRq7220Accessors,
+};
+
+// --- ZELT: the same CPU core and IDCODE as RQ7220 in a smaller package; data
+// bit k on cell 63 + 2k, enables on the even cells 64-78, low to drive.
+constexpr DataBusCells kZeltBus{
+    .output_first = 63,
+    .output_stride = 2,
+    .input_first = 63,
+    .input_stride = 2,
+    .direction_first = 64,
+    .direction_stride = 2,
+    .drive = '0',
+    .listen = '1',
+};
+constexpr ProfileAccessors kZeltAccessors{
+    .put_data_byte = &put_data_byte<kZeltBus>,
+    .get_data_byte = &get_data_byte<kZeltBus>,
+    .set_data_direction = &set_data_direction<kZeltBus>,
+    .toggle_test = &zelt_toggle_test,
+};
+constexpr char kZeltDefault[] =
+    "00000000000000000000000000000000000000010100011111"
+    "11010101010000000000000000000000000000000000011000"
+    "01010101010000000001011101110111011000000000011111"
+    "11111111111111100000000000000000000";
+constexpr CpuProfile kZelt{
+    .name = "ZELT",
+    .expected_idcode = "00110000000000000010011010010011",
+    .idcode_instruction = "1011",
+    .boundary_length = 185,
+    .default_vector = kZeltDefault,
+    .nce_cell = 101,
+    .nwe_cell = 105,
+    .nre_cell = 103,
+    .rnb_cell = 95,
+    .cle_cell = 97,
+    .ale_cell = 99,
+    .data_bus = kZeltBus,
+    .accessors = &kZeltAccessors,
+};
+
+// --- TOMUX: three cells per data pin: output 166 + 3k, enable 167 + 3k (low
+// to drive), input 168 + 3k.
+constexpr DataBusCells kTomuxBus{
+    .output_first = 166,
+    .output_stride = 3,
+    .input_first = 168,
+    .input_stride = 3,
+    .direction_first = 167,
+    .direction_stride = 3,
+    .drive = '0',
+    .listen = '1',
+};
+constexpr ProfileAccessors kTomuxAccessors{
+    .put_data_byte = &put_data_byte<kTomuxBus>,
+    .get_data_byte = &get_data_byte<kTomuxBus>,
+    .set_data_direction = &set_data_direction<kTomuxBus>,
+    .toggle_test = &tomux_toggle_test,
+};
+constexpr char kTomuxDefault[] =
+    "00000000000000110110110110110000010110110110111000"
+    "11100000000100011011100100000000000100100000100000"
+    "00000000000000000000000000000000000000000000000010"
+    "01001000000000110000000000000000000000001001001001"
+    "00100100100000000000000000000000000000000000000000"
+    "00000000000000000000000000000000000000000011000000"
+    "00000000000001000000000000000000000000000000000000"
+    "00000000000000000000000000000000000000000000000000"
+    "000000000000";
+constexpr CpuProfile kTomux{
+    .name = "TOMUX",
+    .expected_idcode = "00000000010110100011000011100101",
+    .idcode_instruction = "1000",
+    .boundary_length = 412,
+    .default_vector = kTomuxDefault,
+    .nce_cell = 148,
+    .nwe_cell = 151,
+    .nre_cell = 154,
+    .rnb_cell = 165,
+    .cle_cell = 160,
+    .ale_cell = 157,
+    .data_bus = kTomuxBus,
+    .accessors = &kTomuxAccessors,
+};
+
+// --- KELDA: data bits run downward, bit k on cell 166 - 2k (out and in); its
+// enables on the odd cells 153-167 are active high: '1' drives.
+constexpr DataBusCells kKeldaBus{
+    .output_first = 166,
+    .output_stride = -2,
+    .input_first = 166,
+    .input_stride = -2,
+    .direction_first = 153,
+    .direction_stride = 2,
+    .drive = '1',
+    .listen = '0',
+};
+constexpr ProfileAccessors kKeldaAccessors{
+    .put_data_byte = &put_data_byte<kKeldaBus>,
+    .get_data_byte = &get_data_byte<kKeldaBus>,
+    .set_data_direction = &set_data_direction<kKeldaBus>,
+    .toggle_test = &kelda_toggle_test,
+};
+constexpr char kKeldaDefault[] =
+    "11101111110010101010101010101010101010101010101010"
+    "10101010100000001111111101110101110101010101010101"
+    "01010101010101010101010101010101010101010101010101"
+    "11010101010101010111111101111111111110101010101010"
+    "10101010101010101010101000000000000000000101010101"
+    "010101001001000010101010101010101010101010101010";
+constexpr CpuProfile kKelda{
+    .name = "KELDA",
+    .expected_idcode = "00000000110100110001011001011011",
+    .idcode_instruction = "0101",
+    .boundary_length = 298,
+    .default_vector = kKeldaDefault,
+    .nce_cell = 170,
+    .nwe_cell = 168,
+    .nre_cell = 171,
+    .rnb_cell = 173,
+    .cle_cell = 187,
+    .ale_cell = 189,
+    .data_bus = kKeldaBus,
+    .accessors = &kKeldaAccessors,
+};
+
+// --- What the tables promise, checked by the compiler.
+
+constexpr bool is_bit_string(std::string_view text, size_t length) {
+  return text.size() == length &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c == '0' || c == '1'; });
+}
+
+constexpr bool data_bus_fits(const CpuProfile& p) {
+  const DataBusCells& bus = p.data_bus;
+  for (uint32_t bit = 0; bit < 8; ++bit) {
+    for (const auto& [first, stride] : {std::pair{bus.output_first, bus.output_stride},
+                                        std::pair{bus.input_first, bus.input_stride},
+                                        std::pair{bus.direction_first, bus.direction_stride}}) {
+      const int64_t cell = int64_t{first} + int64_t{stride} * bit;
+      if (cell < 0 || cell >= p.boundary_length) return false;
+    }
+  }
+  return true;
+}
+
+constexpr bool cells_in_range(const CpuProfile& p) {
+  for (const uint32_t cell :
+       {p.nce_cell, p.nwe_cell, p.nre_cell, p.rnb_cell, p.cle_cell, p.ale_cell})
+    if (cell >= p.boundary_length) return false;
+  return p.boundary_length <= kMaxBoundaryLength && data_bus_fits(p);
+}
+
+// In the default contents the flash is idle and the CPU drives 0x00 onto it.
+constexpr bool default_is_idle(const CpuProfile& p) {
+  const std::string_view v = p.default_vector;
+  const DataBusCells& bus = p.data_bus;
+  for (const uint32_t cell : {p.nce_cell, p.nwe_cell, p.nre_cell, p.rnb_cell})
+    if (v[cell] != '1') return false;
+  if (v[p.cle_cell] != '0' || v[p.ale_cell] != '0') return false;
+  for (uint32_t bit = 0; bit < 8; ++bit) {
+    if (v[cell_of(bus.output_first, bus.output_stride, bit)] != '0') return false;
+    if (v[cell_of(bus.direction_first, bus.direction_stride, bit)] != bus.drive) return false;
+  }
+  return bus.drive != bus.listen;
+}
+
+constexpr bool profile_is_sound(const CpuProfile& p) {
+  return is_bit_string(p.expected_idcode, kIdcodeLength) && p.expected_idcode.back() == '1' &&
+         is_bit_string(p.idcode_instruction, kInstructionLength) &&
+         is_bit_string(p.default_vector, p.boundary_length) && cells_in_range(p) &&
+         default_is_idle(p);
+}
+
+static_assert(profile_is_sound(kRq7220));
+static_assert(profile_is_sound(kZelt));
+static_assert(profile_is_sound(kTomux));
+static_assert(profile_is_sound(kKelda));
+
+// The toggle tests must wiggle every flash line and keep the data-bus enables
+// at the drive level, or the flash wiring cannot be checked with them.
+constexpr bool covers(std::span<const CellRun> runs, uint32_t wanted) {
+  bool found = false;
+  for_each_cell(runs, [&](uint32_t cell) { found = found || cell == wanted; });
+  return found;
+}
+
+constexpr bool toggle_reaches_flash(const CpuProfile& p, const ToggleLayout& layout) {
+  const DataBusCells& bus = p.data_bus;
+  const auto toggles = [&](uint32_t cell) {
+    return covers(layout.toggled, cell) && !covers(layout.held_high, cell);
+  };
+  for (const uint32_t cell :
+       {p.nce_cell, p.nwe_cell, p.nre_cell, p.rnb_cell, p.cle_cell, p.ale_cell})
+    if (!toggles(cell)) return false;
+  const auto& held_at_drive = bus.drive == '1' ? layout.held_high : layout.held_low;
+  for (uint32_t bit = 0; bit < 8; ++bit) {
+    if (!toggles(cell_of(bus.output_first, bus.output_stride, bit))) return false;
+    if (!covers(held_at_drive, cell_of(bus.direction_first, bus.direction_stride, bit)))
+      return false;
+  }
+  return true;
+}
+
+static_assert(toggle_reaches_flash(kRq7220, kRq7220ToggleLayout));
+static_assert(toggle_reaches_flash(kZelt, kZeltToggleLayout));
+static_assert(toggle_reaches_flash(kKelda, kKeldaToggleLayout));
+
+constexpr std::array<const CpuProfile*, 4> kProfiles{&kRq7220, &kZelt, &kTomux, &kKelda};
+
+}  // namespace
+
+const std::array<const CpuProfile*, 4>& cpu_profiles() {
+  return kProfiles;
+}
+
+int32_t select_cpu_profile(ActiveProfile& active, std::string_view name) {
+  for (const CpuProfile* profile : kProfiles) {
+    if (profile->name != name) continue;
+    active.profile = profile;
+    std::memcpy(active.idcode_instruction, profile->idcode_instruction.data(), kInstructionLength);
+    active.idcode_instruction[kInstructionLength] = '\0';
+    const std::string_view contents = profile->default_vector;
+    auto after = std::copy(contents.begin(), contents.end(), active.vector.cells.begin());
+    std::fill(after, active.vector.cells.end(), '\0');
+    active.vector.length = profile->boundary_length;
+    return 0;
+  }
+  return -1;
+}
+
+}  // namespace jtagnand

@@ -1,0 +1,101 @@
+#include "targets/toggle_test.h"
+
+namespace jtagnand {
+
+namespace {
+
+// Every cell of each register belongs to exactly one class, in the numbers the
+// board documentation gives.
+static_assert(count_toggle_classes(kKeldaToggleLayout, 298) ==
+              ToggleClassCounts{
+                  .toggled = 180, .held_high = 107, .chip_selects = 8, .untouched = 3});
+static_assert(count_toggle_classes(kRq7220ToggleLayout, 298) == ToggleClassCounts{.toggled = 177,
+                                                                                  .held_low = 111,
+                                                                                  .held_high = 1,
+                                                                                  .chip_selects = 8,
+                                                                                  .untouched = 1});
+// ZELT: 104 cells in the alternation order, 7 of them pinned high, 81 held low.
+static_assert(count_toggle_classes(kZeltToggleLayout, 185) ==
+              ToggleClassCounts{.toggled = 97, .held_low = 81, .held_high = 7});
+
+constexpr int32_t kToggleTypeChipSelectsToggle = 1;
+
+void write_runs(BoundaryVector& vector, std::span<const CellRun> runs, char level) {
+  for_each_cell(runs, [&](uint32_t cell) { vector[cell] = level; });
+}
+
+void write_alternating(BoundaryVector& vector, std::span<const CellRun> order, char first_level) {
+  char level = first_level;
+  for_each_cell(order, [&](uint32_t cell) {
+    vector[cell] = level;
+    level = static_cast<char>(level ^ ('0' ^ '1'));
+  });
+}
+
+void count_down(int32_t from) {
+  // Volatile, so the pacing loop is not optimised away.
+  volatile int32_t turn = from;
+  while (turn >= 0) {
+    const int32_t next = turn - 1;
+    turn = next;
+  }
+}
+
+// Loads EXTEST and drives the layout's cells, one full scan per period, until
+// ESC. The TAP and TRST are left as they are on the way out: the pins keep the
+// levels of the last scan.
+ToggleOutcome run_toggle(ToggleContext& context, BoundaryVector& vector, int32_t type,
+                         const ToggleLayout& layout) {
+  cable_trst_pulse(context.cable);
+  tap_reset(context.cable);
+  scan_ir(context.cable, kInstructionLength, context.codes.extest_instruction);
+
+  write_runs(vector, layout.held_low, '0');
+  write_runs(vector, layout.held_high, '1');
+
+  print(context.console, "\nOutput toggled value to all pin\n Enter ESC to EXIT\n");
+
+  const bool chip_selects_toggle = type == kToggleTypeChipSelectsToggle;
+  char level = '0';
+  for (;;) {
+    // Keys other than ESC are consumed and ignored. An input that has ended
+    // never shows a key, so the test then runs until the process is stopped.
+    if (context.console.key_waiting() && context.console.read_key() == kKeyEsc)
+      return ToggleOutcome::kEscPressed;
+
+    if (layout.alternate_along_order) {
+      write_alternating(vector, layout.toggled, level);
+      write_runs(vector, layout.held_high, '1');
+    } else {
+      write_runs(vector, layout.toggled, level);
+    }
+    write_runs(vector, layout.chip_selects, chip_selects_toggle ? level : '1');
+
+    scan_dr(context.cable, vector.data(), context.boundary_length);
+    level = static_cast<char>(level ^ ('0' ^ '1'));
+    count_down(layout.countdown_from);
+  }
+}
+
+}  // namespace
+
+ToggleOutcome rq7220_toggle_test(ToggleContext& context, BoundaryVector& vector, int32_t type) {
+  return run_toggle(context, vector, type, kRq7220ToggleLayout);
+}
+
+ToggleOutcome zelt_toggle_test(ToggleContext& context, BoundaryVector& vector, int32_t type) {
+  return run_toggle(context, vector, type, kZeltToggleLayout);
+}
+
+ToggleOutcome kelda_toggle_test(ToggleContext& context, BoundaryVector& vector, int32_t type) {
+  return run_toggle(context, vector, type, kKeldaToggleLayout);
+}
+
+ToggleOutcome tomux_toggle_test(ToggleContext& context, BoundaryVector& /*vector*/,
+                                int32_t /*type*/) {
+  // No toggle layout is known for this CPU: nothing is driven.
+  print(context.console, "TOMUX BOUNDARY TEST\n");
+  return ToggleOutcome::kReturned;
+}
+
+}  // namespace jtagnand
