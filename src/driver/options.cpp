@@ -1,0 +1,143 @@
+#include "driver/options.h"
+
+#include <cstring>
+
+namespace jtagnand {
+
+namespace {
+
+bool starts_like_option(const char* word) { return word[0] == '-' || word[0] == '/'; }
+
+// The option letter counts when it is a printable character other than the
+// blank and appears in the option string (':' included, as a plain character).
+const char* find_letter(const char* option_string, char letter) {
+  if (letter < 0x21 || letter > 0x7E) return nullptr;
+  return std::strchr(option_string, letter);
+}
+
+}  // namespace
+
+int next_option(OptionScanner& scanner, int argc, const char* const* argv,
+                const char* option_string, const char*& value) {
+  value = nullptr;
+  if (scanner.next_index >= argc) {
+    ++scanner.next_index;
+    return 0;
+  }
+  const char* word = argv[scanner.next_index];
+  ++scanner.next_index;
+  if (!starts_like_option(word)) {
+    value = word;
+    return 1;
+  }
+  const char letter = word[1];
+  const char* found = find_letter(option_string, letter);
+  if (found == nullptr) {
+    value = word;
+    return -1;
+  }
+  if (found[1] == ':') {
+    if (word[2] != '\0') {
+      value = word + 2;
+    } else if (scanner.next_index < argc && !starts_like_option(argv[scanner.next_index])) {
+      value = argv[scanner.next_index];
+      ++scanner.next_index;
+    }
+  }
+  return static_cast<unsigned char>(letter);
+}
+
+bool parse_number(const char* text, uint32_t& number) {
+  while (*text == ' ') ++text;
+  uint64_t base = 10;
+  if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    text += 2;
+    // The character after the prefix is taken as a digit at once: "0x" alone fails.
+    if (*text == '\0') return false;
+  }
+  uint64_t value = 0;
+  for (; *text != '\0'; ++text) {
+    const char c = *text;
+    uint64_t digit = 0;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<uint64_t>(c - '0');
+    } else if (c >= 'a' && c <= 'f') {
+      digit = static_cast<uint64_t>(c - 'a' + 10);
+    } else if (c >= 'A' && c <= 'F') {
+      digit = static_cast<uint64_t>(c - 'A' + 10);
+    } else {
+      return false;
+    }
+    if (digit >= base) return false;
+    value = value * base + digit;
+    if (value > UINT32_MAX) return false;
+  }
+  number = static_cast<uint32_t>(value);
+  return true;
+}
+
+void print_usage(Console& console) {
+  console.write(
+      "\n"
+      "JTAG NAND Flash Writer, VER 1.04\n"
+      "OPTIONS:\n"
+      " -C[CPU NAME] : RQ7220, ZELT, KELDA, ... \n"
+      " -f[filename] : binary file name\n"
+      " -o[offset] or -b[number of blocks]  : writing address of flash\n"
+      " -t           : Output to all pin with toggled level, without nCS pins\n"
+      "\n");
+}
+
+OptionLoopEnd read_options(OptionScanner& scanner, int argc, const char* const* argv,
+                           RunOptions& options, Console& console) {
+  for (;;) {
+    const char* value = nullptr;
+    const int code = next_option(scanner, argc, argv, kOptionString, value);
+    if (code == 0 || code == -1) return OptionLoopEnd::kScanned;
+
+    const bool needs_value = code == 'C' || code == 'f' || code == 'o' || code == 'b' || code == 'e';
+    if (needs_value && value == nullptr) {
+      console.write("Invalid Option\n");
+      print_usage(console);
+      return OptionLoopEnd::kStopped;
+    }
+    switch (code) {
+      case 'C':
+        if (std::strlen(value) > static_cast<size_t>(kCpuNameRoom)) {
+          print(console, "** Error: CPU name '%s' is longer than %d characters\n", value,
+                kCpuNameRoom);
+          return OptionLoopEnd::kStopped;
+        }
+        std::strcpy(options.cpu_name, value);
+        break;
+      case 'f':
+        options.image_path = value;
+        break;
+      case 'o':
+      case 'b':
+        if (!parse_number(value, code == 'o' ? options.write_offset : options.block_count)) {
+          print(console, "** Error: invalid number '%s'\n", value);
+          return OptionLoopEnd::kStopped;
+        }
+        break;
+      case 'e':
+        if (std::strcmp(value, "all") != 0) {
+          print_usage(console);
+          return OptionLoopEnd::kStopped;
+        }
+        options.erase_all = true;
+        break;
+      case 'j':
+        options.idcode_only = true;
+        break;
+      case 't':
+        options.toggle_type = 2;
+        break;
+      default:  // a plain word, or ':'
+        break;
+    }
+  }
+}
+
+}  // namespace jtagnand

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+
+#include "platform/console.h"
+
+namespace jtagnand {
+
+inline constexpr char kOptionString[] = "C:f:o:t:je:b:";
+inline constexpr int kCpuNameRoom = 15;
+
+// The settings read from the command line.
+struct RunOptions {
+  char cpu_name[kCpuNameRoom + 1]{};
+  const char* image_path = nullptr;  // the argument's own text
+  uint32_t write_offset = 0;
+  uint32_t block_count = 0;
+  bool erase_all = false;
+  bool idcode_only = false;
+  int toggle_type = 0;  // 0: no toggle test
+};
+
+// The option scanner's position: the next argument to look at. Argument 0,
+// the program's name, is never scanned.
+struct OptionScanner {
+  int next_index = 1;
+};
+
+// One step of the scan. Returns 0 when no arguments are left; 1 for a word
+// that is not an option (value: the word); -1 for a '-' or '/' word whose
+// letter is not an option (value: the word); otherwise the option letter, with
+// `value` set to its value or null.
+[[nodiscard]] int next_option(OptionScanner& scanner, int argc, const char* const* argv,
+                              const char* option_string, const char*& value);
+
+// Decimal, or hexadecimal after 0x/0X; leading blanks allowed, nothing after
+// the digits. Returns false (and leaves `number` alone) for anything else,
+// including a number that does not fit in 32 bits.
+[[nodiscard]] bool parse_number(const char* text, uint32_t& number);
+
+void print_usage(Console& console);
+
+enum class OptionLoopEnd {
+  kScanned,  // the arguments were read; go on with the CPU name
+  kStopped,  // an option error was reported; the run has failed
+};
+
+// Reads the options into `options`, printing the error messages itself.
+[[nodiscard]] OptionLoopEnd read_options(OptionScanner& scanner, int argc,
+                                         const char* const* argv, RunOptions& options,
+                                         Console& console);
+
+}  // namespace jtagnand

@@ -1,0 +1,175 @@
+#include <sys/stat.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "driver/run.h"
+#include "nand/nand_bus.h"
+#include "nand/nand_device.h"
+
+namespace jtagnand {
+
+namespace {
+
+constexpr int32_t kRunFailed = -1;
+
+// The operator's answer to the erase-all question: true for y/Y, false for
+// n/N or when no answer can ever come.
+bool confirm_erase_all(Console& console) {
+  console.write("erase all flash. Continue ? [Y/N] ");
+  for (;;) {
+    const int key = console.read_key();
+    if (key < 0) {
+      console.write("\n\n");
+      console.write("No answer: input ended, nothing erased\n");
+      return false;
+    }
+    if (key == 'y' || key == 'Y' || key == 'n' || key == 'N') {
+      console.write("\n\n");
+      return key == 'y' || key == 'Y';
+    }
+  }
+}
+
+void print_bad_blocks(Console& console, const BadBlockList& bad_blocks, uint32_t block_size) {
+  if (bad_blocks.count <= 0) return;
+  console.write("BAD Block number #");
+  for (int32_t i = 0; i < bad_blocks.count; ++i) {
+    if (i % 10 == 0) console.write("\n");
+    print(console, " [%04u]", bad_blocks.offsets[static_cast<size_t>(i)] / block_size);
+  }
+  console.write("\n");
+}
+
+}  // namespace
+
+int32_t load_image_file(const char* path, ImageBuffer& image, Console& console) {
+  if (path == nullptr) return kImageNone;
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) {
+    print(console, "Could not open file: %s.\n", path);
+    return kImageNone;
+  }
+  struct stat status {};
+  if (fstat(fileno(file), &status) != 0) {
+    std::fclose(file);
+    print(console, "Could not open file: %s.\n", path);
+    return kImageNone;
+  }
+  const auto size = static_cast<uint64_t>(status.st_size);
+  if (size == 0) {
+    std::fclose(file);
+    return 0;
+  }
+  if (size > static_cast<uint64_t>(INT32_MAX)) {
+    std::fclose(file);
+    print(console, "Image file %s is too large (%" PRIu64 " bytes).\n", path, size);
+    return kImageUnusable;
+  }
+  std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[size]());
+  if (!data) {
+    std::fclose(file);
+    print(console, "Not enough memory for the image file %s (%" PRIu64 " bytes).\n", path, size);
+    return kImageUnusable;
+  }
+  const size_t got = std::fread(data.get(), 1, size, file);
+  std::fclose(file);
+  if (got != size) {
+    print(console, "Could not read file: %s (%zu of %" PRIu64 " bytes read).\n", path, got, size);
+    return kImageUnusable;
+  }
+  image.data = std::move(data);
+  image.length = static_cast<int32_t>(size);
+  return image.length;
+}
+
+int32_t run_programming(Run& run) {
+  Console& console = run.console;
+  RunOptions& options = run.options;
+
+  NandDeviceTable device_table{};
+  nand_init_device_table(device_table);
+
+  uint32_t image_length = 0;
+  if (options.image_path != nullptr) {
+    const int32_t loaded = load_image_file(options.image_path, run.image, console);
+    // An image that exists but cannot be used stops the run before the target
+    // is touched; a missing one lets the chip still be identified (and erased).
+    if (loaded == kImageUnusable) return kRunFailed;
+    if (loaded > 0) image_length = static_cast<uint32_t>(loaded);
+  }
+
+  NandBus bus{run.cable, run.target};
+  FlashInfo& flash = bus.flash;
+  flash = FlashInfo{};
+
+  if (check_idcode(run.cable, console, run.target.idcode_instruction,
+                   run.target.profile->expected_idcode.data()) != 0) {
+    console.write("Fail, Read JTAG ID\n");
+    return kRunFailed;
+  }
+  run.start_time = run.clock.now_seconds();
+
+  scan_ir(run.cable, kInstructionLength, run.codes.extest_instruction);
+  nand_chip_select(bus, '1');
+
+  if (nand_read_id(bus, device_table, console) != 0) {
+    console.write("Fail, Read Flash ID\n");
+    return kRunFailed;
+  }
+  print(console, "Maker = 0x%X, Device = 0x%X\n", flash.maker_code, flash.device_code);
+  if (flash.name[0] == '\0') return kRunFailed;
+  print(console, "NAND DEVICE: %s\n", flash.name);
+
+  if (options.write_offset != 0 && options.block_count != 0) {
+    console.write("Invald Offset Option\n");
+    return kRunFailed;
+  }
+  // The offset in 64 bits, so that a block count too large for the chip is
+  // caught instead of wrapping around.
+  uint64_t offset = options.write_offset;
+  if (options.block_count != 0) {
+    offset = static_cast<uint64_t>(options.block_count) * flash.block_size;
+    options.write_offset = static_cast<uint32_t>(offset);
+  }
+  if ((options.write_offset & (flash.block_size - 1)) != 0) {
+    console.write("Not alignd writing address\n");
+    return kRunFailed;
+  }
+  if (offset + image_length > flash.total_size) {
+    print(console,
+          "Image does not fit: %" PRIu32 " bytes at offset 0x%" PRIx64
+          " run past the end of the %" PRIu32 "-byte chip\n",
+          image_length, offset, flash.total_size);
+    return kRunFailed;
+  }
+  console.write("\n");
+
+  int32_t result = 0;
+  if (options.erase_all) {
+    if (!confirm_erase_all(console)) return kRunFailed;
+    result = nand_erase_range(bus, run.bad_blocks, console, 0, flash.total_size);
+  } else {
+    if (image_length == 0) return kRunFailed;
+    result = nand_erase_range(bus, run.bad_blocks, console, options.write_offset, image_length);
+  }
+  if (result != 0) return result;
+  console.write("\n");
+
+  if (image_length == 0) {
+    // The whole chip was erased and there is nothing to write: that was the job.
+    run.done_without_write = true;
+    return kRunFailed;
+  }
+
+  print_bad_blocks(console, run.bad_blocks, flash.block_size);
+  print(console, "Programing & Verifying to 0x%x offset ....\n\n", options.write_offset);
+  result = nand_program_image(bus, run.bad_blocks, console, options.write_offset,
+                              run.image.data.get(), image_length);
+  if (result == 0) console.write("\nVerify GOOD!!\n");
+  return result;
+}
+
+}  // namespace jtagnand

@@ -1,0 +1,84 @@
+// The IDCODE check (-j) against simulated boards of every CPU.
+
+#include <gtest/gtest.h>
+
+#include "e2e.h"
+
+namespace jtagnand::testing {
+namespace {
+
+struct Cpu {
+  std::string name;
+  std::string idcode;  // bit 31 first
+};
+
+const Cpu kCpus[] = {
+    {"RQ7220", "00110000000000000010011010010011"},
+    {"ZELT", "00110000000000000010011010010011"},
+    {"TOMUX", "00000000010110100011000011100101"},
+    {"KELDA", "00000000110100110001011001011011"},
+};
+
+TEST(IdcodeCheck, EachCpuPassesOnItsOwnBoard) {
+  for (const Cpu& cpu : kCpus) {
+    const ProgramResult r = jtagnand("sim:cpu=" + cpu.name, {"-C", cpu.name, "-j"});
+    EXPECT_EQ(r.exit_status, 0) << cpu.name;
+    // The OK line is the last thing printed.
+    EXPECT_EQ(r.out, kBanner + "\nLPT 0x378 Port is detected.\n\nOK!, JTAG ID:   " + cpu.idcode +
+                         "\n")
+        << cpu.name;
+  }
+}
+
+TEST(IdcodeCheck, EachCpuFailsOnAnotherBoard) {
+  // RQ7220 and ZELT report the same IDCODE, so each is checked against a board
+  // whose IDCODE differs.
+  const std::pair<std::string, std::string> pairs[] = {
+      {"RQ7220", "TOMUX"}, {"ZELT", "KELDA"}, {"TOMUX", "RQ7220"}, {"KELDA", "ZELT"}};
+  for (const auto& [profile, board] : pairs) {
+    const ProgramResult r = jtagnand("sim:cpu=" + board, {"-C", profile, "-j"});
+    EXPECT_EQ(r.exit_status, 2) << profile << " on " << board;
+    std::string board_id;
+    for (const Cpu& cpu : kCpus)
+      if (cpu.name == board) board_id = cpu.idcode;
+    EXPECT_TRUE(contains(r.out, "\nERROR, Your ID: " + board_id + "\nInvalid JTAG ID\n"))
+        << profile << " on " << board << ":\n"
+        << r.out;
+  }
+}
+
+TEST(IdcodeCheck, NoTargetReadsAllOnes) {
+  const ProgramResult r = jtagnand("sim:target=off", {"-C", "RQ7220", "-j"});
+  EXPECT_EQ(r.exit_status, 2);
+  EXPECT_TRUE(contains(r.out, "\nERROR, Your ID: " + std::string(32, '1') + "\nInvalid JTAG ID\n"))
+      << r.out;
+}
+
+TEST(IdcodeCheck, MakesExactlyThePrescribedPortAccesses) {
+  // Probe 1 write + 1 read; TRST pulse 3; TAP reset 10; check: instruction
+  // scan 11 clocks + data scan 38 clocks = 98 writes and 32 status reads;
+  // shutdown: TAP reset 10, TRST pulse 3.
+  const ProgramResult r = jtagnand("sim:cpu=KELDA,stats", {"-C", "KELDA", "-j"});
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_TRUE(contains(r.err, "sim: writes=125 reads=33 ir_scans=1 dr_scans=1 violations=0\n"))
+      << r.err;
+}
+
+TEST(IdcodeCheck, TakesPrecedenceOverTheOtherModes) {
+  const ProgramResult r =
+      jtagnand("sim:stats", {"-t", "x", "-f", "missing.bin", "-C", "RQ7220", "-j"});
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_FALSE(contains(r.out, "Could not open file")) << r.out;
+  EXPECT_FALSE(contains(r.out, "toggled")) << r.out;
+  EXPECT_TRUE(contains(r.err, "ir_scans=1 dr_scans=1")) << r.err;
+}
+
+TEST(IdcodeCheck, OptionsAfterAnUnknownOneAreNotSeen) {
+  // -j after -x is never read: this is a programming run (no image given).
+  const ProgramResult r = jtagnand("sim", {"-C", "RQ7220", "-x", "-j"});
+  EXPECT_EQ(r.exit_status, 2);
+  EXPECT_TRUE(contains(r.out, "NAND DEVICE: ")) << r.out;
+}
+
+}  // namespace
+}  // namespace jtagnand::testing

@@ -1,0 +1,95 @@
+// Start-up, option errors and exit statuses of the built program.
+
+#include <gtest/gtest.h>
+
+#include "e2e.h"
+
+namespace jtagnand::testing {
+namespace {
+
+TEST(Startup, NoArgumentsPrintsUsageAndExitsOne) {
+  const ProgramResult r = jtagnand("sim", {});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.out, kBanner + "\nLPT 0x378 Port is detected.\n" + kUsage);
+}
+
+TEST(Startup, ReportsTheBaseThePortAnswersAt) {
+  for (const std::string base : {"0x278", "0x3BC", "0x378"}) {
+    const ProgramResult r = jtagnand("sim:port=" + base, {"-C", "RQ7220", "-x"});
+    EXPECT_TRUE(contains(r.out, "\nLPT " + base + " Port is detected.\n")) << r.out;
+  }
+}
+
+TEST(Startup, NoPortPrintsTheBannerOnlyAndExitsOne) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-C", "RQ7220"}, std::vector<std::string>{}}) {
+    const ProgramResult r = jtagnand("sim:port=none", args);
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.out, kBanner);
+  }
+}
+
+TEST(Startup, RefusedPortAccessSaysSoAndExitsOne) {
+  // Direct I/O needs CAP_SYS_RAWIO, which this test environment does not give.
+  const ProgramResult r = jtagnand("direct", {"-C", "RQ7220"});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.out, kBanner + "Couldn't access giveio device");
+  EXPECT_TRUE(contains(r.err, "CAP_SYS_RAWIO")) << r.err;
+}
+
+TEST(Startup, ARefusedDeviceNamesTheRemedy) {
+  const ProgramResult r = jtagnand("ppdev:/dev/parport-none", {"-C", "RQ7220"});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.out, kBanner + "Couldn't access giveio device");
+  EXPECT_TRUE(contains(r.err, "group lp")) << r.err;
+}
+
+TEST(Startup, AnUnknownPortSettingIsAnErrorOnStderr) {
+  for (const std::string setting : {"lpt1", "sim:bogus", "sim:nand=xyz", "sim:port=0x379"}) {
+    const ProgramResult r = jtagnand(setting, {"-C", "RQ7220", "-j"});
+    EXPECT_EQ(r.exit_status, 1) << setting;
+    EXPECT_FALSE(r.err.empty()) << setting;
+    EXPECT_FALSE(contains(r.out, "LPT")) << setting;
+  }
+}
+
+TEST(Startup, OptionErrorsFailTheRunWithStatusTwo) {
+  const ProgramResult bad_number = jtagnand("sim", {"-C", "RQ7220", "-o", "4000h"});
+  EXPECT_EQ(bad_number.exit_status, 2);
+  EXPECT_EQ(bad_number.out,
+            kBanner + "\nLPT 0x378 Port is detected.\n** Error: invalid number '4000h'\n");
+
+  const ProgramResult missing_value = jtagnand("sim", {"-C"});
+  EXPECT_EQ(missing_value.exit_status, 2);
+  EXPECT_EQ(missing_value.out,
+            kBanner + "\nLPT 0x378 Port is detected.\nInvalid Option\n" + kUsage);
+}
+
+TEST(Startup, MissingCpuNamePrintsTheHintAndUsage) {
+  const ProgramResult r = jtagnand("sim", {"-c", "RQ7220"});
+  EXPECT_EQ(r.exit_status, 2);
+  EXPECT_EQ(r.out, kBanner + "\nLPT 0x378 Port is detected.\n" +
+                       "Invalid Option\nType your CPU name with '-C' option\n\n"
+                       "   ex: -C RQ7220, -C ZELT, -C KELDA\n\n" +
+                       kUsage);
+}
+
+TEST(Startup, UnknownCpuIsRefusedAfterResettingTheTapBothWays) {
+  const ProgramResult r = jtagnand("sim:stats", {"-C", "rq7220"});
+  EXPECT_EQ(r.exit_status, 2);
+  EXPECT_TRUE(contains(r.out, "Not or Yet support for rq7220\n")) << r.out;
+  // Probe (1 write, 1 read), TRST pulse (3) and TAP reset (10) at start-up,
+  // TAP reset and TRST pulse again at shutdown.
+  EXPECT_TRUE(contains(r.err, "sim: writes=27 reads=1 ir_scans=0 dr_scans=0 violations=0"))
+      << r.err;
+}
+
+TEST(Startup, ALongCpuNameIsRefusedNotTruncated) {
+  const ProgramResult r = jtagnand("sim", {"-C", "RQ7220RQ7220RQ7220"});
+  EXPECT_EQ(r.exit_status, 2);
+  EXPECT_TRUE(contains(r.out, "longer than 15 characters")) << r.out;
+  EXPECT_FALSE(contains(r.out, "Not or Yet support")) << r.out;
+}
+
+}  // namespace
+}  // namespace jtagnand::testing
