@@ -1,0 +1,48 @@
+#pragma once
+
+// The main area of the simulated NAND chip: either in memory, one buffer per
+// block allocated on first write (an erased block costs nothing), or a plain
+// file of exactly the chip's size mapped into memory, erased bytes 0xFF.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace jtagnand::sim {
+
+class FlashStore {
+ public:
+  // An in-memory chip, all erased.
+  FlashStore(uint64_t total_size, uint32_t block_size);
+  ~FlashStore();
+  FlashStore(const FlashStore&) = delete;
+  FlashStore& operator=(const FlashStore&) = delete;
+
+  // A chip kept in `path`: created filled with 0xFF when missing, a shorter
+  // file is extended with 0xFF; null + error when it cannot be used.
+  [[nodiscard]] static std::unique_ptr<FlashStore> open_file(const std::string& path,
+                                                             uint64_t total_size,
+                                                             uint32_t block_size,
+                                                             std::string& error);
+
+  [[nodiscard]] uint64_t total_size() const { return total_size_; }
+  void read(uint64_t offset, std::span<uint8_t> out) const;
+  void write(uint64_t offset, std::span<const uint8_t> bytes);    // stores as given
+  void program(uint64_t offset, std::span<const uint8_t> bytes);  // 1 -> 0 only
+  void erase_block(uint32_t block);
+
+ private:
+  FlashStore(uint64_t total_size, uint32_t block_size, uint8_t* mapped);
+  [[nodiscard]] uint8_t* writable_block(uint32_t block);
+  [[nodiscard]] const uint8_t* block_or_null(uint32_t block) const;
+
+  uint64_t total_size_;
+  uint32_t block_size_;
+  uint8_t* mapped_ = nullptr;  // the file's mapping, or null for memory
+  std::vector<std::unique_ptr<uint8_t[]>> blocks_;
+};
+
+}  // namespace jtagnand::sim

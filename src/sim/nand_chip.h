@@ -1,0 +1,112 @@
+#pragma once
+
+// The simulated 8-bit NAND flash and the bus between it and the CPU, with the
+// protocol checker that watches every change of the bus.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "sim/flash_store.h"
+#include "sim/sim_board.h"
+
+namespace jtagnand::sim {
+
+// Violation counts; with `strict` the first one ends the process.
+struct Checker {
+  std::array<uint64_t, kViolationKinds> counts{};
+  bool strict = false;
+  void report(Violation kind);
+  [[nodiscard]] uint64_t total() const;
+};
+
+// What the CPU puts on the flash's pins (levels, true = high) and which data
+// lines it drives.
+struct CpuPins {
+  bool nce = true;
+  bool cle = false;
+  bool ale = false;
+  bool nwe = true;
+  bool nre = true;
+  uint8_t drive_mask = 0;  // bit k: the CPU drives IO k
+  uint8_t out = 0;         // the levels it drives
+  bool operator==(const CpuPins&) const = default;
+};
+
+// The organisation of a device code; unknown codes get a 128 MiB 2 KiB-page chip.
+[[nodiscard]] ChipGeometry chip_geometry(uint8_t device_code);
+
+class NandChip {
+ public:
+  NandChip(const SimOptions& options, std::unique_ptr<FlashStore> store, Checker& checker);
+
+  // The CPU's side of the bus changed, all pins at once.
+  void apply(const CpuPins& cpu);
+  // One Capture-DR event has passed (the busy time base).
+  void tick() {
+    if (busy_left_ > 0) --busy_left_;
+  }
+
+  [[nodiscard]] bool ready() const { return !hung_ && busy_left_ == 0; }
+  [[nodiscard]] bool nce() const { return pins_.nce; }
+  [[nodiscard]] bool cle() const { return pins_.cle; }
+  [[nodiscard]] bool ale() const { return pins_.ale; }
+  [[nodiscard]] bool nwe() const { return pins_.nwe; }
+  [[nodiscard]] bool nre() const { return pins_.nre; }
+  [[nodiscard]] uint8_t io() const { return io_; }  // resolved data-line levels
+
+  [[nodiscard]] const ChipGeometry& geometry() const { return geometry_; }
+  [[nodiscard]] const NandCounts& counts() const { return counts_; }
+  [[nodiscard]] FlashStore& store() { return *store_; }
+  [[nodiscard]] const FlashStore& store() const { return *store_; }
+
+ private:
+  enum class Mode : uint8_t { kIdle, kIdAddress, kReadAddress, kProgram, kEraseAddress };
+  enum class Output : uint8_t { kNone, kId, kStatus, kData };
+
+  [[nodiscard]] uint8_t resolve(const CpuPins& cpu) const;
+  void latch(bool cle, bool ale, uint8_t value);
+  void command(uint8_t code);
+  void address(uint8_t value);
+  void data_in(uint8_t value);
+  [[nodiscard]] uint8_t next_output();
+  void start_busy(NandOp op);
+  void start_read();
+  void finish_program();
+  void finish_erase();
+  [[nodiscard]] uint32_t row(std::size_t first_byte) const;
+
+  ChipGeometry geometry_;
+  uint8_t maker_;
+  std::unique_ptr<FlashStore> store_;
+  Checker& checker_;
+  uint32_t busy_scans_;
+  bool busy_never_;
+  std::array<bool, kNandOps> hang_;
+  std::vector<uint32_t> bad_blocks_;
+  std::vector<uint32_t> progfail_pages_;
+  std::vector<uint64_t> flips_;
+
+  CpuPins pins_;       // the CPU's side as last applied
+  uint8_t io_ = 0xFF;  // resolved data lines
+  bool flash_drives_ = false;
+  uint8_t flash_out_ = 0xFF;
+  bool conflict_ = false;
+  bool we_re_low_ = false;
+
+  Mode mode_ = Mode::kIdle;
+  Output output_ = Output::kNone;
+  int read_area_ = 0;  // 512-byte pages: 0 first half, 1 second half, 2 spare
+  std::vector<uint8_t> address_;
+  std::vector<uint8_t> page_;  // page register: main area then spare
+  bool page_loaded_ = false;
+  uint32_t column_ = 0;
+  std::size_t id_index_ = 0;
+  bool fail_ = false;
+  uint32_t busy_left_ = 0;
+  bool hung_ = false;
+  NandCounts counts_;
+};
+
+}  // namespace jtagnand::sim

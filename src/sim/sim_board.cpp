@@ -1,0 +1,501 @@
+// The simulated board: TAP controller, instruction register, IDCODE and bypass
+// registers, the CPU's boundary register and the pins it drives, and the
+// virtual parallel port in front of it all.
+//
+// The boundary register is a ring buffer with a moving head, so a shift costs
+// the same whatever the register's length; Capture-DR and Update-DR touch only
+// the cells wired to the flash.
+
+#include "sim/sim_board.h"
+
+#include <cstdio>
+#include <string>
+#include <utility>
+
+#include "sim/board_layouts.h"
+#include "sim/flash_store.h"
+#include "sim/nand_chip.h"
+
+namespace jtagnand::sim {
+namespace {
+
+using S = TapState;
+
+// Next state on a rising TCK edge, [state][TMS].
+constexpr TapState kNext[16][2] = {
+    /* TestLogicReset */ {S::kRunTestIdle, S::kTestLogicReset},
+    /* RunTestIdle    */ {S::kRunTestIdle, S::kSelectDrScan},
+    /* SelectDrScan   */ {S::kCaptureDr, S::kSelectIrScan},
+    /* CaptureDr      */ {S::kShiftDr, S::kExit1Dr},
+    /* ShiftDr        */ {S::kShiftDr, S::kExit1Dr},
+    /* Exit1Dr        */ {S::kPauseDr, S::kUpdateDr},
+    /* PauseDr        */ {S::kPauseDr, S::kExit2Dr},
+    /* Exit2Dr        */ {S::kShiftDr, S::kUpdateDr},
+    /* UpdateDr       */ {S::kRunTestIdle, S::kSelectDrScan},
+    /* SelectIrScan   */ {S::kCaptureIr, S::kTestLogicReset},
+    /* CaptureIr      */ {S::kShiftIr, S::kExit1Ir},
+    /* ShiftIr        */ {S::kShiftIr, S::kExit1Ir},
+    /* Exit1Ir        */ {S::kPauseIr, S::kUpdateIr},
+    /* PauseIr        */ {S::kPauseIr, S::kExit2Ir},
+    /* Exit2Ir        */ {S::kShiftIr, S::kUpdateIr},
+    /* UpdateIr       */ {S::kRunTestIdle, S::kSelectDrScan},
+};
+
+constexpr uint8_t kExtest = 0x0;
+constexpr uint8_t kIrCapture = 0x1;  // binary 0001: the two bits nearest TDO read 1, then 0
+
+constexpr uint8_t kTdi = 0x01;
+constexpr uint8_t kTms = 0x02;
+constexpr uint8_t kTck = 0x04;
+constexpr uint8_t kTrstN = 0x08;
+
+enum class DataRegister : uint8_t { kBypass, kIdcode, kBoundary };
+
+// Nets a boundary cell can sense.
+enum class Sense : uint8_t { kNce, kCle, kAle, kNwe, kNre, kRnb, kIo };
+
+struct SenseCell {
+  int cell;
+  Sense net;
+  uint8_t bit;  // for kIo
+};
+
+}  // namespace
+
+struct SimBoard::Impl {
+  Impl(const SimOptions& options, std::unique_ptr<FlashStore> store)
+      : layout(board_layout(options.cpu)),
+        length(static_cast<uint32_t>(layout.length)),
+        chip(options, std::move(store), checker),
+        ring(layout.length, 0) {
+    checker.strict = options.strict;
+    auto add = [&](int cell, Sense net, uint8_t bit) {
+      for (const auto& s : sense)
+        if (s.cell == cell) return;
+      sense.push_back({cell, net, bit});
+    };
+    add(layout.nce, Sense::kNce, 0);
+    add(layout.cle, Sense::kCle, 0);
+    add(layout.ale, Sense::kAle, 0);
+    add(layout.nwe, Sense::kNwe, 0);
+    add(layout.nre, Sense::kNre, 0);
+    add(layout.rnb, Sense::kRnb, 0);
+    for (uint8_t k = 0; k < 8; ++k) add(layout.io_in[k], Sense::kIo, k);
+    reset_latches();
+    select_instruction(layout.idcode_instruction);
+  }
+
+  // --- cable lines -------------------------------------------------------
+  void set_lines(uint8_t value) {
+    const uint8_t changed = static_cast<uint8_t>(lines ^ value);
+    lines = value;
+    if ((value & kTrstN) == 0) {  // nTRST low: held in Test-Logic-Reset
+      if (changed & kTrstN) test_logic_reset();
+      return;
+    }
+    if ((changed & kTck) == 0) return;
+    if (value & kTck) {
+      rising(value);
+    } else {
+      falling();
+    }
+  }
+
+  void rising(uint8_t value) {
+    const uint8_t tdi = value & kTdi;
+    switch (state) {
+      case S::kShiftDr:
+        shift_dr(tdi);
+        break;
+      case S::kCaptureDr:
+        capture_dr();
+        break;
+      case S::kShiftIr:
+        ir_shift = static_cast<uint8_t>((ir_shift >> 1) | (tdi << 3));
+        break;
+      case S::kCaptureIr:
+        ir_shift = kIrCapture;
+        break;
+      default:
+        break;
+    }
+    const TapState next = kNext[static_cast<int>(state)][(value & kTms) ? 1 : 0];
+    if (next == S::kTestLogicReset && state != S::kTestLogicReset) {
+      test_logic_reset();
+      return;
+    }
+    state = next;
+  }
+
+  void falling() {
+    switch (state) {
+      case S::kShiftDr:
+        tdo = dr_out();
+        return;
+      case S::kShiftIr:
+        tdo = ir_shift & 1;
+        return;
+      case S::kUpdateDr:
+        tdo = 1;
+        update_dr();
+        return;
+      case S::kUpdateIr:
+        tdo = 1;
+        update_ir();
+        return;
+      default:
+        tdo = 1;  // TDO floats outside the shift states; the cable's pull-up reads 1
+        return;
+    }
+  }
+
+  // --- registers ---------------------------------------------------------
+  [[nodiscard]] uint8_t dr_out() const {
+    switch (dr) {
+      case DataRegister::kBoundary:
+        return ring[head];
+      case DataRegister::kIdcode:
+        return static_cast<uint8_t>(id_shift & 1U);
+      case DataRegister::kBypass:
+        return bypass;
+    }
+    return 1;
+  }
+
+  void shift_dr(uint8_t tdi) {
+    switch (dr) {
+      case DataRegister::kBoundary:
+        // Cell 0 sits at TDO; the slot that leaves becomes the TDI end.
+        ring[head] = tdi;
+        if (++head == length) head = 0;
+        break;
+      case DataRegister::kIdcode:
+        id_shift = (id_shift >> 1) | (uint32_t{tdi} << 31);
+        break;
+      case DataRegister::kBypass:
+        bypass = tdi;
+        break;
+    }
+  }
+
+  [[nodiscard]] uint8_t& cell(int index) {
+    uint32_t at = head + static_cast<uint32_t>(index);
+    if (at >= length) at -= length;
+    return ring[at];
+  }
+
+  void capture_dr() {
+    switch (dr) {
+      case DataRegister::kBoundary:
+        for (const auto& s : sense) cell(s.cell) = sensed(s);
+        break;
+      case DataRegister::kIdcode:
+        id_shift = layout.idcode;
+        break;
+      case DataRegister::kBypass:
+        bypass = 0;
+        break;
+    }
+    chip.tick();  // R/nB was sampled above; the busy time runs on capture events
+  }
+
+  [[nodiscard]] uint8_t sensed(const SenseCell& s) const {
+    switch (s.net) {
+      case Sense::kNce:
+        return chip.nce();
+      case Sense::kCle:
+        return chip.cle();
+      case Sense::kAle:
+        return chip.ale();
+      case Sense::kNwe:
+        return chip.nwe();
+      case Sense::kNre:
+        return chip.nre();
+      case Sense::kRnb:
+        return chip.ready();
+      case Sense::kIo:
+        return static_cast<uint8_t>((chip.io() >> s.bit) & 1U);
+    }
+    return 1;
+  }
+
+  void update_dr() {
+    ++dr_scans;
+    if (dr != DataRegister::kBoundary) return;
+    latch.nce = cell(layout.nce);
+    latch.cle = cell(layout.cle);
+    latch.ale = cell(layout.ale);
+    latch.nwe = cell(layout.nwe);
+    latch.nre = cell(layout.nre);
+    uint8_t mask = 0;
+    uint8_t out = 0;
+    for (std::size_t k = 0; k < 8; ++k) {
+      if (cell(layout.io_enable[k]) == layout.enable_level)
+        mask = static_cast<uint8_t>(mask | (1U << k));
+      if (cell(layout.io_out[k]) != 0) out = static_cast<uint8_t>(out | (1U << k));
+    }
+    latch.drive_mask = mask;
+    latch.out = out;
+    if (update_observer) {
+      latches_text.resize(length);
+      for (uint32_t i = 0; i < length; ++i) latches_text[i] = cell(static_cast<int>(i)) ? '1' : '0';
+      update_observer(latches_text);
+    }
+    apply_pins();
+  }
+
+  void update_ir() {
+    ++ir_scans;
+    select_instruction(ir_shift);
+    if (instruction_observer) instruction_observer(instruction);
+  }
+
+  void select_instruction(uint8_t code) {
+    instruction = code;
+    if (code == kExtest) {
+      dr = DataRegister::kBoundary;
+    } else if (code == layout.idcode_instruction) {
+      dr = DataRegister::kIdcode;
+    } else {
+      dr = DataRegister::kBypass;  // BYPASS (1111) and every code the CPU does not know
+    }
+    apply_pins();
+  }
+
+  void test_logic_reset() {
+    state = S::kTestLogicReset;
+    tdo = 1;
+    reset_latches();
+    select_instruction(layout.idcode_instruction);
+  }
+
+  // Power-up state of the update latches: the flash deselected and idle, the
+  // data lines listening, so loading EXTEST changes nothing on the bus.
+  void reset_latches() { latch = CpuPins{}; }
+
+  // Outside EXTEST the CPU's own logic holds the flash idle.
+  void apply_pins() {
+    const CpuPins pins = instruction == kExtest ? latch : CpuPins{};
+    chip.apply(pins);
+  }
+
+  const BoardLayout& layout;
+  const uint32_t length;
+  Checker checker;
+  NandChip chip;
+
+  TapState state = S::kTestLogicReset;
+  uint8_t lines = 0;  // TDI, TMS, TCK, nTRST as last set
+  uint8_t tdo = 1;
+  uint8_t instruction = 0;
+  uint8_t ir_shift = kIrCapture;
+  DataRegister dr = DataRegister::kIdcode;
+  uint32_t id_shift = 0;
+  uint8_t bypass = 0;
+  std::vector<uint8_t> ring;  // boundary register cells, one byte each (0 or 1)
+  uint32_t head = 0;          // ring slot of cell 0, the cell nearest TDO
+  CpuPins latch;              // update latches of the wired cells
+  std::vector<SenseCell> sense;
+
+  uint64_t ir_scans = 0;
+  uint64_t dr_scans = 0;
+  std::function<void(std::string_view)> update_observer;
+  std::function<void(uint8_t)> instruction_observer;
+  std::string latches_text;
+};
+
+// --- SimBoard ----------------------------------------------------------------
+
+SimBoard::SimBoard(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+SimBoard::~SimBoard() = default;
+
+std::unique_ptr<SimBoard> SimBoard::create(const SimOptions& options, std::string& error) {
+  const ChipGeometry geometry = chip_geometry(options.nand_code);
+  const uint32_t blocks = static_cast<uint32_t>(geometry.total_size / geometry.block_size);
+  const uint32_t pages = static_cast<uint32_t>(geometry.total_size / geometry.page_size);
+  for (uint32_t block : options.bad_blocks) {
+    if (block >= blocks) {
+      error = "sim: bad=" + std::to_string(block) + " is past the chip's last block (" +
+              std::to_string(blocks - 1) + ")";
+      return nullptr;
+    }
+  }
+  for (uint32_t page : options.progfail_pages) {
+    if (page >= pages) {
+      error = "sim: progfail=" + std::to_string(page) + " is past the chip's last page (" +
+              std::to_string(pages - 1) + ")";
+      return nullptr;
+    }
+  }
+  for (uint64_t offset : options.flip_offsets) {
+    if (offset >= geometry.total_size) {
+      error = "sim: flip=" + std::to_string(offset) + " is past the chip's end (" +
+              std::to_string(geometry.total_size) + " bytes)";
+      return nullptr;
+    }
+  }
+  std::unique_ptr<FlashStore> store;
+  if (options.flash_path.empty()) {
+    store = std::make_unique<FlashStore>(geometry.total_size, geometry.block_size);
+  } else {
+    store =
+        FlashStore::open_file(options.flash_path, geometry.total_size, geometry.block_size, error);
+    if (!store) return nullptr;
+  }
+  return std::unique_ptr<SimBoard>(new SimBoard(std::make_unique<Impl>(options, std::move(store))));
+}
+
+void SimBoard::drive(bool tck, bool tms, bool tdi, bool trst_n) {
+  impl_->set_lines(static_cast<uint8_t>((tdi ? kTdi : 0) | (tms ? kTms : 0) | (tck ? kTck : 0) |
+                                        (trst_n ? kTrstN : 0)));
+}
+
+bool SimBoard::tdo() const {
+  return impl_->tdo != 0;
+}
+Cpu SimBoard::cpu() const {
+  return impl_->layout.cpu;
+}
+uint32_t SimBoard::idcode() const {
+  return impl_->layout.idcode;
+}
+uint8_t SimBoard::idcode_instruction() const {
+  return impl_->layout.idcode_instruction;
+}
+int SimBoard::boundary_length() const {
+  return impl_->layout.length;
+}
+TapState SimBoard::tap_state() const {
+  return impl_->state;
+}
+uint8_t SimBoard::instruction() const {
+  return impl_->instruction;
+}
+
+bool SimBoard::net(Net which) const {
+  const NandChip& chip = impl_->chip;
+  switch (which) {
+    case Net::kNce:
+      return chip.nce();
+    case Net::kCle:
+      return chip.cle();
+    case Net::kAle:
+      return chip.ale();
+    case Net::kNwe:
+      return chip.nwe();
+    case Net::kNre:
+      return chip.nre();
+    case Net::kRnb:
+      return chip.ready();
+    default:
+      return ((chip.io() >> (static_cast<int>(which) - static_cast<int>(Net::kIo0))) & 1U) != 0;
+  }
+}
+
+uint8_t SimBoard::data_bus() const {
+  return impl_->chip.io();
+}
+uint64_t SimBoard::violations() const {
+  return impl_->checker.total();
+}
+uint64_t SimBoard::violations(Violation kind) const {
+  return impl_->checker.counts[static_cast<std::size_t>(kind)];
+}
+uint64_t SimBoard::ir_scans() const {
+  return impl_->ir_scans;
+}
+uint64_t SimBoard::dr_scans() const {
+  return impl_->dr_scans;
+}
+const NandCounts& SimBoard::nand_counts() const {
+  return impl_->chip.counts();
+}
+const ChipGeometry& SimBoard::chip() const {
+  return impl_->chip.geometry();
+}
+bool SimBoard::nand_ready() const {
+  return impl_->chip.ready();
+}
+
+std::vector<uint8_t> SimBoard::read_flash(uint64_t offset, std::size_t length) const {
+  std::vector<uint8_t> out(length);
+  impl_->chip.store().read(offset, out);
+  return out;
+}
+
+void SimBoard::write_flash(uint64_t offset, std::span<const uint8_t> bytes) {
+  impl_->chip.store().write(offset, bytes);
+}
+
+void SimBoard::set_update_observer(std::function<void(std::string_view)> observer) {
+  impl_->update_observer = std::move(observer);
+}
+
+void SimBoard::set_instruction_observer(std::function<void(uint8_t)> observer) {
+  impl_->instruction_observer = std::move(observer);
+}
+
+// --- SimPort -----------------------------------------------------------------
+
+SimPort::SimPort(const SimOptions& options, std::unique_ptr<SimBoard> board)
+    : board_(std::move(board)),
+      impl_(board_->impl_.get()),
+      base_(options.port_base),
+      connected_(!options.target_off),
+      print_stats_(options.stats) {}
+
+SimPort::~SimPort() {
+  if (print_stats_) {
+    const std::string line = stats_line();
+    std::fprintf(stderr, "%s\n", line.c_str());
+  }
+}
+
+void SimPort::write_byte(uint16_t address, uint8_t value) {
+  const auto reg = static_cast<uint16_t>(address - base_);
+  if (reg > 2 || base_ == 0) return;
+  ++writes_;
+  if (reg == 0) {
+    data_ = value;
+    if (connected_) impl_->set_lines(value & 0x0F);
+  } else if (reg == 2) {
+    control_ = value;
+  }
+}
+
+uint8_t SimPort::read_byte(uint16_t address) {
+  const auto reg = static_cast<uint16_t>(address - base_);
+  if (reg > 2 || base_ == 0) return 0xFF;
+  ++reads_;
+  switch (reg) {
+    case 0:
+      return data_;
+    case 1: {
+      // nAck (bit 6) carries TDO as it is; the other inputs idle high through
+      // their pull-ups, and BUSY (bit 7) is inverted by the port: reads 0.
+      const uint8_t tdo = connected_ ? impl_->tdo : 1;
+      return static_cast<uint8_t>(0x3F | (tdo << 6));
+    }
+    default:
+      return static_cast<uint8_t>(control_ | 0xC0);
+  }
+}
+
+SimStats SimPort::stats() const {
+  return {writes_, reads_, impl_->ir_scans, impl_->dr_scans, impl_->checker.total()};
+}
+
+std::string SimPort::stats_line() const {
+  const SimStats s = stats();
+  return "sim: writes=" + std::to_string(s.writes) + " reads=" + std::to_string(s.reads) +
+         " ir_scans=" + std::to_string(s.ir_scans) + " dr_scans=" + std::to_string(s.dr_scans) +
+         " violations=" + std::to_string(s.violations);
+}
+
+std::unique_ptr<SimPort> make_sim_port(const SimOptions& options, std::string& error) {
+  auto board = SimBoard::create(options, error);
+  if (!board) return nullptr;
+  return std::make_unique<SimPort>(options, std::move(board));
+}
+
+}  // namespace jtagnand::sim

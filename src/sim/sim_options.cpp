@@ -1,0 +1,214 @@
+// Parsing of the simulated board's options: "cpu=KELDA,nand=0x75,bad=3,stats".
+
+#include <charconv>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "sim/sim_board.h"
+
+namespace jtagnand::sim {
+namespace {
+
+struct CpuName {
+  std::string_view name;
+  Cpu cpu;
+};
+constexpr CpuName kCpuNames[] = {
+    {"RQ7220", Cpu::kRq7220}, {"ZELT", Cpu::kZelt}, {"KELDA", Cpu::kKelda}, {"TOMUX", Cpu::kTomux}};
+
+[[nodiscard]] char upper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+[[nodiscard]] bool same_ignoring_case(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (upper(a[i]) != upper(b[i])) return false;
+  return true;
+}
+
+// Decimal, or hexadecimal with a 0x prefix; the whole text must be the number.
+[[nodiscard]] bool parse_number(std::string_view text, uint64_t max, uint64_t& value) {
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+    base = 16;
+  }
+  if (text.empty()) return false;
+  uint64_t parsed = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), parsed, base);
+  if (ec != std::errc() || end != text.data() + text.size() || parsed > max) return false;
+  value = parsed;
+  return true;
+}
+
+[[nodiscard]] std::string bad_value(std::string_view key, std::string_view value,
+                                    std::string_view expected) {
+  return "bad value '" + std::string(value) + "' for sim option " + std::string(key) +
+         " (expected " + std::string(expected) + ")";
+}
+
+[[nodiscard]] bool apply_option(std::string_view key, std::string_view value, bool has_value,
+                                SimOptions& options, std::string& error) {
+  uint64_t number = 0;
+  auto need_value = [&](std::string_view expected) {
+    if (has_value && !value.empty()) return true;
+    error = "sim option " + std::string(key) + " needs a value (" + std::string(expected) + ")";
+    return false;
+  };
+  auto flag = [&](bool& target) {
+    if (has_value) {
+      error = "sim option " + std::string(key) + " takes no value";
+      return false;
+    }
+    target = true;
+    return true;
+  };
+
+  if (key == "stats") return flag(options.stats);
+  if (key == "strict") return flag(options.strict);
+  if (key == "cpu") {
+    if (!need_value("RQ7220, ZELT, KELDA or TOMUX")) return false;
+    for (const auto& entry : kCpuNames) {
+      if (same_ignoring_case(value, entry.name)) {
+        options.cpu = entry.cpu;
+        return true;
+      }
+    }
+    error = bad_value(key, value, "RQ7220, ZELT, KELDA or TOMUX");
+    return false;
+  }
+  if (key == "nand" || key == "maker") {
+    if (!need_value("a byte, e.g. 0xDA")) return false;
+    if (!parse_number(value, 0xFF, number)) {
+      error = bad_value(key, value, "a byte, decimal or 0x hex");
+      return false;
+    }
+    (key == "nand" ? options.nand_code : options.maker_code) = static_cast<uint8_t>(number);
+    return true;
+  }
+  if (key == "flash") {
+    if (!need_value("a file path")) return false;
+    options.flash_path = std::string(value);
+    return true;
+  }
+  if (key == "bad" || key == "progfail") {
+    if (!need_value("a number")) return false;
+    if (!parse_number(value, std::numeric_limits<uint32_t>::max(), number)) {
+      error = bad_value(key, value, key == "bad" ? "a block number" : "a page number");
+      return false;
+    }
+    (key == "bad" ? options.bad_blocks : options.progfail_pages)
+        .push_back(static_cast<uint32_t>(number));
+    return true;
+  }
+  if (key == "flip") {
+    if (!need_value("a byte offset")) return false;
+    if (!parse_number(value, std::numeric_limits<uint64_t>::max(), number)) {
+      error = bad_value(key, value, "a byte offset");
+      return false;
+    }
+    options.flip_offsets.push_back(number);
+    return true;
+  }
+  if (key == "busy") {
+    if (!need_value("a number of scans or never")) return false;
+    if (value == "never") {
+      options.busy_never = true;
+      return true;
+    }
+    if (!parse_number(value, 1'000'000, number)) {
+      error = bad_value(key, value, "a number of scans up to 1000000, or never");
+      return false;
+    }
+    options.busy_never = false;
+    options.busy_scans = static_cast<uint32_t>(number);
+    return true;
+  }
+  if (key == "hang") {
+    if (!need_value("reset, read, program or erase")) return false;
+    constexpr std::string_view kOps[kNandOps] = {"reset", "read", "program", "erase"};
+    for (std::size_t i = 0; i < kNandOps; ++i) {
+      if (value == kOps[i]) {
+        options.hang[i] = true;
+        return true;
+      }
+    }
+    error = bad_value(key, value, "reset, read, program or erase");
+    return false;
+  }
+  if (key == "target") {
+    if (!need_value("on or off")) return false;
+    if (value == "off" || value == "on") {
+      options.target_off = value == "off";
+      return true;
+    }
+    error = bad_value(key, value, "on or off");
+    return false;
+  }
+  if (key == "port") {
+    if (!need_value("0x378, 0x278, 0x3BC or none")) return false;
+    if (value == "none") {
+      options.port_base = 0;
+      return true;
+    }
+    if (parse_number(value, 0xFFFF, number) &&
+        (number == 0x378 || number == 0x278 || number == 0x3BC)) {
+      options.port_base = static_cast<uint16_t>(number);
+      return true;
+    }
+    error = bad_value(key, value, "0x378, 0x278, 0x3BC or none");
+    return false;
+  }
+  error =
+      "unknown sim option '" + std::string(key) +
+      "' (known: cpu, nand, maker, flash, bad, progfail, flip, busy, hang, target, port, stats, "
+      "strict)";
+  return false;
+}
+
+}  // namespace
+
+bool parse_sim_options(std::string_view text, std::string_view cpu_hint, SimOptions& options,
+                       std::string& error) {
+  SimOptions parsed;
+  for (const auto& entry : kCpuNames)
+    if (cpu_hint == entry.name) parsed.cpu = entry.cpu;
+
+  while (!text.empty()) {
+    const std::size_t comma = text.find(',');
+    std::string_view item = text.substr(0, comma);
+    text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+    if (item.empty()) continue;
+    const std::size_t equals = item.find('=');
+    const bool has_value = equals != std::string_view::npos;
+    const std::string_view key = item.substr(0, equals);
+    const std::string_view value = has_value ? item.substr(equals + 1) : std::string_view();
+    if (!apply_option(key, value, has_value, parsed, error)) return false;
+  }
+  options = std::move(parsed);
+  return true;
+}
+
+std::string_view violation_name(Violation kind) {
+  switch (kind) {
+    case Violation::kBusConflict:
+      return "bus conflict on the data lines";
+    case Violation::kStrobeSkew:
+      return "data, CLE or ALE changed with the rising nWE";
+    case Violation::kCleAndAle:
+      return "CLE and ALE both high at a latch";
+    case Violation::kCommandWhileBusy:
+      return "command while the chip is busy";
+    case Violation::kWeAndRe:
+      return "nWE and nRE low together";
+    case Violation::kConfirmWithoutAddress:
+      return "confirm without the address cycles";
+  }
+  return "unknown";
+}
+
+}  // namespace jtagnand::sim
