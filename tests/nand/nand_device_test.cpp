@@ -1,0 +1,115 @@
+#include "nand/nand_device.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "sim_bench.h"
+
+namespace jtagnand {
+namespace {
+
+using testing::SimBench;
+
+constexpr const char* kCpus[] = {"RQ7220", "ZELT", "TOMUX", "KELDA"};
+
+struct Chip {
+  uint8_t code;
+  const char* name;
+  uint32_t total_size;
+  uint32_t page_size;
+  uint32_t block_size;
+  uint32_t spare_size;
+};
+
+constexpr uint32_t kKiB = 1024;
+constexpr uint32_t kMiB = 1024 * kKiB;
+constexpr Chip kChips[] = {
+    {0x76, "64MBytes(K9F1208U0M)", 64 * kMiB, 512, 16 * kKiB, 16},
+    {0x75, "32MBytes(K9F5608U0B)", 32 * kMiB, 512, 16 * kKiB, 16},
+    {0x73, "16MBytes", 16 * kMiB, 512, 16 * kKiB, 16},
+    {0xE6, "8MBytes", 8 * kMiB, 512, 8 * kKiB, 16},
+    {0xF1, "128MBytes(K9F1G08U0M)", 128 * kMiB, 2048, 128 * kKiB, 64},
+    {0xDA, "256MBytes(K9F2G08U0M)", 256 * kMiB, 2048, 128 * kKiB, 64},
+    {0xDC, "512MBytes(K9F4G08U0M)", 512 * kMiB, 2048, 128 * kKiB, 64},
+    {0xD3, "1GBytes(K9F8G08U0M)", 1024 * kMiB, 2048, 256 * kKiB, 64},
+};
+
+TEST(NandDeviceTable, NineRowsInOrderEndingInTheTerminator) {
+  NandDeviceTable table{};
+  nand_init_device_table(table);
+  for (size_t i = 0; i < 8; ++i) {
+    SCOPED_TRACE(kChips[i].name);
+    EXPECT_EQ(table[i].device_code, kChips[i].code);
+    EXPECT_STREQ(table[i].name, kChips[i].name);
+    EXPECT_EQ(table[i].total_size, kChips[i].total_size);
+    EXPECT_EQ(table[i].page_size, kChips[i].page_size);
+    EXPECT_EQ(table[i].block_size, kChips[i].block_size);
+    EXPECT_EQ(table[i].spare_size, kChips[i].spare_size);
+    EXPECT_EQ(table[i].org_code, i < 4 ? 0 : (i == 7 ? 0x25 : 0x15));
+  }
+  EXPECT_EQ(table[8].name, nullptr);
+  EXPECT_EQ(table[8].device_code, 0);
+}
+
+// Every chip through every CPU: the ID read over the boundary register finds
+// the chip, fills the geometry and breaks no bus rule.
+TEST(NandReadId, EveryChipThroughEveryCpu) {
+  for (const char* cpu : kCpus) {
+    for (const Chip& chip : kChips) {
+      SCOPED_TRACE(::testing::Message() << cpu << " " << chip.name);
+      sim::SimOptions options;
+      options.nand_code = chip.code;
+      options.maker_code = 0xEC;
+      SimBench bench(cpu, options);
+      ASSERT_TRUE(bench.ready());
+      ASSERT_EQ(bench.read_id(), 0);
+      const FlashInfo& flash = bench.flash();
+      EXPECT_EQ(flash.maker_code, 0xEC);
+      EXPECT_EQ(flash.device_code, chip.code);
+      EXPECT_STREQ(flash.name, chip.name);
+      EXPECT_EQ(flash.total_size, chip.total_size);
+      EXPECT_EQ(flash.page_size, chip.page_size);
+      EXPECT_EQ(flash.block_size, chip.block_size);
+      EXPECT_EQ(flash.spare_size, chip.spare_size);
+      EXPECT_EQ(bench.output(), "");
+      EXPECT_EQ(bench.board().violations(), 0u) << bench.violations();
+      EXPECT_EQ(bench.board().nand_counts().commands[kNandCmdReadId], 1u);
+      EXPECT_TRUE(bench.board().net(sim::Net::kNce)) << "chip left selected";
+    }
+  }
+}
+
+TEST(NandReadId, AnyMakerIsAccepted) {
+  sim::SimOptions options;
+  options.nand_code = 0xDA;
+  options.maker_code = 0x98;
+  SimBench bench("RQ7220", options);
+  ASSERT_EQ(bench.read_id(), 0);
+  EXPECT_EQ(bench.flash().maker_code, 0x98);
+  EXPECT_STREQ(bench.flash().name, "256MBytes(K9F2G08U0M)");
+}
+
+TEST(NandReadId, UnsupportedCodesAreRefused) {
+  for (const char* cpu : kCpus) {
+    for (const uint8_t code : {uint8_t{0x00}, uint8_t{0xFF}, uint8_t{0x79}}) {
+      SCOPED_TRACE(::testing::Message() << cpu << " code 0x" << std::hex << int{code});
+      sim::SimOptions options;
+      options.nand_code = code;
+      SimBench bench(cpu, options);
+      ASSERT_TRUE(bench.ready());
+      EXPECT_EQ(bench.read_id(), -1);
+      EXPECT_EQ(bench.output(), "Cannot support this device\n");
+      // Only the two codes are written; the geometry stays as it was.
+      EXPECT_EQ(bench.flash().device_code, code);
+      EXPECT_EQ(bench.flash().maker_code, 0xEC);
+      EXPECT_EQ(bench.flash().name[0], '\0');
+      EXPECT_EQ(bench.flash().total_size, 0u);
+      EXPECT_EQ(bench.flash().block_size, 0u);
+      EXPECT_EQ(bench.board().violations(), 0u) << bench.violations();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace jtagnand

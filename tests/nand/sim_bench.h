@@ -1,0 +1,89 @@
+#pragma once
+
+// A NAND bus wired to a simulated board: the port, the cable, the active CPU
+// profile in EXTEST with the chip released, a device table and a console.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "jtag/tap.h"
+#include "nand/nand_bus.h"
+#include "nand/nand_device.h"
+#include "nand/nand_program.h"
+#include "scripted_console.h"
+#include "sim/sim_board.h"
+
+namespace jtagnand::testing {
+
+inline sim::Cpu sim_cpu(std::string_view name) {
+  if (name == "ZELT") return sim::Cpu::kZelt;
+  if (name == "KELDA") return sim::Cpu::kKelda;
+  if (name == "TOMUX") return sim::Cpu::kTomux;
+  return sim::Cpu::kRq7220;
+}
+
+class SimBench {
+ public:
+  SimBench(std::string_view cpu, sim::SimOptions options, std::string keys = {})
+      : console_(std::move(keys)) {
+    options.cpu = sim_cpu(cpu);
+    std::string error;
+    port_ = sim::make_sim_port(options, error);
+    if (!port_) {
+      ADD_FAILURE() << "simulated board: " << error;
+      return;
+    }
+    cable_ = LptCable{port_.get(), port_->base()};
+    if (select_cpu_profile(active_, cpu) != 0) ADD_FAILURE() << "no profile " << cpu;
+    bus_.emplace(NandBus{cable_, active_});
+    nand_init_device_table(table_);
+    InstructionCodes codes;
+    init_instruction_codes(codes);
+    tap_reset(cable_);
+    scan_ir(cable_, kInstructionLength, codes.extest_instruction);
+    nand_chip_select(*bus_, '1');
+  }
+
+  [[nodiscard]] bool ready() const { return bus_.has_value(); }
+  [[nodiscard]] NandBus& bus() { return *bus_; }
+  [[nodiscard]] const FlashInfo& flash() const { return bus_->flash; }
+  [[nodiscard]] sim::SimBoard& board() { return port_->board(); }
+  [[nodiscard]] ScriptedConsole& console() { return console_; }
+  [[nodiscard]] BadBlockList& bad_blocks() { return bad_blocks_; }
+  [[nodiscard]] const std::string& output() const { return console_.output(); }
+
+  [[nodiscard]] int32_t read_id() { return nand_read_id(*bus_, table_, console_); }
+  [[nodiscard]] int32_t erase(uint32_t offset, uint32_t length) {
+    return nand_erase_range(*bus_, bad_blocks_, console_, offset, length);
+  }
+  [[nodiscard]] int32_t program(uint32_t offset, const std::vector<uint8_t>& image) {
+    return nand_program_image(*bus_, bad_blocks_, console_, offset, image.data(),
+                              static_cast<uint32_t>(image.size()));
+  }
+
+  // The violations the board counted, by name, for a readable failure.
+  [[nodiscard]] std::string violations() const {
+    std::string text;
+    for (size_t k = 0; k < sim::kViolationKinds; ++k) {
+      const auto kind = static_cast<sim::Violation>(k);
+      if (const uint64_t n = port_->board().violations(kind); n != 0)
+        text += std::string(sim::violation_name(kind)) + "=" + std::to_string(n) + " ";
+    }
+    return text;
+  }
+
+ private:
+  std::unique_ptr<sim::SimPort> port_;
+  LptCable cable_;
+  ActiveProfile active_;
+  std::optional<NandBus> bus_;
+  NandDeviceTable table_{};
+  ScriptedConsole console_;
+  BadBlockList bad_blocks_;
+};
+
+}  // namespace jtagnand::testing
