@@ -24,7 +24,7 @@ FlashStore::~FlashStore() {
 std::unique_ptr<FlashStore> FlashStore::open_file(const std::string& path, uint64_t total_size,
                                                   uint32_t block_size, std::string& error) {
   auto fail = [&](const char* what) {
-    error = "sim: flash file " + path + ": " + what + ": " + std::strerror(errno);
+    error = "flash file " + path + ": " + what + ": " + std::strerror(errno);
     return nullptr;
   };
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
@@ -38,7 +38,7 @@ std::unique_ptr<FlashStore> FlashStore::open_file(const std::string& path, uint6
   const auto size = static_cast<uint64_t>(st.st_size);
   if (size > total_size) {
     ::close(fd);
-    error = "sim: flash file " + path + " holds " + std::to_string(size) +
+    error = "flash file " + path + " holds " + std::to_string(size) +
             " bytes, more than the chip's " + std::to_string(total_size);
     return nullptr;
   }

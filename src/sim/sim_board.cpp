@@ -315,21 +315,21 @@ std::unique_ptr<SimBoard> SimBoard::create(const SimOptions& options, std::strin
   const uint32_t pages = static_cast<uint32_t>(geometry.total_size / geometry.page_size);
   for (uint32_t block : options.bad_blocks) {
     if (block >= blocks) {
-      error = "sim: bad=" + std::to_string(block) + " is past the chip's last block (" +
+      error = "bad=" + std::to_string(block) + " is past the chip's last block (" +
               std::to_string(blocks - 1) + ")";
       return nullptr;
     }
   }
   for (uint32_t page : options.progfail_pages) {
     if (page >= pages) {
-      error = "sim: progfail=" + std::to_string(page) + " is past the chip's last page (" +
+      error = "progfail=" + std::to_string(page) + " is past the chip's last page (" +
               std::to_string(pages - 1) + ")";
       return nullptr;
     }
   }
   for (uint64_t offset : options.flip_offsets) {
     if (offset >= geometry.total_size) {
-      error = "sim: flip=" + std::to_string(offset) + " is past the chip's end (" +
+      error = "flip=" + std::to_string(offset) + " is past the chip's end (" +
               std::to_string(geometry.total_size) + " bytes)";
       return nullptr;
     }

@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "sim/sim_board.h"
+
+namespace jtagnand::sim {
+namespace {
+
+TEST(SimOptionsParse, DefaultsAndHint) {
+  SimOptions o;
+  std::string error;
+  ASSERT_TRUE(parse_sim_options("", "", o, error));
+  EXPECT_EQ(o.cpu, Cpu::kRq7220);
+  EXPECT_EQ(o.nand_code, 0xDA);
+  EXPECT_EQ(o.maker_code, 0xEC);
+  EXPECT_EQ(o.busy_scans, 2U);
+  EXPECT_EQ(o.port_base, 0x378);
+  EXPECT_FALSE(o.stats || o.strict || o.target_off || o.busy_never);
+
+  ASSERT_TRUE(parse_sim_options("", "KELDA", o, error));
+  EXPECT_EQ(o.cpu, Cpu::kKelda);
+  ASSERT_TRUE(parse_sim_options("", "kelda", o, error));  // not a CPU name as given
+  EXPECT_EQ(o.cpu, Cpu::kRq7220);
+  ASSERT_TRUE(parse_sim_options("cpu=zelt", "TOMUX", o, error));  // the option wins
+  EXPECT_EQ(o.cpu, Cpu::kZelt);
+}
+
+TEST(SimOptionsParse, EveryOption) {
+  SimOptions o;
+  std::string error;
+  ASSERT_TRUE(parse_sim_options(
+      "cpu=TOMUX,nand=0x75,maker=152,flash=/tmp/x.bin,bad=3,bad=0x10,progfail=7,flip=0x1000,"
+      "busy=0,hang=erase,hang=reset,target=off,port=0x3BC,stats,strict,",
+      "", o, error))
+      << error;
+  EXPECT_EQ(o.cpu, Cpu::kTomux);
+  EXPECT_EQ(o.nand_code, 0x75);
+  EXPECT_EQ(o.maker_code, 152);
+  EXPECT_EQ(o.flash_path, "/tmp/x.bin");
+  EXPECT_EQ(o.bad_blocks, (std::vector<uint32_t>{3, 16}));
+  EXPECT_EQ(o.progfail_pages, (std::vector<uint32_t>{7}));
+  EXPECT_EQ(o.flip_offsets, (std::vector<uint64_t>{0x1000}));
+  EXPECT_EQ(o.busy_scans, 0U);
+  EXPECT_TRUE(o.hang[static_cast<std::size_t>(NandOp::kErase)]);
+  EXPECT_TRUE(o.hang[static_cast<std::size_t>(NandOp::kReset)]);
+  EXPECT_FALSE(o.hang[static_cast<std::size_t>(NandOp::kProgram)]);
+  EXPECT_TRUE(o.target_off && o.stats && o.strict);
+  EXPECT_EQ(o.port_base, 0x3BC);
+
+  ASSERT_TRUE(parse_sim_options("busy=never,port=none,port=0x278,port=none", "", o, error));
+  EXPECT_TRUE(o.busy_never);
+  EXPECT_EQ(o.port_base, 0);
+}
+
+TEST(SimOptionsParse, BadInputIsRefusedWithOneLine) {
+  const char* bad[] = {
+      "frobnicate", "cpu=",
+      "cpu=ARM9",   "nand=0x100",
+      "nand=12x",   "nand=",
+      "maker=-1",   "bad=",
+      "bad=x",      "bad=0x",
+      "flip=1e3",   "busy=soon",
+      "busy=-2",    "hang=write",
+      "hang",       "target=no",
+      "port=0x379", "port=888x",
+      "stats=1",    "strict=yes",
+      "flash=",     "progfail=99999999999",
+  };
+  for (const char* text : bad) {
+    SimOptions o;
+    o.nand_code = 0x11;
+    std::string error;
+    EXPECT_FALSE(parse_sim_options(text, "", o, error)) << text;
+    EXPECT_FALSE(error.empty()) << text;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << text;
+    EXPECT_EQ(o.nand_code, 0x11) << text;  // nothing changed on failure
+  }
+}
+
+TEST(SimOptionsParse, FaultsBeyondTheChipAreRefusedAtCreation) {
+  for (const char* text :
+       {"nand=0xE6,bad=1024", "nand=0xE6,progfail=16384", "nand=0xE6,flip=8388608"}) {
+    SimOptions o;
+    std::string error;
+    ASSERT_TRUE(parse_sim_options(text, "", o, error));
+    EXPECT_EQ(make_sim_port(o, error), nullptr) << text;
+    EXPECT_FALSE(error.empty());
+  }
+  SimOptions o;
+  std::string error;
+  ASSERT_TRUE(parse_sim_options("nand=0xE6,bad=1023,progfail=16383,flip=8388607", "", o, error));
+  EXPECT_NE(make_sim_port(o, error), nullptr) << error;
+}
+
+}  // namespace
+}  // namespace jtagnand::sim
