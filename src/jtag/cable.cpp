@@ -13,7 +13,9 @@ uint16_t lpt_detect(PortIo& io) {
 
 void delay_loop(int32_t count) {
   // The volatile counter keeps the compiler from removing the loop.
-  for (volatile int32_t turn = 0; turn < count; turn = turn + 1) {
+  volatile int32_t turn = 0;
+  while (turn < count) {
+    turn = turn + 1;
   }
 }
 
