@@ -70,16 +70,22 @@ class TerminalRun {
     return t;
   }
 
-  // The process's exit status, or 128 + signal.
+  // The process's exit status, or 128 + signal; -1 if it has not ended within
+  // ten seconds.
   int wait_exit() {
-    int status = 0;
-    // Keep draining the terminal so the program never blocks on output.
-    for (int i = 0; i < 100; ++i) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+      int status = 0;
       if (waitpid(pid_, &status, WNOHANG) == pid_) {
         exited_ = true;
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
       }
-      wait_for("\x01never\x01");
+      // Keep draining the terminal so the program never blocks on output.
+      pollfd fd{master_, POLLIN, 0};
+      if (poll(&fd, 1, 20) > 0) {
+        char buffer[4096];
+        if (read(master_, buffer, sizeof buffer) <= 0) usleep(20000);
+      }
     }
     return -1;
   }
