@@ -139,7 +139,8 @@ TEST(NandWrite, ImagesOfEveryShapeOnSmallAndLargePages) {
       {"KELDA", 0xDA, 1, 1000, {}},           // large page, short
       {"TOMUX", 0xF1, 0, 2 * 2048, {}},       // large page, exact
       {"RQ7220", 0xD3, 2, 2 * 2048 + 7, {}},  // large page, and a few bytes
-      {"ZELT", 0x73, 3, 2 * 512 + 1, {}},     // the two chips with their own layouts
+      {"ZELT", 0xDC, 3, 2048 + 3, {}},
+      {"ZELT", 0x73, 3, 2 * 512 + 1, {}},  // the two chips with their own layouts
       {"KELDA", 0xE6, 3, 2 * 512 + 1, {}},
   };
   for (const WriteCase& c : cases) {
