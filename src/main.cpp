@@ -9,9 +9,9 @@ int main(int argc, char** argv) {
   jtagnand::TerminalConsole console;
   jtagnand::SystemClock clock;
   const char* setting = std::getenv("JTAGNAND_PORT");
-  jtagnand::Environment environment{
-      console, clock, [setting](std::string_view cpu_hint) {
-        return jtagnand::open_port(setting == nullptr ? "auto" : setting, cpu_hint);
-      }};
+  jtagnand::Environment environment{console, clock, [setting](std::string_view cpu_hint) {
+                                      return jtagnand::open_port(
+                                          setting == nullptr ? "auto" : setting, cpu_hint);
+                                    }};
   return jtagnand::jtagnand_main(argc, argv, environment);
 }

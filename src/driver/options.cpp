@@ -6,7 +6,9 @@ namespace jtagnand {
 
 namespace {
 
-bool starts_like_option(const char* word) { return word[0] == '-' || word[0] == '/'; }
+bool starts_like_option(const char* word) {
+  return word[0] == '-' || word[0] == '/';
+}
 
 // The option letter counts when it is a printable character other than the
 // blank and appears in the option string (':' included, as a plain character).
@@ -96,7 +98,8 @@ OptionLoopEnd read_options(OptionScanner& scanner, int argc, const char* const* 
     const int code = next_option(scanner, argc, argv, kOptionString, value);
     if (code == 0 || code == -1) return OptionLoopEnd::kScanned;
 
-    const bool needs_value = code == 'C' || code == 'f' || code == 'o' || code == 'b' || code == 'e';
+    const bool needs_value =
+        code == 'C' || code == 'f' || code == 'o' || code == 'b' || code == 'e';
     if (needs_value && value == nullptr) {
       console.write("Invalid Option\n");
       print_usage(console);

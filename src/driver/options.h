@@ -46,8 +46,7 @@ enum class OptionLoopEnd {
 };
 
 // Reads the options into `options`, printing the error messages itself.
-[[nodiscard]] OptionLoopEnd read_options(OptionScanner& scanner, int argc,
-                                         const char* const* argv, RunOptions& options,
-                                         Console& console);
+[[nodiscard]] OptionLoopEnd read_options(OptionScanner& scanner, int argc, const char* const* argv,
+                                         RunOptions& options, Console& console);
 
 }  // namespace jtagnand

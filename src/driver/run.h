@@ -44,8 +44,8 @@ struct Run {
 };
 
 // load_image_file results besides the length.
-inline constexpr int32_t kImageNone = -1;        // no path, or the file cannot be opened
-inline constexpr int32_t kImageUnusable = -2;    // too large, no memory, or a short read
+inline constexpr int32_t kImageNone = -1;      // no path, or the file cannot be opened
+inline constexpr int32_t kImageUnusable = -2;  // too large, no memory, or a short read
 
 // Reads the whole file into run.image. Returns its length, 0 for an empty file,
 // kImageNone (after "Could not open file" when a path was given), or

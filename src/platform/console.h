@@ -23,9 +23,11 @@ class Console {
   [[nodiscard]] virtual bool input_ended() = 0;
 };
 
-// printf-style output to the console.
-void print(Console& console, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// printf-style output to the console. The formats are checked as the C99
+// printf family (gnu_printf): MinGW's compiler would otherwise check them
+// against the old msvcrt rules and reject %zu, which its C++ runtime formats.
+void print(Console& console, const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
 void vprint(Console& console, const char* format, va_list args)
-    __attribute__((format(printf, 2, 0)));
+    __attribute__((format(gnu_printf, 2, 0)));
 
 }  // namespace jtagnand

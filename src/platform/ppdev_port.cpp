@@ -104,7 +104,9 @@ PortOpening refused(const std::string& device, int error) {
 
 }  // namespace
 
-bool any_ppdev_device() { return !all_devices().empty(); }
+bool any_ppdev_device() {
+  return !all_devices().empty();
+}
 
 PortOpening open_ppdev_port(std::string_view device) {
   std::vector<std::string> paths;
@@ -153,7 +155,9 @@ PortOpening open_ppdev_port(std::string_view device) {
 
 #else
 
-bool any_ppdev_device() { return false; }
+bool any_ppdev_device() {
+  return false;
+}
 
 PortOpening open_ppdev_port(std::string_view) {
   PortOpening opening;

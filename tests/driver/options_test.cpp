@@ -17,14 +17,15 @@ struct Scan {
   std::string value;  // "<none>" for a null value
 };
 
-std::vector<Scan> scan_all(std::vector<const char*> args, const char* option_string = kOptionString) {
+std::vector<Scan> scan_all(std::vector<const char*> args,
+                           const char* option_string = kOptionString) {
   args.insert(args.begin(), "jtagnand");
   OptionScanner scanner;
   std::vector<Scan> result;
   for (;;) {
     const char* value = nullptr;
-    const int code = next_option(scanner, static_cast<int>(args.size()), args.data(), option_string,
-                                 value);
+    const int code =
+        next_option(scanner, static_cast<int>(args.size()), args.data(), option_string, value);
     result.push_back({code, value == nullptr ? "<none>" : value});
     if (code == 0 || code == -1) return result;
   }
@@ -75,10 +76,17 @@ TEST(ParseNumber, AcceptsDecimalAndHex) {
     const char* text;
     uint32_t value;
   } good[] = {
-      {"16384", 16384},     {"0x4000", 0x4000},        {"0X4000", 0x4000},
-      {" 16", 16},          {"010", 10},               {"", 0},
-      {"   ", 0},           {"0xffffffff", 0xFFFFFFFF}, {"4294967295", 4294967295u},
-      {"0xAbC", 0xABC},     {"0", 0},
+      {"16384", 16384},
+      {"0x4000", 0x4000},
+      {"0X4000", 0x4000},
+      {" 16", 16},
+      {"010", 10},
+      {"", 0},
+      {"   ", 0},
+      {"0xffffffff", 0xFFFFFFFF},
+      {"4294967295", 4294967295u},
+      {"0xAbC", 0xABC},
+      {"0", 0},
   };
   for (const auto& c : good) {
     uint32_t value = 12345;
@@ -120,8 +128,8 @@ std::string usage() {
 }
 
 TEST(OptionLoop, FillsRunOptions) {
-  const LoopResult r =
-      read_all({"-C", "ZELT", "-fimg.bin", "-o", "0x4000", "-b", "3", "-e", "all", "-j", "-t", "x"});
+  const LoopResult r = read_all(
+      {"-C", "ZELT", "-fimg.bin", "-o", "0x4000", "-b", "3", "-e", "all", "-j", "-t", "x"});
   EXPECT_EQ(r.end, OptionLoopEnd::kScanned);
   EXPECT_STREQ(r.options.cpu_name, "ZELT");
   EXPECT_STREQ(r.options.image_path, "img.bin");

@@ -24,8 +24,8 @@ TEST(IdcodeCheck, EachCpuPassesOnItsOwnBoard) {
     const ProgramResult r = jtagnand("sim:cpu=" + cpu.name, {"-C", cpu.name, "-j"});
     EXPECT_EQ(r.exit_status, 0) << cpu.name;
     // The OK line is the last thing printed.
-    EXPECT_EQ(r.out, kBanner + "\nLPT 0x378 Port is detected.\n\nOK!, JTAG ID:   " + cpu.idcode +
-                         "\n")
+    EXPECT_EQ(r.out,
+              kBanner + "\nLPT 0x378 Port is detected.\n\nOK!, JTAG ID:   " + cpu.idcode + "\n")
         << cpu.name;
   }
 }

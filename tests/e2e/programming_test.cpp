@@ -17,10 +17,14 @@ struct Chip {
 };
 
 const Chip kChips[] = {
-    {"0x76", "64MBytes(K9F1208U0M)", 16384},   {"0x75", "32MBytes(K9F5608U0B)", 16384},
-    {"0x73", "16MBytes", 16384},               {"0xE6", "8MBytes", 8192},
-    {"0xF1", "128MBytes(K9F1G08U0M)", 131072}, {"0xDA", "256MBytes(K9F2G08U0M)", 131072},
-    {"0xDC", "512MBytes(K9F4G08U0M)", 131072}, {"0xD3", "1GBytes(K9F8G08U0M)", 262144},
+    {"0x76", "64MBytes(K9F1208U0M)", 16384},
+    {"0x75", "32MBytes(K9F5608U0B)", 16384},
+    {"0x73", "16MBytes", 16384},
+    {"0xE6", "8MBytes", 8192},
+    {"0xF1", "128MBytes(K9F1G08U0M)", 131072},
+    {"0xDA", "256MBytes(K9F2G08U0M)", 131072},
+    {"0xDC", "512MBytes(K9F4G08U0M)", 131072},
+    {"0xD3", "1GBytes(K9F8G08U0M)", 262144},
 };
 const std::string kCpus[] = {"RQ7220", "ZELT", "KELDA", "TOMUX"};
 const std::string kCleanRun = "violations=0\n";
@@ -33,9 +37,8 @@ std::vector<unsigned char> slice(const std::vector<unsigned char>& bytes, size_t
 
 bool all_erased(const std::vector<unsigned char>& bytes, size_t from, size_t n) {
   const auto part = slice(bytes, from, n);
-  return part.size() == n && std::all_of(part.begin(), part.end(), [](unsigned char b) {
-           return b == 0xFF;
-         });
+  return part.size() == n &&
+         std::all_of(part.begin(), part.end(), [](unsigned char b) { return b == 0xFF; });
 }
 
 TEST(ChipIdentification, EveryChipThroughEveryCpu) {
@@ -48,8 +51,8 @@ TEST(ChipIdentification, EveryChipThroughEveryCpu) {
       EXPECT_EQ(r.exit_status, 2) << where;
       std::string code = chip.code.substr(2);
       EXPECT_TRUE(contains(r.out, "\nOK!, JTAG ID:   ")) << where;
-      EXPECT_TRUE(contains(r.out, "Maker = 0xEC, Device = 0x" + code + "\nNAND DEVICE: " +
-                                      chip.name + "\n\n"))
+      EXPECT_TRUE(contains(
+          r.out, "Maker = 0xEC, Device = 0x" + code + "\nNAND DEVICE: " + chip.name + "\n\n"))
           << where << "\n"
           << r.out;
       EXPECT_TRUE(contains(r.err, kCleanRun)) << where << ": " << r.err;
@@ -91,10 +94,11 @@ class ProgrammingRun : public ::testing::Test {
 TEST_F(ProgrammingRun, StepsOverABadBlockAndVerifies) {
   const auto image = make_image(40 * 1024);
   const ProgramResult r = jtagnand("sim:nand=0x76,bad=3,stats,flash=" + flash,
-                                   {"-C", "ZELT", "-f", image_path, "-b", "2"});
+                                   {"-C", "ZELT", "-f" + image_path, "-b", "2"});
   ASSERT_EQ(r.exit_status, 0) << r.out;
-  EXPECT_TRUE(contains(r.out, "NAND DEVICE: 64MBytes(K9F1208U0M)\n\nErasing block ....\n"
-                              " [   2] [   3]\nError erasing at 0x"))
+  EXPECT_TRUE(contains(r.out,
+                       "NAND DEVICE: 64MBytes(K9F1208U0M)\n\nErasing block ....\n"
+                       " [   2] [   3]\nError erasing at 0x"))
       << r.out;
   EXPECT_TRUE(contains(r.out, "BAD Block number #\n [0003]\n")) << r.out;
   EXPECT_TRUE(contains(r.out, "Programing & Verifying to 0x8000 offset ....\n\n")) << r.out;
@@ -114,7 +118,7 @@ TEST_F(ProgrammingRun, StepsOverABadBlockAndVerifies) {
 TEST_F(ProgrammingRun, LargePageChipWithAPartialLastPage) {
   const auto image = make_image(3 * 2048 + 100);
   const ProgramResult r = jtagnand("sim:nand=0xF1,stats,strict,flash=" + flash,
-                                   {"-C", "KELDA", "-f", image_path, "-o", "0x40000"});
+                                   {"-C", "KELDA", "-f" + image_path, "-o", "0x40000"});
   ASSERT_EQ(r.exit_status, 0) << r.out;
   EXPECT_TRUE(contains(r.out, "Write:   6244 / 6244 [Byte] at 0x00041864\r\nVerify GOOD!!\n"))
       << r.out;
@@ -137,7 +141,7 @@ TEST_F(ProgrammingRun, OffsetErrorsStopBeforeAnythingIsErased) {
       {{"-b", "0x10000000"}, "Image does not fit"},  // 2^28 blocks: beyond 32 bits
   };
   for (const auto& c : cases) {
-    std::vector<std::string> args{"-C", "RQ7220", "-f", image_path};
+    std::vector<std::string> args{"-C", "RQ7220", "-f" + image_path};
     args.insert(args.end(), c.args.begin(), c.args.end());
     const ProgramResult r = jtagnand("sim:nand=0x76,stats", args);
     if (c.message.empty()) {
@@ -153,12 +157,13 @@ TEST_F(ProgrammingRun, OffsetErrorsStopBeforeAnythingIsErased) {
 TEST_F(ProgrammingRun, EraseAllAnsweredYesWithoutAnImage) {
   // Leave something on the chip first, then erase it all.
   make_image(5000);
-  ASSERT_EQ(jtagnand("sim:nand=0xE6,flash=" + flash, {"-C", "RQ7220", "-f", image_path}).exit_status,
-            0);
-  const ProgramResult r = jtagnand("sim:nand=0xE6,bad=7,stats,flash=" + flash,
-                                   {"-C", "RQ7220", "-e", "all"}, "xqY");
+  ASSERT_EQ(
+      jtagnand("sim:nand=0xE6,flash=" + flash, {"-C", "RQ7220", "-f" + image_path}).exit_status, 0);
+  const ProgramResult r =
+      jtagnand("sim:nand=0xE6,bad=7,stats,flash=" + flash, {"-C", "RQ7220", "-e", "all"}, "xqY");
   EXPECT_EQ(r.exit_status, 0) << r.out;
-  EXPECT_TRUE(contains(r.out, "erase all flash. Continue ? [Y/N] \n\nErasing block ....\n")) << r.out;
+  EXPECT_TRUE(contains(r.out, "erase all flash. Continue ? [Y/N] \n\nErasing block ....\n"))
+      << r.out;
   EXPECT_TRUE(contains(r.out, " [1023]\n")) << r.out;  // 8 MiB of 8 KiB blocks
   EXPECT_FALSE(contains(r.out, "elapsed")) << r.out;
   EXPECT_FALSE(contains(r.out, "Programing")) << r.out;
@@ -168,12 +173,11 @@ TEST_F(ProgrammingRun, EraseAllAnsweredYesWithoutAnImage) {
 
 TEST_F(ProgrammingRun, EraseAllAnsweredNoOrNotAtAll) {
   const auto image = make_image(5000);
-  ASSERT_EQ(jtagnand("sim:nand=0xE6,flash=" + flash, {"-C", "RQ7220", "-f", image_path}).exit_status,
-            0);
+  ASSERT_EQ(
+      jtagnand("sim:nand=0xE6,flash=" + flash, {"-C", "RQ7220", "-f" + image_path}).exit_status, 0);
   for (const std::string input : {"n", "abN", ""}) {
-    const ProgramResult r =
-        jtagnand("sim:nand=0xE6,flash=" + flash, {"-C", "RQ7220", "-e", "all", "-f", image_path},
-                 input);
+    const ProgramResult r = jtagnand("sim:nand=0xE6,flash=" + flash,
+                                     {"-C", "RQ7220", "-e", "all", "-f" + image_path}, input);
     EXPECT_EQ(r.exit_status, 2) << "input '" << input << "'";
     EXPECT_FALSE(contains(r.out, "Erasing")) << r.out;
     if (input.empty()) {
@@ -186,7 +190,7 @@ TEST_F(ProgrammingRun, EraseAllAnsweredNoOrNotAtAll) {
 TEST_F(ProgrammingRun, EraseAllThenWriteTheImage) {
   const auto image = make_image(20000);
   const ProgramResult r = jtagnand("sim:nand=0x75,flash=" + flash,
-                                   {"-C", "TOMUX", "-e", "all", "-f", image_path, "-b", "1"}, "y");
+                                   {"-C", "TOMUX", "-e", "all", "-f" + image_path, "-b", "1"}, "y");
   ASSERT_EQ(r.exit_status, 0) << r.out;
   EXPECT_TRUE(contains(r.out, "Verify GOOD!!")) << r.out;
   EXPECT_EQ(slice(read_file(flash), 16384, image.size()), image);
@@ -196,7 +200,7 @@ TEST_F(ProgrammingRun, EscStopsTheEraseOrTheProgramming) {
   make_image(40 * 1024);
   // ESC as the first key: read after the first block's erase.
   const ProgramResult during_erase =
-      jtagnand("sim:nand=0x76,stats,flash=" + flash, {"-C", "RQ7220", "-f", image_path}, "\033");
+      jtagnand("sim:nand=0x76,stats,flash=" + flash, {"-C", "RQ7220", "-f" + image_path}, "\033");
   EXPECT_EQ(during_erase.exit_status, 2);
   EXPECT_TRUE(contains(during_erase.out, " [   0]")) << during_erase.out;
   EXPECT_FALSE(contains(during_erase.out, " [   1]")) << during_erase.out;
@@ -205,7 +209,7 @@ TEST_F(ProgrammingRun, EscStopsTheEraseOrTheProgramming) {
 
   // Three keys go to the three blocks of the erase; ESC then stops the writing.
   const ProgramResult during_write =
-      jtagnand("sim:nand=0x76,flash=" + flash, {"-C", "RQ7220", "-f", image_path}, "abc\033");
+      jtagnand("sim:nand=0x76,flash=" + flash, {"-C", "RQ7220", "-f" + image_path}, "abc\033");
   EXPECT_EQ(during_write.exit_status, 2);
   EXPECT_TRUE(contains(during_write.out, "Programing & Verifying")) << during_write.out;
   EXPECT_FALSE(contains(during_write.out, "Verify GOOD")) << during_write.out;
@@ -216,14 +220,14 @@ TEST_F(ProgrammingRun, EscStopsTheEraseOrTheProgramming) {
 
 TEST_F(ProgrammingRun, ImageProblemsStopBeforeTheTargetIsTouched) {
   // A directory opens but cannot be read: a short read.
-  const ProgramResult unreadable = jtagnand("sim:stats", {"-C", "RQ7220", "-f", dir.path()});
+  const ProgramResult unreadable = jtagnand("sim:stats", {"-C", "RQ7220", "-f" + dir.path()});
   EXPECT_EQ(unreadable.exit_status, 2);
   EXPECT_TRUE(contains(unreadable.out, "Could not read file: " + dir.path())) << unreadable.out;
   EXPECT_FALSE(contains(unreadable.out, "JTAG ID")) << unreadable.out;
   EXPECT_TRUE(contains(unreadable.err, "ir_scans=0 dr_scans=0")) << unreadable.err;
 
   // A missing file is reported and the chip is still identified.
-  const ProgramResult missing = jtagnand("sim", {"-C", "RQ7220", "-f", dir.file("nothing.bin")});
+  const ProgramResult missing = jtagnand("sim", {"-C", "RQ7220", "-f" + dir.file("nothing.bin")});
   EXPECT_EQ(missing.exit_status, 2);
   EXPECT_TRUE(contains(missing.out, "Could not open file: " + dir.file("nothing.bin") + ".\n"))
       << missing.out;
@@ -234,7 +238,7 @@ TEST_F(ProgrammingRun, ImageProblemsStopBeforeTheTargetIsTouched) {
 TEST_F(ProgrammingRun, VerifyFailureIsReportedAndFails) {
   make_image(4096);
   const ProgramResult r =
-      jtagnand("sim:nand=0x76,flip=0x4205", {"-C", "RQ7220", "-f", image_path, "-b", "1"});
+      jtagnand("sim:nand=0x76,flip=0x4205", {"-C", "RQ7220", "-f" + image_path, "-b", "1"});
   EXPECT_EQ(r.exit_status, 2);
   EXPECT_TRUE(contains(r.out, "\n\nCompare ERROR: flash addr: 0x4205\n")) << r.out;
   EXPECT_FALSE(contains(r.out, "Verify GOOD")) << r.out;

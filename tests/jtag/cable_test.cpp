@@ -15,8 +15,8 @@ TEST(LptDetect, ProbesAllThreeBasesInOrderEvenWhenTheFirstAnswers) {
   port.answer_at(0x378);
   EXPECT_EQ(lpt_detect(port), 0x378);
   const std::vector<Access> expected{
-      {true, 0x378, 0x55}, {false, 0x378, 0x55}, {true, 0x278, 0x55},
-      {false, 0x278, 0xFF}, {true, 0x3BC, 0x55}, {false, 0x3BC, 0xFF},
+      {true, 0x378, 0x55},  {false, 0x378, 0x55}, {true, 0x278, 0x55},
+      {false, 0x278, 0xFF}, {true, 0x3BC, 0x55},  {false, 0x3BC, 0xFF},
   };
   EXPECT_EQ(port.accesses(), expected);
 }
@@ -27,8 +27,7 @@ TEST(LptDetect, TheLastAnsweringBaseWins) {
     uint16_t found;
   };
   const Case cases[] = {
-      {{0x378, 0x3BC}, 0x3BC}, {{0x378, 0x278}, 0x278}, {{0x378}, 0x378},
-      {{0x278}, 0x278},        {{}, 0},
+      {{0x378, 0x3BC}, 0x3BC}, {{0x378, 0x278}, 0x278}, {{0x378}, 0x378}, {{0x278}, 0x278}, {{}, 0},
   };
   for (const Case& c : cases) {
     RecordingPort port;

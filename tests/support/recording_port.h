@@ -22,7 +22,7 @@ class RecordingPort final : public PortIo {
 
   void write_byte(uint16_t address, uint8_t value) override {
     accesses_.push_back({true, address, value});
-    if (echo_data_) latched_[address] = value;
+    if (auto it = latched_.find(address); it != latched_.end()) it->second = value;
   }
 
   [[nodiscard]] uint8_t read_byte(uint16_t address) override {
@@ -42,7 +42,7 @@ class RecordingPort final : public PortIo {
     queue.insert(queue.end(), values.begin(), values.end());
   }
   // Make the data register of `address` read back what was last written there.
-  void answer_at(uint16_t address) { latched_[address] = 0; echo_data_ = true; }
+  void answer_at(uint16_t address) { latched_[address] = 0; }
   void set_default_read(uint8_t value) { default_read_ = value; }
 
   [[nodiscard]] const std::vector<Access>& accesses() const { return accesses_; }
@@ -62,8 +62,7 @@ class RecordingPort final : public PortIo {
  private:
   std::vector<Access> accesses_;
   std::map<uint16_t, std::vector<uint8_t>> scripted_;
-  std::map<uint16_t, uint8_t> latched_;
-  bool echo_data_ = false;
+  std::map<uint16_t, uint8_t> latched_;  // data registers that read back what was written
   uint8_t default_read_ = 0xFF;
 };
 

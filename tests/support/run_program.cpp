@@ -125,7 +125,8 @@ TempDir::~TempDir() {
 
 void write_file(const std::string& path, const std::vector<unsigned char>& bytes) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  file.write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<unsigned char> read_file(const std::string& path) {

@@ -15,8 +15,7 @@ struct ProgramResult {
 // `env` ("NAME=value" entries, replacing any of the same name), and `input` as
 // its standard input (closed after it). Waits for the process to end.
 ProgramResult run_program(const std::string& binary, const std::vector<std::string>& args,
-                          const std::vector<std::string>& env = {},
-                          const std::string& input = {});
+                          const std::vector<std::string>& env = {}, const std::string& input = {});
 
 // A fresh, empty directory for one test's files; removed with its contents by
 // the destructor.
