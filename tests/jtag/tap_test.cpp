@@ -182,15 +182,5 @@ TEST_F(TapTest, IdcodeMismatchesPrintErrorLineWithBitsRead) {
   }
 }
 
-TEST_F(TapTest, InstructionCodes) {
-  InstructionCodes codes;
-  init_instruction_codes(codes);
-  EXPECT_STREQ(codes.bypass, "1111");
-  EXPECT_STREQ(codes.extest_instruction, "0000");
-  EXPECT_STREQ(codes.code_1000, "1000");
-  EXPECT_STREQ(codes.code_1101, "1101");
-  EXPECT_STREQ(codes.code_1100, "1100");
-}
-
 }  // namespace
 }  // namespace jtagnand
