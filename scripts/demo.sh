@@ -19,7 +19,9 @@ rm -rf "$out"
 mkdir -p "$out"
 
 # A pattern with no 0x00 and no 0xFF bytes, different at every offset.
-seq -w 0 999999 | head -c "$image_size" > "$out/image.bin"
+seq -w 0 99999 > "$out/numbers.txt"
+head -c "$image_size" "$out/numbers.txt" > "$out/image.bin"
+rm "$out/numbers.txt"
 
 echo "== jtagnand -C RQ7220 -f $out/image.bin -b $start_block   (bad block $bad_block on the chip)"
 JTAGNAND_PORT="sim:nand=0x76,bad=$bad_block,flash=$out/flash.bin,stats,strict" \
