@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all build test test-release test-asan demo bench clean format
+.PHONY: all build test test-release test-asan demo bench windows clean format
 
 all: build
 
@@ -29,8 +29,19 @@ bench:
 	cmake --build build-bench -j $(JOBS)
 	scripts/bench.sh build-bench
 
+# The program for Windows, cross-built with MinGW-w64: build-win64/jtagnand.exe
+# and build-win32/jtagnand.exe (the one for the giveio driver, which loads on
+# 32-bit Windows only).
+windows:
+	cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DJTAGNAND_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build build-win64 -j $(JOBS) --target jtagnand
+	cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DJTAGNAND_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build build-win32 -j $(JOBS) --target jtagnand
+
 clean:
-	rm -rf build build-asan build-bench
+	rm -rf build build-asan build-bench build-win64 build-win32
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
