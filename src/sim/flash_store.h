@@ -2,7 +2,9 @@
 
 // The main area of the simulated NAND chip: either in memory, one buffer per
 // block allocated on first write (an erased block costs nothing), or a plain
-// file of exactly the chip's size mapped into memory, erased bytes 0xFF.
+// file of exactly the chip's size, erased bytes 0xFF. The file is read and
+// written in place at each access (no caching), so that what the chip holds is
+// in the file the moment it is stored, for cmp, hexdump or dd to see.
 
 #include <cstddef>
 #include <cstdint>
@@ -35,13 +37,14 @@ class FlashStore {
   void erase_block(uint32_t block);
 
  private:
-  FlashStore(uint64_t total_size, uint32_t block_size, uint8_t* mapped);
+  class File;
+  FlashStore(uint64_t total_size, uint32_t block_size, std::unique_ptr<File> file);
   [[nodiscard]] uint8_t* writable_block(uint32_t block);
   [[nodiscard]] const uint8_t* block_or_null(uint32_t block) const;
 
   uint64_t total_size_;
   uint32_t block_size_;
-  uint8_t* mapped_ = nullptr;  // the file's mapping, or null for memory
+  std::unique_ptr<File> file_;  // the chip's file, or null for memory
   std::vector<std::unique_ptr<uint8_t[]>> blocks_;
 };
 

@@ -308,7 +308,8 @@ void NandChip::start_read() {
   std::fill(page_.begin(), page_.end(), uint8_t{0xFF});  // the spare area is never stored: erased
   store_->read(start, std::span<uint8_t>(page_.data(), geometry_.page_size));
   for (uint64_t flip : flips_)
-    if (flip >= start && flip < start + geometry_.page_size) page_[flip - start] ^= 0x01;
+    if (flip >= start && flip < start + geometry_.page_size)
+      page_[static_cast<std::size_t>(flip - start)] ^= 0x01;
   page_loaded_ = true;
   output_ = Output::kData;
   ++counts_.reads;
