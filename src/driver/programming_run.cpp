@@ -159,8 +159,9 @@ int32_t run_programming(Run& run) {
   console.write("\n");
 
   if (image_length == 0) {
-    // The whole chip was erased and there is nothing to write: that was the job.
-    run.done_without_write = true;
+    // The whole chip was erased and no image was asked for: that was the job.
+    // An image that was asked for but could not be had leaves the run failed.
+    run.done_without_write = options.image_path == nullptr;
     return kRunFailed;
   }
 

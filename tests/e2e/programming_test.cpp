@@ -171,6 +171,14 @@ TEST_F(ProgrammingRun, EraseAllAnsweredYesWithoutAnImage) {
   EXPECT_TRUE(contains(r.err, kCleanRun)) << r.err;
 }
 
+TEST_F(ProgrammingRun, EraseAllWithAnImageThatCannotBeOpenedStillFails) {
+  const ProgramResult r = jtagnand("sim:nand=0xE6", {"-C", "RQ7220", "-e", "all", "-f" + image_path},
+                                   "y");
+  EXPECT_TRUE(contains(r.out, "Could not open file: " + image_path + ".\n")) << r.out;
+  EXPECT_TRUE(contains(r.out, "Erasing block ....")) << r.out;
+  EXPECT_EQ(r.exit_status, 2);
+}
+
 TEST_F(ProgrammingRun, EraseAllAnsweredNoOrNotAtAll) {
   const auto image = make_image(5000);
   ASSERT_EQ(
