@@ -226,6 +226,48 @@ TEST(SimTap, IdcodeShiftsThroughAfterItsOwnBits) {
   EXPECT_EQ(out[33] + out[34] + out[36], 0);
 }
 
+TEST(SimTap, PauseDrKeepsTheShiftGoing) {
+  auto port = make_port("cpu=KELDA");
+  Cable cable(*port);
+  cable.reset();
+  for (int tms : {0, 1, 0, 0}) cable.clock(tms, 0);  // Shift-DR of the IDCODE
+  uint32_t value = 0;
+  for (int i = 0; i < 32; ++i) {
+    if (i == 12) {
+      for (int tms : {1, 0, 0, 0, 1, 0}) cable.clock(tms, 0);  // Exit1, Pause x3, Exit2, Shift
+      EXPECT_EQ(port->board().tap_state(), S::kShiftDr);
+    }
+    cable.clock(0, 0);
+    value |= uint32_t(cable.tdo()) << i;
+  }
+  // The clock that leaves Shift-DR for Exit1-DR shifts too: bit 12 went out
+  // there unread, and bit 13 is the next one shown.
+  EXPECT_EQ(value >> 12, 0x00D3165BU >> 13);
+  EXPECT_EQ(value & 0xFFF, 0x00D3165BU & 0xFFF);
+}
+
+TEST(SimTap, PinLevelDriveAsARemoteCableWould) {
+  SimOptions options;
+  std::string error;
+  ASSERT_TRUE(parse_sim_options("cpu=TOMUX", "", options, error));
+  auto board = SimBoard::create(options, error);
+  ASSERT_NE(board, nullptr) << error;
+  auto clock = [&](bool tms, bool tdi) {
+    board->drive(false, tms, tdi, true);
+    board->drive(true, tms, tdi, true);
+  };
+  for (bool tms : {true, true, true, true, true, false, true, false, false}) clock(tms, false);
+  uint32_t value = 0;
+  for (int i = 0; i < 32; ++i) {
+    board->drive(false, i == 31, false, true);
+    value |= uint32_t(board->tdo()) << i;  // valid from the falling edge on
+    board->drive(true, i == 31, false, true);
+  }
+  EXPECT_EQ(value, 0x005A30E5U);
+  board->drive(true, true, false, false);  // nTRST low: reset without a clock
+  EXPECT_EQ(board->tap_state(), S::kTestLogicReset);
+}
+
 TEST(SimTap, TdoFloatsHighOutsideShiftStates) {
   auto port = make_port("");
   Cable cable(*port);
