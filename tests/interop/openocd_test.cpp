@@ -1,0 +1,155 @@
+// The simulated board checked by a JTAG master written elsewhere: OpenOCD
+// drives jtagnand-sim over remote_bitbang, finds the CPU in its chain scan and
+// then, with nothing but irscan and drscan, reads the NAND chip's ID through
+// the boundary register.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "read_id_scans.h"
+#include "run_program.h"
+#include "sim_server.h"
+
+namespace jtagnand::testing {
+namespace {
+
+std::string hex32(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08x", value);
+  return text;
+}
+
+// Runs OpenOCD with `commands` after the adapter set-up for the server at
+// `port`; returns everything it printed.
+std::string run_openocd(const std::string& openocd, const TempDir& dir, const std::string& port,
+                        const std::string& tap_options, const std::string& commands) {
+  const std::string config = dir.file("board.cfg");
+  std::ofstream(config) << "adapter driver remote_bitbang\n"
+                        << "remote_bitbang host 127.0.0.1\n"
+                        << "remote_bitbang port " << port << "\n"
+                        << "jtag newtap board cpu -irlen 4 " << tap_options << "\n"
+                        << "gdb_port disabled\ntelnet_port disabled\ntcl_port disabled\n"
+                        << commands;
+  // A hung exchange must not hang the suite.
+  const std::string timeout = find_in_path("timeout");
+  const ProgramResult r = timeout.empty() ? run_program(openocd, {"-f", config})
+                                          : run_program(timeout, {"60", openocd, "-f", config});
+  return "exit status " + std::to_string(r.exit_status) + "\n" + r.out + r.err;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+class OpenOcdInterop : public ::testing::TestWithParam<CpuCells> {
+ protected:
+  void SetUp() override {
+    if (openocd_.empty()) {
+      GTEST_SKIP() << "openocd is not installed (Debian package openocd): the OpenOCD "
+                      "interop checks were not run";
+    }
+  }
+  std::string openocd_ = find_in_path("openocd");
+};
+
+// Maker and device code per CPU: all different, so a mix-up shows.
+struct Chip {
+  std::string cpu;
+  uint8_t maker;
+  uint8_t device;
+};
+const Chip kChips[] = {
+    {"RQ7220", 0xEC, 0xDA}, {"ZELT", 0x98, 0x76}, {"KELDA", 0xAD, 0xF1}, {"TOMUX", 0x2C, 0xD3}};
+
+TEST_P(OpenOcdInterop, InitFindsTheCpuAndIrAndDrScansReadTheNandId) {
+  const CpuCells& cpu = GetParam();
+  Chip chip{};
+  for (const Chip& c : kChips)
+    if (c.cpu == cpu.name) chip = c;
+  char board_options[96];
+  std::snprintf(board_options, sizeof board_options, "stats,strict,cpu=%s,maker=0x%02X,nand=0x%02X",
+                cpu.name, chip.maker, chip.device);
+  SimServer server({"--port", "0", "--once", board_options});
+  ASSERT_FALSE(server.address().empty()) << server.err();
+
+  // EXTEST, then one full-length scan per bus step, each capture echoed.
+  const ReadIdScans read_id = read_id_scans();
+  std::ostringstream commands;
+  commands << "init\nirscan board.cpu 0x0\n";
+  for (size_t i = 0; i < read_id.scans.size(); ++i) {
+    commands << "echo \"SCAN " << i << " [drscan board.cpu " << cpu.length << ' '
+             << to_drscan_value(boundary_image(cpu, read_id.scans[i])) << "]\"\n";
+  }
+  commands << "shutdown\n";
+  const std::string out =
+      run_openocd(openocd_, server.dir(), server.tcp_port(),
+                  "-ircapture 0x1 -irmask 0x3 -expected-id " + hex32(cpu.idcode), commands.str());
+
+  // The chain scan found exactly the expected IDCODE, and the IR capture
+  // check (...01) passed: OpenOCD reports either failure as an error.
+  EXPECT_TRUE(contains(out, "tap/device found: " + hex32(cpu.idcode))) << out;
+  EXPECT_FALSE(contains(out, "UNEXPECTED")) << out;
+  EXPECT_FALSE(contains(out, "Error")) << out;
+
+  std::vector<std::vector<bool>> captures;
+  std::istringstream lines(out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream words(line);
+    std::string tag, hex;
+    size_t index = 0;
+    if (!(words >> tag >> index >> hex) || tag != "SCAN" || index != captures.size()) continue;
+    captures.push_back(from_drscan_value(hex, cpu.length));
+    ASSERT_FALSE(captures.back().empty()) << line;
+  }
+  ASSERT_EQ(captures.size(), read_id.scans.size()) << out;
+
+  EXPECT_EQ(data_byte(cpu, captures[read_id.maker_capture]), chip.maker) << out;
+  EXPECT_EQ(data_byte(cpu, captures[read_id.device_capture]), chip.device) << out;
+  // Each capture shows the strobes as the scan before drove them: cell
+  // numbers agree in both directions, and R/nB is high (ready) throughout.
+  for (size_t i = 1; i < captures.size(); ++i) {
+    const BusPins& driven = read_id.scans[i - 1];
+    const auto cell = [&](int n) { return captures[i].at(static_cast<size_t>(n)); };
+    EXPECT_EQ(cell(cpu.nce), driven.nce) << "scan " << i;
+    EXPECT_EQ(cell(cpu.cle), driven.cle) << "scan " << i;
+    EXPECT_EQ(cell(cpu.ale), driven.ale) << "scan " << i;
+    EXPECT_EQ(cell(cpu.nwe), driven.nwe) << "scan " << i;
+    EXPECT_EQ(cell(cpu.nre), driven.nre) << "scan " << i;
+    EXPECT_TRUE(cell(cpu.rnb)) << "scan " << i;
+  }
+
+  // OpenOCD said 'Q'; the server ends with --once, and under strict any bus
+  // violation would have ended it with status 3.
+  EXPECT_EQ(server.wait(), 0) << server.err();
+  EXPECT_TRUE(contains(server.err(), "violations=0\n")) << server.err();
+  EXPECT_TRUE(contains(server.err(), "ir_scans=")) << server.err();
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryCpu, OpenOcdInterop, ::testing::ValuesIn(kCpuCells),
+                         [](const ::testing::TestParamInfo<CpuCells>& param) {
+                           return std::string(param.param.name);
+                         });
+
+// The two checks above are live: a wrong IDCODE and a wrong IR capture
+// pattern are both reported by OpenOCD against the same board.
+TEST(OpenOcdInteropControls, WrongIdcodeAndIrCaptureAreNoticed) {
+  const std::string openocd = find_in_path("openocd");
+  if (openocd.empty()) GTEST_SKIP() << "openocd is not installed: interop control not run";
+  SimServer server({"--once", "cpu=KELDA"});
+  ASSERT_FALSE(server.address().empty()) << server.err();
+  const std::string out =
+      run_openocd(openocd, server.dir(), server.tcp_port(),
+                  "-ircapture 0x2 -irmask 0x3 -expected-id 0x30002693", "init\nshutdown\n");
+  EXPECT_TRUE(contains(out, "UNEXPECTED: 0x00d3165b")) << out;
+  EXPECT_TRUE(contains(out, "IR capture error")) << out;
+  server.wait();
+}
+
+}  // namespace
+}  // namespace jtagnand::testing

@@ -1,0 +1,132 @@
+// The program against jtagnand-sim over remote_bitbang (TCP and Unix socket),
+// and the server's own command line and error handling.
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "run_program.h"
+#include "sim_server.h"
+
+namespace jtagnand::testing {
+namespace {
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+ProgramResult jtagnand_over(const std::string& address, const std::vector<std::string>& args) {
+  return run_program(JTAGNAND_BINARY, args, {"JTAGNAND_PORT=rbb:" + address});
+}
+
+std::vector<unsigned char> slice(const std::vector<unsigned char>& bytes, size_t from, size_t n) {
+  if (from + n > bytes.size()) return {};
+  return {bytes.begin() + static_cast<long>(from), bytes.begin() + static_cast<long>(from + n)};
+}
+
+// Two CPUs, each board served for two connections in a row: the second run
+// finds the board as the first left it.
+TEST(ProgramOverRbb, IdcodeCheckOverTcpTwiceOnTheSameBoard) {
+  const struct {
+    std::string cpu;
+    std::string id;
+  } cases[] = {{"RQ7220", "00110000000000000010011010010011"},
+               {"TOMUX", "00000000010110100011000011100101"}};
+  for (const auto& c : cases) {
+    SimServer server({"--port", "0", "stats,strict,cpu=" + c.cpu});
+    ASSERT_FALSE(server.address().empty()) << server.err();
+    for (int run = 0; run < 2; ++run) {
+      const ProgramResult r = jtagnand_over(server.address(), {"-C", c.cpu, "-j"});
+      EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
+      EXPECT_TRUE(contains(r.out, "\nLPT 0x378 Port is detected.\n")) << r.out;
+      EXPECT_TRUE(contains(r.out, "\nOK!, JTAG ID:   " + c.id + "\n")) << r.out;
+    }
+    server.stop();
+    // One stats line per connection; the counts grow, the board is the same.
+    const std::string err = server.err();
+    EXPECT_TRUE(contains(err, "ir_scans=1 ")) << err;
+    EXPECT_TRUE(contains(err, "ir_scans=2 ")) << err;
+    EXPECT_FALSE(contains(err, "unknown")) << err;
+  }
+}
+
+TEST(ProgramOverRbb, ProgrammingRunOverAUnixSocketWritesAndVerifies) {
+  TempDir dir;
+  const std::string flash = dir.file("flash.bin");
+  const std::string image_path = dir.file("image.bin");
+  // Three 512-byte pages. Every byte read back costs a capturing scan with one
+  // round trip per boundary cell, so the run stays small and uses the CPU
+  // with the shortest register (185 cells).
+  const std::vector<unsigned char> image = test_pattern(1536, 5);
+  write_file(image_path, image);
+  SimServer server({"--socket", dir.file("board.sock"), "--once",
+                    "stats,strict,cpu=ZELT,nand=0x76,flash=" + flash});
+  ASSERT_EQ(server.address(), dir.file("board.sock")) << server.err();
+
+  // The path is attached to -f: a separate word starting with '/' would be
+  // read as an option of its own.
+  const ProgramResult r =
+      jtagnand_over(server.address(), {"-C", "ZELT", "-f" + image_path, "-b", "1"});
+  ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+  EXPECT_TRUE(contains(r.out, "Maker = 0xEC, Device = 0x76\nNAND DEVICE: 64MBytes(K9F1208U0M)\n"))
+      << r.out;
+  EXPECT_TRUE(contains(r.out, "\nVerify GOOD!!\n")) << r.out;
+
+  EXPECT_EQ(server.wait(), 0) << server.err();
+  EXPECT_TRUE(contains(server.err(), "violations=0\n")) << server.err();
+  const std::vector<unsigned char> chip = read_file(flash);
+  ASSERT_EQ(chip.size(), 64u * 1024 * 1024);
+  EXPECT_EQ(slice(chip, 16384, image.size()), image);
+  EXPECT_EQ(slice(chip, 16384 + image.size(), 16), std::vector<unsigned char>(16, 0xFF));
+}
+
+TEST(ProgramOverRbb, NoServerIsRefusedPortAccess) {
+  TempDir dir;
+  const ProgramResult r = jtagnand_over(dir.file("nobody.sock"), {"-C", "KELDA", "-j"});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_TRUE(contains(r.out, "Couldn't access giveio device")) << r.out;
+  EXPECT_TRUE(contains(r.err, "jtagnand-sim")) << r.err;
+}
+
+TEST(SimServerCommandLine, HelpAndBadArguments) {
+  const ProgramResult help = run_program(JTAGNAND_SIM_BINARY, {"--help"});
+  EXPECT_EQ(help.exit_status, 0);
+  for (const std::string word : {"--port", "--socket", "--once", "cpu=", "flash=", "strict"})
+    EXPECT_TRUE(contains(help.out, word)) << word;
+
+  const std::vector<std::string> bad[] = {
+      {"--port"}, {"--port", "70000"}, {"--frobnicate"}, {"cpu=Z80"}, {"--socket", ""}};
+  for (const auto& args : bad) {
+    const ProgramResult r = run_program(JTAGNAND_SIM_BINARY, args);
+    EXPECT_EQ(r.exit_status, 2) << args[0];
+    EXPECT_TRUE(contains(r.err, "jtagnand-sim: ")) << r.err;
+    EXPECT_TRUE(r.out.empty()) << r.out;
+  }
+}
+
+TEST(SimServerCommandLine, UnknownCommandClosesTheConnectionAfterEarlierAnswers) {
+  SimServer server({"--once"});
+  ASSERT_FALSE(server.address().empty()) << server.err();
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(std::stoi(server.tcp_port())));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  const std::string sent = "R5R#RR";
+  ASSERT_EQ(send(fd, sent.data(), sent.size(), 0), static_cast<ssize_t>(sent.size()));
+  std::string answers;
+  char c = 0;
+  while (recv(fd, &c, 1, 0) == 1) answers += c;  // ends when the server closes
+  close(fd);
+  EXPECT_EQ(answers, "11");
+  EXPECT_EQ(server.wait(), 1);
+  EXPECT_TRUE(contains(server.err(), "unknown remote_bitbang command 0x23 ('#')")) << server.err();
+}
+
+}  // namespace
+}  // namespace jtagnand::testing
