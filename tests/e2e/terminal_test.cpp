@@ -63,6 +63,17 @@ class TerminalRun {
     ASSERT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
   }
 
+  // The program puts the terminal into raw mode at its first key poll, just
+  // after printing its prompt: wait (up to ten seconds) until it has.
+  [[nodiscard]] bool wait_for_raw_mode() const {
+    for (int i = 0; i < 500; ++i) {
+      const termios t = settings();
+      if ((t.c_lflag & (ICANON | ECHO)) == 0) return true;
+      usleep(20000);
+    }
+    return false;
+  }
+
   [[nodiscard]] termios settings() const {
     termios t{};
     tcgetattr(master_, &t);
@@ -104,7 +115,7 @@ TEST(Terminal, ToggleTestReadsRawAndRestoresTheTerminalOnEsc) {
   TerminalRun run({"-C", "KELDA", "-t"});
   ASSERT_TRUE(run.started());
   ASSERT_TRUE(run.wait_for(" Enter ESC to EXIT"));
-  EXPECT_FALSE(canonical_with_echo(run.settings()));  // raw while it runs
+  ASSERT_TRUE(run.wait_for_raw_mode());
   run.type("a\033");
   EXPECT_EQ(run.wait_exit(), 0);
   EXPECT_TRUE(canonical_with_echo(run.settings()));
@@ -114,7 +125,7 @@ TEST(Terminal, InterruptRestoresTheTerminal) {
   TerminalRun run({"-C", "KELDA", "-t"});
   ASSERT_TRUE(run.started());
   ASSERT_TRUE(run.wait_for(" Enter ESC to EXIT"));
-  EXPECT_FALSE(canonical_with_echo(run.settings()));
+  ASSERT_TRUE(run.wait_for_raw_mode());
   run.type("\x03");  // Ctrl-C: SIGINT to the program
   EXPECT_EQ(run.wait_exit(), 128 + SIGINT);
   EXPECT_TRUE(canonical_with_echo(run.settings()));
@@ -124,6 +135,7 @@ TEST(Terminal, EraseAllQuestionTakesOneKeyWithoutEnter) {
   TerminalRun run({"-C", "KELDA", "-e", "all"});
   ASSERT_TRUE(run.started());
   ASSERT_TRUE(run.wait_for("Continue ? [Y/N] "));
+  ASSERT_TRUE(run.wait_for_raw_mode());
   run.type("n");
   EXPECT_EQ(run.wait_exit(), 2);
   EXPECT_TRUE(canonical_with_echo(run.settings()));
