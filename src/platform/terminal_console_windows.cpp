@@ -1,17 +1,18 @@
 // Console keys on Windows.
 //
-// A console is read through the C runtime's _kbhit/_getch, which take key
-// events straight from the console input buffer: unechoed, one key at a time,
-// without touching the console's mode, so there is nothing to restore on any
-// way out. Redirected input is read one byte at a time with ReadFile: a file
-// always has its next byte at hand; a pipe is asked with PeekNamedPipe whether a
-// byte waits, and where that query fails (as on anonymous pipes under Wine) the
-// byte is read with a blocking read instead, so the bytes still arrive in order
-// and the end of the pipe still ends the input.
+// A console is read as key events (ReadConsoleInput): each key press is one
+// event whatever the console's line and echo settings, so keys come one at a
+// time and unechoed without the console's mode being changed, and there is
+// nothing to restore on any way out. Whether a key waits is asked by waiting on
+// the input handle with no timeout, which is also what makes Wine's terminal
+// backed console look at its terminal. Redirected input is read one byte at a
+// time with ReadFile: a file always has its next byte at hand; a pipe is asked
+// with PeekNamedPipe whether a byte waits, and where that query fails (as on
+// anonymous pipes under Wine) the byte is read with a blocking read instead, so
+// the bytes still arrive in order and the end of the pipe still ends the input.
 
 #if defined(_WIN32)
 
-#include <conio.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -49,6 +50,32 @@ int read_one_byte(HANDLE input) {
   return byte;
 }
 
+// The character of a key press, ESC included; -1 for events that are no key
+// press of their own (releases, Shift and the like, mouse, focus, resizing).
+int key_of(const INPUT_RECORD& record) {
+  if (record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown) return -1;
+  const auto character = static_cast<unsigned char>(record.Event.KeyEvent.uChar.AsciiChar);
+  if (character != 0) return character;
+  // Wine's terminal-backed console reports a lone ESC without its character.
+  if (record.Event.KeyEvent.wVirtualKeyCode == VK_ESCAPE) return kKeyEsc;
+  return -1;
+}
+
+// The next key press on the console, or -1 when none waits and `block` is
+// false. Events that are no key press are taken and dropped on the way.
+int console_key(HANDLE input, bool block) {
+  for (;;) {
+    if (!block && WaitForSingleObject(input, 0) != WAIT_OBJECT_0) return -1;
+    INPUT_RECORD record{};
+    DWORD got = 0;
+    if (!ReadConsoleInputA(input, &record, 1, &got)) return -1;
+    if (got == 1) {
+      const int key = key_of(record);
+      if (key >= 0) return key;
+    }
+  }
+}
+
 }  // namespace
 
 TerminalConsole::TerminalConsole() = default;
@@ -72,7 +99,9 @@ void TerminalConsole::fetch(bool block) {
   const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
   switch (input_kind(input)) {
     case InputKind::kConsole:
-      if (block || _kbhit()) pending_ = _getch();
+      pending_ = console_key(input, block);
+      // A console that cannot be read even when waited on will give no key.
+      if (block && pending_ < 0) ended_ = true;
       return;
     case InputKind::kFile:
       pending_ = read_one_byte(input);
