@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,13 +42,14 @@ class Wine : public ::testing::Test {
     if (!std::filesystem::exists(JTAGNAND_WINE)) GTEST_SKIP() << "no Wine at " JTAGNAND_WINE;
   }
 
-  // Runs the Windows program with `port` as JTAGNAND_PORT ("" leaves it empty,
-  // which means auto) in `dir`, with `input` on a pipe as standard input.
-  static ProgramResult run(const std::string& port, const std::vector<std::string>& args,
-                           const std::string& dir, const std::string& input = {}) {
-    std::vector<std::string> wine_args{JTAGNAND_WIN64_EXE};
-    wine_args.insert(wine_args.end(), args.begin(), args.end());
-    return in_dir(dir, JTAGNAND_WINE, wine_args, port, input);
+  // Runs the Windows program with `port` as JTAGNAND_PORT (none: not set at
+  // all) in `dir`, with `input` on a pipe as standard input.
+  static ProgramResult run(const std::optional<std::string>& port,
+                           const std::vector<std::string>& args, const std::string& dir,
+                           const std::string& input = {}) {
+    std::vector<std::string> command{JTAGNAND_WINE, JTAGNAND_WIN64_EXE};
+    command.insert(command.end(), args.begin(), args.end());
+    return in_dir(dir, command, port, input);
   }
 
   // The same, with standard input redirected from the file `keys` (a disk
@@ -55,24 +57,29 @@ class Wine : public ::testing::Test {
   static ProgramResult run_with_key_file(const std::string& port,
                                          const std::vector<std::string>& args,
                                          const std::string& dir, const std::string& keys) {
-    std::vector<std::string> shell_args{"-c", "exec \"$@\" < \"$KEYS\"", "sh", JTAGNAND_WINE,
-                                        JTAGNAND_WIN64_EXE};
-    shell_args.insert(shell_args.end(), args.begin(), args.end());
-    return in_dir(dir, "/bin/sh", shell_args, port, {}, {"KEYS=" + keys});
+    std::vector<std::string> command{"/bin/sh", "-c",          "exec \"$@\" < \"$KEYS\"",
+                                     "sh",      JTAGNAND_WINE, JTAGNAND_WIN64_EXE};
+    command.insert(command.end(), args.begin(), args.end());
+    return in_dir(dir, command, port, {}, {"KEYS=" + keys});
   }
 
  private:
-  static ProgramResult in_dir(const std::string& dir, const std::string& binary,
-                              const std::vector<std::string>& args, const std::string& port,
-                              const std::string& input, std::vector<std::string> env = {}) {
-    env.push_back("JTAGNAND_PORT=" + port);
+  static ProgramResult in_dir(const std::string& dir, std::vector<std::string> command,
+                              const std::optional<std::string>& port, const std::string& input,
+                              std::vector<std::string> env = {}) {
+    if (port) {
+      env.push_back("JTAGNAND_PORT=" + *port);
+    } else {
+      command.insert(command.begin(), {"/usr/bin/env", "-u", "JTAGNAND_PORT"});
+    }
     env.push_back("WINEPREFIX=" JTAGNAND_WINE_PREFIX);
     env.push_back("WINEDEBUG=-all");
     // Relative paths on the command line and in the port setting are taken
     // from the working directory, which the child inherits.
     const std::filesystem::path before = std::filesystem::current_path();
     std::filesystem::current_path(dir);
-    ProgramResult result = run_program(binary, args, env, input);
+    ProgramResult result =
+        run_program(command.front(), {command.begin() + 1, command.end()}, env, input);
     std::filesystem::current_path(before);
     result.out = unix_lines(result.out);
     result.err = unix_lines(result.err);
@@ -82,13 +89,16 @@ class Wine : public ::testing::Test {
 
 TEST_F(Wine, WithoutGiveioStartUpIsRefused) {
   TempDir dir;
-  // Wine reports the NT family and has no giveio device; auto means direct I/O.
-  for (const std::string port : {"", "auto", "direct"}) {
+  // Wine reports the NT family and has no giveio device; unset, empty and
+  // auto all mean direct I/O on Windows.
+  const std::optional<std::string> ports[] = {std::nullopt, "", "auto", "direct"};
+  for (const auto& port : ports) {
+    const std::string name = port ? "'" + *port + "'" : "unset";
     const ProgramResult r = run(port, {"-C", "ZELT", "-j"}, dir.path());
-    EXPECT_EQ(r.exit_status, 1) << port;
-    EXPECT_EQ(r.out, kBanner + "Couldn't access giveio device") << port;
-    EXPECT_TRUE(contains(r.err, "giveio driver")) << port << ": " << r.err;
-    EXPECT_TRUE(contains(r.err, "JTAGNAND_PORT=sim")) << port << ": " << r.err;
+    EXPECT_EQ(r.exit_status, 1) << name;
+    EXPECT_EQ(r.out, kBanner + "Couldn't access giveio device") << name;
+    EXPECT_TRUE(contains(r.err, "giveio driver")) << name << ": " << r.err;
+    EXPECT_TRUE(contains(r.err, "JTAGNAND_PORT=sim")) << name << ": " << r.err;
   }
 }
 
