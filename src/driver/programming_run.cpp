@@ -68,13 +68,13 @@ int32_t load_image_file(const char* path, ImageBuffer& image, Console& console) 
     print(console, "Image file %s is too large (%" PRIu64 " bytes).\n", path, size);
     return kImageUnusable;
   }
-  std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[size]());
+  std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[static_cast<size_t>(size)]());
   if (!data) {
     std::fclose(file);
     print(console, "Not enough memory for the image file %s (%" PRIu64 " bytes).\n", path, size);
     return kImageUnusable;
   }
-  const size_t got = std::fread(data.get(), 1, size, file);
+  const size_t got = std::fread(data.get(), 1, static_cast<size_t>(size), file);
   std::fclose(file);
   if (got != size) {
     print(console, "Could not read file: %s (%zu of %" PRIu64 " bytes read).\n", path, got, size);

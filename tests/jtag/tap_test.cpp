@@ -39,8 +39,7 @@ class TapTest : public ::testing::Test {
 
 TEST_F(TapTest, ResetIsFiveClocksWithTmsHigh) {
   tap_reset(cable);
-  std::vector<uint8_t> expected;
-  for (int i = 0; i < 5; ++i) expected.insert(expected.end(), {0x0A, 0x0E});
+  const std::vector<uint8_t> expected{0x0A, 0x0E, 0x0A, 0x0E, 0x0A, 0x0E, 0x0A, 0x0E, 0x0A, 0x0E};
   EXPECT_EQ(port.writes(), expected);
   EXPECT_EQ(port.read_count(), 0u);
   for (const auto& access : port.accesses()) EXPECT_EQ(access.address, kBase);
