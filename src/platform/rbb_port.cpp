@@ -174,7 +174,7 @@ PortOpening open_unix(std::string_view path) {
 PortOpening open_tcp(std::string_view target) {
   const std::size_t colon = target.rfind(':');
   if (colon == std::string_view::npos || colon == 0)
-    return bad_setting(target, "expected HOST:PORT or a socket path");
+    return bad_setting(target, "expected HOST:PORT, or a socket path with a slash (./board.sock)");
   std::string host(target.substr(0, colon));
   const std::string_view port_text = target.substr(colon + 1);
   unsigned port = 0;
