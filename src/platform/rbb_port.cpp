@@ -1,8 +1,9 @@
 // A parallel-port cable reached through a remote_bitbang JTAG server (a
-// simulator, or an adapter bridge) over TCP or a Unix socket. The server knows
-// JTAG lines, not port registers, so this backend plays the port: it answers at
-// one base, 0x378, turns each data-register write into the line commands of
-// the cable bits it carries and each status-register read into a TDO query.
+// simulator, or an adapter bridge) over TCP, or over a Unix socket on POSIX
+// systems. The server knows JTAG lines, not port registers, so this backend
+// plays the port: it answers at one base, 0x378, turns each data-register
+// write into the line commands of the cable bits it carries and each
+// status-register read into a TDO query.
 //
 // Line commands are only collected; they go out together when an answer is
 // needed (a status read) or when the port is closed, so a scan costs one round
@@ -10,26 +11,108 @@
 
 #include "platform/backends.h"
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+#endif
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
-#endif
 
 namespace jtagnand {
 
-#if !defined(_WIN32)
-
 namespace {
+
+// The few socket calls this backend makes, over Winsock or POSIX sockets.
+#if defined(_WIN32)
+using Socket = SOCKET;
+constexpr Socket kNoSocket = INVALID_SOCKET;
+int socket_error() {
+  return WSAGetLastError();
+}
+bool interrupted(int error) {
+  return error == WSAEINTR;
+}
+void close_socket(Socket s) {
+  closesocket(s);
+}
+std::string error_text(int error) {
+  if (error == WSAECONNREFUSED) return "connection refused";
+  if (error == WSAECONNRESET) return "connection reset";
+  return "Winsock error " + std::to_string(error);
+}
+constexpr int kConnectionReset = WSAECONNRESET;
+constexpr int kConnectionRefused = WSAECONNREFUSED;
+long send_some(Socket s, const char* data, std::size_t size) {
+  return send(s, data, static_cast<int>(std::min<std::size_t>(size, 1U << 20)), 0);
+}
+long receive_some(Socket s, char* data, std::size_t size) {
+  return recv(s, data, static_cast<int>(size), 0);
+}
+bool connect_to(Socket s, const addrinfo& a) {
+  return connect(s, a.ai_addr, static_cast<int>(a.ai_addrlen)) == 0;
+}
+// Winsock counts its users; each open port holds one start-up.
+class SocketLibrary {
+ public:
+  SocketLibrary() {
+    WSADATA data;
+    started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }
+  ~SocketLibrary() {
+    if (started_) WSACleanup();
+  }
+  SocketLibrary(const SocketLibrary&) = delete;
+  SocketLibrary& operator=(const SocketLibrary&) = delete;
+  [[nodiscard]] bool started() const { return started_; }
+
+ private:
+  bool started_ = false;
+};
+#else
+using Socket = int;
+constexpr Socket kNoSocket = -1;
+int socket_error() {
+  return errno;
+}
+bool interrupted(int error) {
+  return error == EINTR;
+}
+void close_socket(Socket s) {
+  close(s);
+}
+std::string error_text(int error) {
+  return std::strerror(error);
+}
+constexpr int kConnectionReset = ECONNRESET;
+constexpr int kConnectionRefused = ECONNREFUSED;
+// MSG_NOSIGNAL: a server that went away is an error to report, not SIGPIPE.
+long send_some(Socket s, const char* data, std::size_t size) {
+  return send(s, data, size, MSG_NOSIGNAL);
+}
+long receive_some(Socket s, char* data, std::size_t size) {
+  return recv(s, data, size, 0);
+}
+bool connect_to(Socket s, const addrinfo& a) {
+  return connect(s, a.ai_addr, a.ai_addrlen) == 0;
+}
+class SocketLibrary {
+ public:
+  [[nodiscard]] bool started() const { return true; }
+};
+#endif
 
 constexpr uint16_t kBase = 0x378;
 // Cable bits of the data register.
@@ -46,13 +129,16 @@ constexpr std::size_t kFlushAt = 64 * 1024;
 
 class RbbPort final : public PortIo {
  public:
-  explicit RbbPort(int fd) : fd_(fd) { pending_.reserve(kFlushAt + 16); }
+  RbbPort(std::unique_ptr<SocketLibrary> library, Socket fd)
+      : library_(std::move(library)), fd_(fd) {
+    pending_.reserve(kFlushAt + 16);
+  }
 
   ~RbbPort() override {
     // 'Q' tells the server this master is done; the lines keep their levels.
     pending_.push_back('Q');
     static_cast<void>(flush());
-    close(fd_);
+    close_socket(fd_);
   }
 
   RbbPort(const RbbPort&) = delete;
@@ -88,10 +174,11 @@ class RbbPort final : public PortIo {
   [[nodiscard]] bool flush() {
     std::string_view rest(pending_);
     while (!rest.empty() && !lost_) {
-      const ssize_t sent = send(fd_, rest.data(), rest.size(), MSG_NOSIGNAL);
+      const long sent = send_some(fd_, rest.data(), rest.size());
       if (sent < 0) {
-        if (errno == EINTR) continue;
-        lose(errno);
+        const int error = socket_error();
+        if (interrupted(error)) continue;
+        lose(error);
         break;
       }
       rest.remove_prefix(static_cast<std::size_t>(sent));
@@ -105,10 +192,11 @@ class RbbPort final : public PortIo {
   [[nodiscard]] bool receive_tdo() {
     char answer = '1';
     for (;;) {
-      const ssize_t got = recv(fd_, &answer, 1, 0);
+      const long got = receive_some(fd_, &answer, 1);
       if (got == 1) break;
-      if (got < 0 && errno == EINTR) continue;
-      lose(got == 0 ? ECONNRESET : errno);
+      const int error = got == 0 ? kConnectionReset : socket_error();
+      if (got < 0 && interrupted(error)) continue;
+      lose(error);
       return true;
     }
     if (answer != '0' && answer != '1' && !lost_) {
@@ -120,12 +208,14 @@ class RbbPort final : public PortIo {
 
   void lose(int error) {
     if (!lost_) {
-      std::fprintf(stderr, "jtagnand: remote_bitbang connection lost: %s\n", std::strerror(error));
+      std::fprintf(stderr, "jtagnand: remote_bitbang connection lost: %s\n",
+                   error_text(error).c_str());
     }
     lost_ = true;
   }
 
-  int fd_;
+  std::unique_ptr<SocketLibrary> library_;  // outlives the socket
+  Socket fd_;
   std::string pending_;
   uint8_t data_ = 0xFF;
   bool trst_n_ = true;
@@ -149,13 +239,18 @@ PortOpening bad_setting(std::string_view target, const std::string& why) {
   return opening;
 }
 
-PortOpening ready(int fd) {
+PortOpening ready(std::unique_ptr<SocketLibrary> library, Socket fd) {
   PortOpening opening;
   opening.outcome = PortOpening::Outcome::kReady;
-  opening.port = std::make_unique<RbbPort>(fd);
+  opening.port = std::make_unique<RbbPort>(std::move(library), fd);
   return opening;
 }
 
+#if defined(_WIN32)
+PortOpening open_unix(std::string_view path) {
+  return bad_setting(path, "Unix sockets are not offered on Windows; use HOST:PORT");
+}
+#else
 PortOpening open_unix(std::string_view path) {
   sockaddr_un address{};
   if (path.size() >= sizeof address.sun_path) return bad_setting(path, "socket path too long");
@@ -168,8 +263,9 @@ PortOpening open_unix(std::string_view path) {
     close(fd);
     return refused(path, std::strerror(error));
   }
-  return ready(fd);
+  return ready(std::make_unique<SocketLibrary>(), fd);
 }
+#endif
 
 PortOpening open_tcp(std::string_view target) {
   const std::size_t colon = target.rfind(':');
@@ -187,6 +283,8 @@ PortOpening open_tcp(std::string_view target) {
   if (host.size() > 2 && host.front() == '[' && host.back() == ']')
     host = host.substr(1, host.size() - 2);
 
+  auto library = std::make_unique<SocketLibrary>();
+  if (!library->started()) return refused(target, "the socket library did not start");
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -194,25 +292,25 @@ PortOpening open_tcp(std::string_view target) {
   const std::string service = std::to_string(port);
   if (const int error = getaddrinfo(host.c_str(), service.c_str(), &hints, &found); error != 0)
     return refused(target, gai_strerror(error));
-  int last_error = ECONNREFUSED;
+  int last_error = kConnectionRefused;
   for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
-    const int fd = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
-    if (fd < 0) {
-      last_error = errno;
+    const Socket fd = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
+    if (fd == kNoSocket) {
+      last_error = socket_error();
       continue;
     }
-    if (connect(fd, a->ai_addr, a->ai_addrlen) == 0) {
+    if (connect_to(fd, *a)) {
       freeaddrinfo(found);
       // Each TDO read waits for its answer: small writes must leave at once.
       const int on = 1;
-      setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-      return ready(fd);
+      setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+      return ready(std::move(library), fd);
     }
-    last_error = errno;
-    close(fd);
+    last_error = socket_error();
+    close_socket(fd);
   }
   freeaddrinfo(found);
-  return refused(target, std::strerror(last_error));
+  return refused(target, error_text(last_error));
 }
 
 }  // namespace
@@ -222,16 +320,5 @@ PortOpening open_rbb_port(std::string_view target) {
   if (target.find('/') != std::string_view::npos) return open_unix(target);
   return open_tcp(target);
 }
-
-#else
-
-PortOpening open_rbb_port(std::string_view) {
-  PortOpening opening;
-  opening.outcome = PortOpening::Outcome::kBadSetting;
-  opening.message = "JTAGNAND_PORT=rbb: needs POSIX sockets; this Windows build has none";
-  return opening;
-}
-
-#endif
 
 }  // namespace jtagnand
