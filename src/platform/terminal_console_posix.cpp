@@ -95,23 +95,6 @@ void TerminalConsole::fetch(bool block) {
   }
 }
 
-bool TerminalConsole::key_waiting() {
-  fetch(false);
-  return pending_ >= 0;
-}
-
-int TerminalConsole::read_key() {
-  fetch(true);
-  const int key = pending_;
-  pending_ = -1;
-  return key;
-}
-
-bool TerminalConsole::input_ended() {
-  fetch(false);
-  return pending_ < 0 && ended_;
-}
-
 }  // namespace jtagnand
 
 #endif

@@ -125,23 +125,6 @@ void TerminalConsole::fetch(bool block) {
   if (pending_ < 0) ended_ = true;
 }
 
-bool TerminalConsole::key_waiting() {
-  fetch(false);
-  return pending_ >= 0;
-}
-
-int TerminalConsole::read_key() {
-  fetch(true);
-  const int key = pending_;
-  pending_ = -1;
-  return key;
-}
-
-bool TerminalConsole::input_ended() {
-  fetch(false);
-  return pending_ < 0 && ended_;
-}
-
 }  // namespace jtagnand
 
 #endif
