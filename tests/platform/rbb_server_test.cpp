@@ -100,11 +100,13 @@ TEST(RbbServer, ResetCommandsDriveOnlyTrst) {
     // SRST alone leaves the TAP where it was; TRST throws it into reset.
     EXPECT_EQ(board->tap_state(), c.trst_n ? TapState::kRunTestIdle : TapState::kTestLogicReset)
         << c.command;
-    ASSERT_EQ(server.feed(std::string("r").append(tms_path("0")), answers).stop, RbbServer::Stop::kNone);
+    ASSERT_EQ(server.feed(std::string("r").append(tms_path("0")), answers).stop,
+              RbbServer::Stop::kNone);
     EXPECT_EQ(board->tap_state(), TapState::kRunTestIdle) << c.command;
   }
   // Held in reset, clocks do not move the TAP.
-  ASSERT_EQ(server.feed(std::string("t").append(tms_path("0100")), answers).stop, RbbServer::Stop::kNone);
+  ASSERT_EQ(server.feed(std::string("t").append(tms_path("0100")), answers).stop,
+            RbbServer::Stop::kNone);
   EXPECT_EQ(board->tap_state(), TapState::kTestLogicReset);
   EXPECT_TRUE(answers.empty());
 }
@@ -178,7 +180,10 @@ TEST(RbbServer, StatsLineCountsCommandsAndScans) {
   std::string answers;
   // Into Shift-DR, 32 reads, then Exit1-DR -> Update-DR -> Run-Test/Idle.
   ASSERT_EQ(
-      server.feed(std::string("r").append(kResetToShiftDr) + shift_reading(32) + tms_path("10") + "B", answers).stop,
+      server
+          .feed(std::string("r").append(kResetToShiftDr) + shift_reading(32) + tms_path("10") + "B",
+                answers)
+          .stop,
       RbbServer::Stop::kNone);
   const uint64_t line_commands = 1 + 2 * (5 + 4 + 32 + 2);
   EXPECT_EQ(server.stats_line(), "sim: writes=" + std::to_string(line_commands) +
