@@ -47,6 +47,33 @@ void print_progress(Console& console, uint32_t written, uint32_t length, uint32_
         static_cast<int>(length), position);
 }
 
+// Bad blocks below the start (only present after an erase of the whole chip)
+// each push the image one block up.
+uint32_t start_position(uint32_t offset, std::span<const uint32_t> bad, uint32_t block_size) {
+  uint32_t position = offset;
+  for (const uint32_t block : bad) {
+    if (block < position) position += block_size;
+  }
+  return position;
+}
+
+// The flash offset just past the image's last byte once it is placed page by
+// page, stepping over the bad blocks as the programming pass does; in 64 bits,
+// so that a placement running past the end of the address space is seen too.
+uint64_t placed_end(uint32_t offset, uint32_t length, std::span<const uint32_t> bad,
+                    uint32_t page_size, uint32_t block_size) {
+  uint64_t position = start_position(offset, bad, block_size);
+  uint64_t remaining = length;
+  for (;;) {
+    for (const uint32_t block : bad) {
+      if (block == position) position += block_size;
+    }
+    if (remaining <= page_size) return position + remaining;
+    position += page_size;
+    remaining -= page_size;
+  }
+}
+
 }  // namespace
 
 int32_t nand_erase_range(NandBus& bus, BadBlockList& bad_blocks, Console& console, uint32_t offset,
@@ -133,18 +160,14 @@ int32_t nand_program_image(NandBus& bus, const BadBlockList& bad_blocks, Console
   const uint32_t block_size = bus.flash.block_size;
   const auto bad = std::span(bad_blocks.offsets).first(static_cast<size_t>(bad_blocks.count));
 
-  if (offset >= total_size) {
-    print(console, "\nNot enough good blocks before the end of the chip: write stopped at 0x%X\n",
-          offset);
+  // The image is written whole or not at all: where bad blocks would push its
+  // end past the chip, nothing is programmed.
+  if (placed_end(offset, length, bad, page_size, block_size) > total_size) {
+    print(console, "\nNot enough good blocks before the end of the chip: nothing written\n");
     return kNandPastChipEnd;
   }
 
-  // Bad blocks below the start (only present after an erase of the whole
-  // chip) each push the image one block up.
-  uint32_t position = offset;
-  for (const uint32_t block : bad) {
-    if (block < position) position += block_size;
-  }
+  uint32_t position = start_position(offset, bad, block_size);
 
   uint32_t remaining = length;
   uint32_t chunk = std::min(length, page_size);
@@ -160,12 +183,6 @@ int32_t nand_program_image(NandBus& bus, const BadBlockList& bad_blocks, Console
         print(console, "\nSkip bad block at 0x%x\n", position);
         position += block_size;
       }
-    }
-    if (position >= total_size) {
-      print(console, "\nNot enough good blocks before the end of the chip: write stopped at 0x%X\n",
-            position);
-      result = kNandPastChipEnd;
-      break;
     }
 
     nand_chip_select(bus, kSelect);
