@@ -33,33 +33,26 @@ class DirectPort final : public PortIo {
 }  // namespace
 
 PortOpening open_direct_port() {
-  PortOpening opening;
   for (const unsigned long base : kBases) {
     if (ioperm(base, kRegisterCount, 1) != 0) {
       const int error = errno;
       for (const unsigned long granted : kBases) ioperm(granted, kRegisterCount, 0);
-      opening.outcome = PortOpening::Outcome::kRefused;
-      opening.message = std::string("direct port I/O refused (") + std::strerror(error) +
-                        "): run as root or with CAP_SYS_RAWIO (kernel lockdown refuses it even "
-                        "to root), or use JTAGNAND_PORT=ppdev, or JTAGNAND_PORT=sim for the "
-                        "simulated board";
-      return opening;
+      return PortOpening::refused(
+          std::string("direct port I/O refused (") + std::strerror(error) +
+          "): run as root or with CAP_SYS_RAWIO (kernel lockdown refuses it even "
+          "to root), or use JTAGNAND_PORT=ppdev, or JTAGNAND_PORT=sim for the "
+          "simulated board");
     }
   }
-  opening.outcome = PortOpening::Outcome::kReady;
-  opening.port = std::make_unique<DirectPort>();
-  return opening;
+  return PortOpening::ready(std::make_unique<DirectPort>());
 }
 
 #elif !defined(_WIN32)
 
 PortOpening open_direct_port() {
-  PortOpening opening;
-  opening.outcome = PortOpening::Outcome::kRefused;
-  opening.message =
+  return PortOpening::refused(
       "direct port I/O exists only on x86 PCs; use JTAGNAND_PORT=ppdev, or JTAGNAND_PORT=sim "
-      "for the simulated board";
-  return opening;
+      "for the simulated board");
 }
 
 #endif

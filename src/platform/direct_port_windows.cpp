@@ -50,18 +50,13 @@ bool port_access_granted() {
 }  // namespace
 
 PortOpening open_direct_port() {
-  PortOpening opening;
   if (!port_access_granted()) {
-    opening.outcome = PortOpening::Outcome::kRefused;
-    opening.message =
+    return PortOpening::refused(
         "port I/O needs the giveio driver on this Windows: install and start it (it loads on "
         "32-bit Windows only; use jtagnand.exe from the 32-bit build), or set "
-        "JTAGNAND_PORT=sim for the simulated board";
-    return opening;
+        "JTAGNAND_PORT=sim for the simulated board");
   }
-  opening.outcome = PortOpening::Outcome::kReady;
-  opening.port = std::make_unique<WindowsDirectPort>();
-  return opening;
+  return PortOpening::ready(std::make_unique<WindowsDirectPort>());
 }
 
 }  // namespace jtagnand

@@ -7,12 +7,10 @@ namespace jtagnand {
 namespace {
 
 PortOpening bad_setting(std::string_view setting) {
-  PortOpening opening;
-  opening.outcome = PortOpening::Outcome::kBadSetting;
-  opening.message = "JTAGNAND_PORT=" + std::string(setting) +
-                    " is not understood; use auto, direct, ppdev, ppdev:/dev/parportN, sim, "
-                    "sim:OPTION,..., rbb:HOST:PORT or rbb:/path/to/socket";
-  return opening;
+  return PortOpening::bad_setting(
+      "JTAGNAND_PORT=" + std::string(setting) +
+      " is not understood; use auto, direct, ppdev, ppdev:/dev/parportN, sim, "
+      "sim:OPTION,..., rbb:HOST:PORT or rbb:/path/to/socket");
 }
 
 bool take_prefix(std::string_view& text, std::string_view prefix) {

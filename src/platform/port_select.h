@@ -18,6 +18,16 @@ struct PortOpening {
   Outcome outcome = Outcome::kBadSetting;
   std::unique_ptr<PortIo> port;
   std::string message;
+
+  [[nodiscard]] static PortOpening ready(std::unique_ptr<PortIo> port) {
+    return {Outcome::kReady, std::move(port), {}};
+  }
+  [[nodiscard]] static PortOpening refused(std::string remedy) {
+    return {Outcome::kRefused, nullptr, std::move(remedy)};
+  }
+  [[nodiscard]] static PortOpening bad_setting(std::string why) {
+    return {Outcome::kBadSetting, nullptr, std::move(why)};
+  }
 };
 
 // Opens the port backend that `setting` names and obtains the right to drive it:

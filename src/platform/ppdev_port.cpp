@@ -94,12 +94,10 @@ class PpdevPort final : public PortIo {
 };
 
 PortOpening refused(const std::string& device, int error) {
-  PortOpening opening;
-  opening.outcome = PortOpening::Outcome::kRefused;
-  opening.message = device + ": " + std::strerror(error) +
-                    " (join group lp and load the ppdev module; if the printer driver holds the "
-                    "port, rmmod lp; JTAGNAND_PORT=sim runs on the simulated board)";
-  return opening;
+  return PortOpening::refused(
+      device + ": " + std::strerror(error) +
+      " (join group lp and load the ppdev module; if the printer driver holds the "
+      "port, rmmod lp; JTAGNAND_PORT=sim runs on the simulated board)");
 }
 
 }  // namespace
@@ -147,10 +145,7 @@ PortOpening open_ppdev_port(std::string_view device) {
     }
     opened.push_back({fd, device_base(path)});
   }
-  PortOpening opening;
-  opening.outcome = PortOpening::Outcome::kReady;
-  opening.port = std::make_unique<PpdevPort>(std::move(opened));
-  return opening;
+  return PortOpening::ready(std::make_unique<PpdevPort>(std::move(opened)));
 }
 
 #else
@@ -160,10 +155,7 @@ bool any_ppdev_device() {
 }
 
 PortOpening open_ppdev_port(std::string_view) {
-  PortOpening opening;
-  opening.outcome = PortOpening::Outcome::kRefused;
-  opening.message = "the ppdev interface exists only on Linux";
-  return opening;
+  return PortOpening::refused("the ppdev interface exists only on Linux");
 }
 
 #endif

@@ -224,26 +224,18 @@ class RbbPort final : public PortIo {
 };
 
 PortOpening refused(std::string_view target, const std::string& why) {
-  PortOpening opening;
-  opening.outcome = PortOpening::Outcome::kRefused;
-  opening.message = "rbb:" + std::string(target) + ": " + why +
-                    " (start a remote_bitbang server there first, e.g. jtagnand-sim --port N "
-                    "or --socket PATH)";
-  return opening;
+  return PortOpening::refused(
+      "rbb:" + std::string(target) + ": " + why +
+      " (start a remote_bitbang server there first, e.g. jtagnand-sim --port N "
+      "or --socket PATH)");
 }
 
 PortOpening bad_setting(std::string_view target, const std::string& why) {
-  PortOpening opening;
-  opening.outcome = PortOpening::Outcome::kBadSetting;
-  opening.message = "JTAGNAND_PORT=rbb:" + std::string(target) + ": " + why;
-  return opening;
+  return PortOpening::bad_setting("JTAGNAND_PORT=rbb:" + std::string(target) + ": " + why);
 }
 
 PortOpening ready(std::unique_ptr<SocketLibrary> library, Socket fd) {
-  PortOpening opening;
-  opening.outcome = PortOpening::Outcome::kReady;
-  opening.port = std::make_unique<RbbPort>(std::move(library), fd);
-  return opening;
+  return PortOpening::ready(std::make_unique<RbbPort>(std::move(library), fd));
 }
 
 #if defined(_WIN32)
