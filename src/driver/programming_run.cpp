@@ -93,11 +93,13 @@ int32_t run_programming(Run& run) {
   nand_init_device_table(device_table);
 
   uint32_t image_length = 0;
+  bool image_missing = false;  // a file was named but could not be opened
   if (options.image_path != nullptr) {
     const int32_t loaded = load_image_file(options.image_path, run.image, console);
     // An image that exists but cannot be used stops the run before the target
     // is touched; a missing one lets the chip still be identified (and erased).
     if (loaded == kImageUnusable) return kRunFailed;
+    image_missing = loaded == kImageNone;
     if (loaded > 0) image_length = static_cast<uint32_t>(loaded);
   }
 
@@ -138,7 +140,7 @@ int32_t run_programming(Run& run) {
     console.write("Not alignd writing address\n");
     return kRunFailed;
   }
-  if (offset + image_length > flash.total_size) {
+  if (image_length > 0 && offset + image_length > flash.total_size) {
     print(console,
           "Image does not fit: %" PRIu32 " bytes at offset 0x%" PRIx64
           " run past the end of the %" PRIu32 "-byte chip\n",
@@ -159,9 +161,10 @@ int32_t run_programming(Run& run) {
   console.write("\n");
 
   if (image_length == 0) {
-    // The whole chip was erased and no image was asked for: that was the job.
-    // An image that was asked for but could not be had leaves the run failed.
-    run.done_without_write = options.image_path == nullptr;
+    // The whole chip was erased and there was nothing to write (no image, or an
+    // empty one): that was the job. A named image that could not be opened
+    // leaves the run failed.
+    run.done_without_write = !image_missing;
     return kRunFailed;
   }
 

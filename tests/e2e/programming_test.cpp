@@ -179,6 +179,15 @@ TEST_F(ProgrammingRun, EraseAllWithAnImageThatCannotBeOpenedStillFails) {
   EXPECT_EQ(r.exit_status, 2);
 }
 
+TEST_F(ProgrammingRun, EraseAllWithAnEmptyImageIsAnEraseOnly) {
+  write_file(image_path, {});
+  const ProgramResult r =
+      jtagnand("sim:nand=0xE6", {"-C", "RQ7220", "-e", "all", "-f" + image_path, "-b", "5000"}, "y");
+  EXPECT_TRUE(contains(r.out, "Erasing block ....")) << r.out;
+  EXPECT_FALSE(contains(r.out, "Could not open")) << r.out;
+  EXPECT_EQ(r.exit_status, 0);
+}
+
 TEST_F(ProgrammingRun, EraseAllAnsweredNoOrNotAtAll) {
   const auto image = make_image(5000);
   ASSERT_EQ(
