@@ -5,6 +5,9 @@ set(CMAKE_SYSTEM_NAME Windows)
 # The win32 thread model: no winpthread DLL for the program to need.
 find_program(CMAKE_CXX_COMPILER NAMES ${JTAGNAND_MINGW_PREFIX}-g++-win32 ${JTAGNAND_MINGW_PREFIX}-g++
              REQUIRED)
+# GoogleTest, built from source for the cross-built tests, also compiles C.
+find_program(CMAKE_C_COMPILER NAMES ${JTAGNAND_MINGW_PREFIX}-gcc-win32 ${JTAGNAND_MINGW_PREFIX}-gcc
+             REQUIRED)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${JTAGNAND_MINGW_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

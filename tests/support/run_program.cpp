@@ -8,9 +8,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 extern char** environ;
@@ -110,41 +107,6 @@ ProgramResult run_program(const std::string& binary, const std::vector<std::stri
   waitpid(pid, &status, 0);
   result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return result;
-}
-
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "jtagnand-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-void write_file(const std::string& path, const std::vector<unsigned char>& bytes) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
-}
-
-std::vector<unsigned char> read_file(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-std::vector<unsigned char> test_pattern(size_t length, unsigned seed) {
-  std::vector<unsigned char> bytes(length);
-  unsigned state = seed * 2654435761u + 12345u;
-  for (size_t i = 0; i < length; ++i) {
-    state = state * 1103515245u + 12345u;
-    unsigned char b = static_cast<unsigned char>(state >> 16);
-    if (b == 0x00 || b == 0xFF) b = static_cast<unsigned char>(0x5A ^ i);
-    if (b == 0x00 || b == 0xFF) b = 0xA5;
-    bytes[i] = b;
-  }
-  return bytes;
 }
 
 }  // namespace jtagnand::testing

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// Files for tests: a scratch directory, whole-file reads and writes, and test
+// images. Portable C++ only, so the tests that use them build for Windows too.
+namespace jtagnand::testing {
+
+// A fresh, empty directory for one test's files; removed with its contents by
+// the destructor.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  [[nodiscard]] const std::string& path() const { return path_; }
+  [[nodiscard]] std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Writes `bytes` to `path`, replacing the file.
+void write_file(const std::string& path, const std::vector<unsigned char>& bytes);
+// The whole file; empty when it cannot be read.
+[[nodiscard]] std::vector<unsigned char> read_file(const std::string& path);
+// `length` bytes of a pattern that is neither 0x00 nor 0xFF anywhere.
+[[nodiscard]] std::vector<unsigned char> test_pattern(size_t length, unsigned seed = 1);
+
+}  // namespace jtagnand::testing
