@@ -47,6 +47,18 @@ ProgramResult run_program(const std::string& binary, const std::vector<std::stri
   for (auto& e : env_text) envp.push_back(e.data());
   envp.push_back(nullptr);
 
+  // Whatever input fits in the pipe is there before the program starts, so a
+  // program that polls for keys sees them at its first poll however the
+  // machine schedules the two processes.
+  size_t fed = 0;
+  if (!input.empty()) {
+    const int flags = fcntl(in_pipe[1], F_GETFL);
+    fcntl(in_pipe[1], F_SETFL, flags | O_NONBLOCK);
+    const ssize_t w = write(in_pipe[1], input.data(), input.size());
+    if (w > 0) fed = static_cast<size_t>(w);
+    fcntl(in_pipe[1], F_SETFL, flags);
+  }
+
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
@@ -65,9 +77,8 @@ ProgramResult run_program(const std::string& binary, const std::vector<std::stri
   // Feed the input and drain both outputs together so no pipe fills up.
   signal(SIGPIPE, SIG_IGN);
   ProgramResult result;
-  size_t fed = 0;
   int in_fd = in_pipe[1];
-  if (input.empty()) {
+  if (fed == input.size()) {
     close(in_fd);
     in_fd = -1;
   }
