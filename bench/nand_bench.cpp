@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "cables/lpt_cable.h"
 #include "jtag/tap.h"
 #include "nand/nand_bus.h"
 #include "nand/nand_device.h"
@@ -91,10 +92,8 @@ struct Board {
     bus.emplace(NandBus{cable, active});
     NandDeviceTable table{};
     nand_init_device_table(table);
-    InstructionCodes codes;
-    init_instruction_codes(codes);
     tap_reset(cable);
-    scan_ir(cable, kInstructionLength, codes.extest_instruction);
+    scan_ir(cable, kInstructionLength, kInstructionCodes.extest.data());
     nand_chip_select(*bus, '1');
     if (nand_read_id(*bus, table, console) != 0) std::abort();
   }
@@ -149,14 +148,14 @@ BENCHMARK(BM_ProgramVerifyAccessesPerByte)->Unit(benchmark::kMillisecond)->Itera
 void BM_OwnCostPerAccess(benchmark::State& state) {
   NullPort null_port;
   CountingPort counting(null_port);
-  const LptCable counted_cable{&counting, 0x378};
-  const LptCable null_cable{&null_port, 0x378};
+  LptCable counted_cable{&counting, 0x378};
+  LptCable null_cable{&null_port, 0x378};
   ActiveProfile active;
   if (select_cpu_profile(active, "RQ7220") != 0) std::abort();
   const std::vector<uint8_t> page = pattern(2048);
   std::vector<uint8_t> back(2048);
 
-  auto page_cycles = [&](const LptCable& cable) {
+  auto page_cycles = [&](LptCable& cable) {
     NandBus bus{cable, active};
     bus.flash.device_code = 0xDA;
     nand_chip_select(bus, '0');

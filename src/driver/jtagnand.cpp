@@ -33,7 +33,8 @@ void shutdown(Run& run) {
   }
   run.image = ImageBuffer{};
   tap_reset(run.cable);
-  cable_trst_pulse(run.cable);
+  run.cable.trst_pulse();
+  run.cable.flush();
 }
 
 // Runs the chosen mode. Returns the exit status, or -1 when the process must end
@@ -64,7 +65,7 @@ int run_mode(Run& run) {
   }
 
   if (options.toggle_type != 0) {
-    ToggleContext context{run.cable, run.codes, console, run.target.boundary_length()};
+    ToggleContext context{run.cable, console, run.target.boundary_length()};
     const ToggleOutcome outcome =
         run.target.accessors().toggle_test(context, run.target.vector, options.toggle_type);
     if (outcome == ToggleOutcome::kEscPressed) return -1;
@@ -84,33 +85,36 @@ int jtagnand_main(int argc, const char* const* argv, Environment& environment) {
   console.write("\n  *********** ORVA JTAG NAND  ***********\n");
   console.write("  ***********  VERSION: 1.04  **********\n");
 
-  PortOpening opening = environment.open_port(cpu_hint(argc, argv));
-  if (opening.outcome == PortOpening::Outcome::kBadSetting) {
-    std::fprintf(stderr, "jtagnand: %s\n", opening.message.c_str());
-    return kExitStartup;
-  }
-  if (opening.outcome == PortOpening::Outcome::kRefused) {
-    console.write("Couldn't access giveio device");
-    // The refusal has no line end; on a terminal, start the hint on a line of its own.
-    if (isatty(fileno(stdout)) && isatty(fileno(stderr))) std::fputc('\n', stderr);
-    std::fprintf(stderr, "jtagnand: %s\n", opening.message.c_str());
-    return kExitStartup;
+  CableOpening opening = environment.open_cable(cpu_hint(argc, argv));
+  switch (opening.outcome) {
+    case CableOpening::Outcome::kReady:
+      break;
+    case CableOpening::Outcome::kBadSetting:
+      std::fprintf(stderr, "jtagnand: %s\n", opening.message.c_str());
+      return kExitStartup;
+    case CableOpening::Outcome::kRefused:
+      console.write("Couldn't access giveio device");
+      // The refusal has no line end; on a terminal, start the hint on a line of its own.
+      if (isatty(fileno(stdout)) && isatty(fileno(stderr))) std::fputc('\n', stderr);
+      std::fprintf(stderr, "jtagnand: %s\n", opening.message.c_str());
+      return kExitStartup;
+    case CableOpening::Outcome::kNoPort:
+      // Standard output keeps only the banner; the reason goes to standard error.
+      std::fprintf(stderr, "jtagnand: %s\n", opening.message.c_str());
+      return kExitStartup;
   }
 
-  Run run(console, environment.clock);
-  run.cable.io = opening.port.get();
-  run.cable.base = lpt_detect(*opening.port);
-  if (run.cable.base == 0) return kExitStartup;
-  print(console, "\nLPT 0x%X Port is detected.\n", run.cable.base);
+  Cable& cable = *opening.cable;
+  console.write(cable.announcement());
 
   if (argc < 2) {
     print_usage(console);
     return kExitStartup;
   }
 
-  cable_trst_pulse(run.cable);
-  tap_reset(run.cable);
-  init_instruction_codes(run.codes);
+  Run run(console, environment.clock, cable);
+  cable.trst_pulse();
+  tap_reset(cable);
 
   OptionScanner scanner;
   int exit_status = kExitFailed;

@@ -3,9 +3,9 @@
 #include <functional>
 #include <string_view>
 
+#include "jtag/cable.h"
 #include "platform/clock.h"
 #include "platform/console.h"
-#include "platform/port_select.h"
 
 namespace jtagnand {
 
@@ -13,9 +13,9 @@ namespace jtagnand {
 struct Environment {
   Console& console;
   Clock& clock;
-  // Chooses the port and obtains the right to drive it; `cpu_hint` is the name
+  // Chooses the cable and obtains the right to drive it; `cpu_hint` is the name
   // given with -C, if any.
-  std::function<PortOpening(std::string_view cpu_hint)> open_port;
+  std::function<CableOpening(std::string_view cpu_hint)> open_cable;
 };
 
 // The whole program: start-up, options, one mode, shutdown. Returns the process

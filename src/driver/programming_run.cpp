@@ -114,7 +114,7 @@ int32_t run_programming(Run& run) {
   }
   run.start_time = run.clock.now_seconds();
 
-  scan_ir(run.cable, kInstructionLength, run.codes.extest_instruction);
+  scan_ir(run.cable, kInstructionLength, kInstructionCodes.extest.data());
   nand_chip_select(bus, '1');
 
   if (nand_read_id(bus, device_table, console) != 0) {

@@ -26,12 +26,12 @@ struct ImageBuffer {
 
 // Everything one run of the program owns.
 struct Run {
-  Run(Console& console_, Clock& clock_) : console(console_), clock(clock_) {}
+  Run(Console& console_, Clock& clock_, Cable& cable_)
+      : console(console_), clock(clock_), cable(cable_) {}
 
   Console& console;
   Clock& clock;
-  LptCable cable;
-  InstructionCodes codes;
+  Cable& cable;
   ActiveProfile target;
   RunOptions options;
   BadBlockList bad_blocks;

@@ -2,29 +2,21 @@
 
 namespace jtagnand {
 
-uint16_t lpt_detect(PortIo& io) {
-  uint16_t found = 0;
-  for (const uint16_t candidate : kCandidateBases) {
-    io.write_byte(candidate, kProbePattern);
-    if (io.read_byte(candidate) == kProbePattern) found = candidate;
-  }
-  return found;
+void Cable::sample(char* into) {
+  *into = read_tdo() ? '1' : '0';
 }
 
-void delay_loop(int32_t count) {
-  // The volatile counter keeps the compiler from removing the loop.
-  volatile int32_t turn = 0;
-  while (turn < count) {
-    turn = turn + 1;
-  }
+void Cable::clock_tms(uint32_t tms_bits, uint32_t count, bool tdi) {
+  for (uint32_t i = 0; i < count; ++i, tms_bits >>= 1) clock((tms_bits & 1U) != 0, tdi);
 }
 
-void cable_trst_pulse(const LptCable& cable) {
-  cable.io->write_byte(cable.base, kLineTrstN | kLineTck);
-  delay_loop(kTrstPulseDelay);
-  cable.io->write_byte(cable.base, kLineTck);
-  delay_loop(kTrstPulseDelay);
-  cable.io->write_byte(cable.base, kLineTrstN | kLineTck);
+void Cable::shift(const char* tdi, char* capture, uint32_t length, bool exit_shift) {
+  for (uint32_t i = 0; i < length; ++i) {
+    // A bit string carries each bit in the low bit of its character code.
+    const bool bit = (static_cast<unsigned char>(tdi[i]) & 1U) != 0;
+    clock(exit_shift && i + 1 == length, bit);
+    if (capture != nullptr) sample(capture + i);
+  }
 }
 
 }  // namespace jtagnand

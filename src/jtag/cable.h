@@ -1,57 +1,89 @@
 #pragma once
 
-#include <array>
-#include <cstdint>
+// The JTAG cable as the TAP layer sees it: TCK periods with TMS and TDI, TDO
+// samples, whole shifts, the TRST line. Each cable (parallel port, remote_bitbang,
+// USB adapter) owns its own pin assignment or protocol; nothing above this
+// interface knows it.
+//
+// TDO samples may be queued: a cable that pays for a round trip per answer
+// (a socket, a USB adapter) collects the places a sample is to go to and fills
+// them later, in order. A sample is in its place at the latest when flush()
+// returns. A cable that reads TDO at once (the parallel port) fills it at once.
 
-#include "platform/port_io.h"
+#include <cstdint>
+#include <memory>
+#include <string>
 
 namespace jtagnand {
 
-// Parallel-port JTAG cable. Data register (base): D0 TDI, D1 TMS, D2 TCK,
-// D3 nTRST (active low), D4-D7 unwired and always written 0. Status register
-// (base + 1): bit 6 (nAck, not inverted by the port) is TDO.
-inline constexpr uint8_t kLineTdi = 0x01;
-inline constexpr uint8_t kLineTms = 0x02;
-inline constexpr uint8_t kLineTck = 0x04;
-inline constexpr uint8_t kLineTrstN = 0x08;
-inline constexpr uint8_t kStatusTdo = 0x40;
+class Cable {
+ public:
+  virtual ~Cable() = default;
 
-// Written to each candidate's data register; a present port reads it back.
-inline constexpr uint8_t kProbePattern = 0x55;
-// Probed in this order; a later answer replaces an earlier one.
-inline constexpr std::array<uint16_t, 3> kCandidateBases{0x378, 0x278, 0x3BC};
+  // --- What every cable provides ------------------------------------------
 
-inline constexpr int32_t kTrstPulseDelay = 10000;
+  // One TCK period: TMS and TDI are set while TCK is low; the target takes them
+  // on the rising edge and puts out its next TDO bit on the falling edge.
+  virtual void clock(bool tms, bool tdi) = 0;
+  // TDO as it stands after the last clock: the bit the target put out on that
+  // clock's falling edge. A cable that queues samples overrides sample() instead
+  // and never needs this.
+  [[nodiscard]] virtual bool read_tdo() = 0;
 
-struct LptCable {
-  PortIo* io = nullptr;
-  uint16_t base = 0;  // data register; 0 means no port was found
+  // --- Sequences, built on the two above unless a cable does better ---------
+
+  // The TDO sample of the last clock, '0' or '1', into *into (see flush()).
+  virtual void sample(char* into);
+  // `count` clocks (at most 32): TMS from bit 0 of `tms_bits` upward, TDI held
+  // at `tdi` throughout.
+  virtual void clock_tms(uint32_t tms_bits, uint32_t count, bool tdi);
+  // `length` clocks in a Shift state: TDI from bit strings (the low bit of each
+  // character, index 0 first), TMS low except on the last clock when
+  // `exit_shift` (which then leaves for Exit1). With `capture` not null,
+  // capture[i] becomes the TDO bit of clock i, '0' or '1' (see flush()).
+  // tdi[i] is read before capture[i] is written, so the two may be one buffer.
+  virtual void shift(const char* tdi, char* capture, uint32_t length, bool exit_shift);
+  // Puts every queued sample in its place.
+  virtual void flush() {}
+
+  // How many ready polls a caller may send ahead before it needs the first
+  // answer. A poll repeats the scan before it, so extra polls change nothing on
+  // the pins; they spare a cable with a slow round trip a wait per poll.
+  [[nodiscard]] virtual uint32_t poll_batch() const { return 1; }
+
+  // Resets the TAP through nTRST, where the cable has that line: low, then high
+  // again, with TCK still.
+  virtual void trst_pulse() {}
+
+  // The line the run prints about its cable, line ends included (the parallel
+  // port's "\nLPT 0x378 Port is detected.\n", a USB adapter's name and TCK).
+  [[nodiscard]] virtual std::string announcement() const = 0;
 };
 
-// Probes the three standard bases and returns the last one whose data register
-// read back the probe pattern, or 0 when none did.
-[[nodiscard]] uint16_t lpt_detect(PortIo& io);
+// The outcome of choosing and opening the cable that JTAGNAND_PORT names.
+struct CableOpening {
+  enum class Outcome {
+    kReady,       // `cable` is open and this process may drive it
+    kRefused,     // the platform refused access; `message` names the remedy
+    kNoPort,      // access was granted but no parallel port answered; `message` says where
+    kBadSetting,  // JTAGNAND_PORT is not understood; `message` says why
+  };
+  Outcome outcome = Outcome::kBadSetting;
+  std::unique_ptr<Cable> cable;
+  std::string message;
 
-// A bare count of empty loop turns: the only pacing of the TRST pulse. It is
-// kept from being optimised away.
-void delay_loop(int32_t count);
-
-// nTRST low for one delay with TCK held high, so the TAP sees only the
-// asynchronous reset and no clock edge.
-void cable_trst_pulse(const LptCable& cable);
-
-// One TCK period: TCK falls with TMS (bit 1) and TDI (bit 0) of `lines` in the
-// same write, then rises; the target samples TMS and TDI on the rising edge.
-// TCK is left high.
-inline void jtag_clock(const LptCable& cable, uint8_t lines) {
-  cable.io->write_byte(cable.base, static_cast<uint8_t>(lines | kLineTrstN));
-  cable.io->write_byte(cable.base, static_cast<uint8_t>(lines | kLineTrstN | kLineTck));
-}
-
-// TDO as the status register shows it right now. After jtag_clock() returns
-// (TCK high) this is the bit the target put out on that clock's falling edge.
-[[nodiscard]] inline bool cable_read_tdo(const LptCable& cable) {
-  return (cable.io->read_byte(static_cast<uint16_t>(cable.base + 1)) & kStatusTdo) != 0;
-}
+  [[nodiscard]] static CableOpening ready(std::unique_ptr<Cable> cable) {
+    return {Outcome::kReady, std::move(cable), {}};
+  }
+  [[nodiscard]] static CableOpening refused(std::string remedy) {
+    return {Outcome::kRefused, nullptr, std::move(remedy)};
+  }
+  [[nodiscard]] static CableOpening no_port(std::string where) {
+    return {Outcome::kNoPort, nullptr, std::move(where)};
+  }
+  [[nodiscard]] static CableOpening bad_setting(std::string why) {
+    return {Outcome::kBadSetting, nullptr, std::move(why)};
+  }
+};
 
 }  // namespace jtagnand

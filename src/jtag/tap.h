@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "jtag/cable.h"
 #include "platform/console.h"
@@ -14,30 +15,26 @@ inline constexpr uint32_t kIdcodeLength = 32;
 // Instruction codes shared by every target, as bit strings: character 0 is
 // shifted first and becomes bit 0 of the instruction register.
 struct InstructionCodes {
-  char bypass[5]{};
-  char extest_instruction[5]{};
-  char code_1000[5]{};
-  char code_1101[5]{};
-  char code_1100[5]{};
+  std::string_view extest;
 };
-
-void init_instruction_codes(InstructionCodes& codes);
+inline constexpr InstructionCodes kInstructionCodes{.extest = "0000"};
 
 // Five clocks with TMS high: Test-Logic-Reset from any state.
-void tap_reset(const LptCable& cable);
+void tap_reset(Cable& cable);
 
 // Instruction scan from Test-Logic-Reset or Run-Test/Idle back to Run-Test/Idle;
 // `length` + 7 clocks.
-void scan_ir(const LptCable& cable, uint8_t length, const char* code);
+void scan_ir(Cable& cable, uint8_t length, const char* code);
 
 // Data scan of `length` (>= 1) bits of `vector`, Run-Test/Idle to Run-Test/Idle;
 // `length` + 6 clocks. In EXTEST the pins take the whole vector at Update-DR.
-void scan_dr(const LptCable& cable, const char* vector, uint32_t length);
+void scan_dr(Cable& cable, const char* vector, uint32_t length);
 
 // As scan_dr, and capture[i] becomes the TDO bit ('0'/'1') of data clock i,
 // which is what cell i captured. `source` and `capture` may be one buffer.
-// Nothing past capture[length - 1] is written.
-void scan_dr_capture(const LptCable& cable, const char* source, char* capture, uint32_t length);
+// Nothing past capture[length - 1] is written. A cable that queues its samples
+// delivers them at the latest when cable.flush() returns.
+void scan_dr_capture(Cable& cable, const char* source, char* capture, uint32_t length);
 
 // Reverses the first 32 characters in place.
 void reverse_id_string(char* text);
@@ -45,7 +42,7 @@ void reverse_id_string(char* text);
 // Reads the IDCODE selected by `idcode_instruction` and compares it, most
 // significant bit first, with `expected_idcode` (32 characters). Prints the OK
 // or ERROR line with the bits read. Returns 0 on a match, -1 otherwise.
-[[nodiscard]] int32_t check_idcode(const LptCable& cable, Console& console,
-                                   const char* idcode_instruction, const char* expected_idcode);
+[[nodiscard]] int32_t check_idcode(Cable& cable, Console& console, const char* idcode_instruction,
+                                   const char* expected_idcode);
 
 }  // namespace jtagnand

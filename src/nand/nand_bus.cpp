@@ -1,5 +1,6 @@
 #include "nand/nand_bus.h"
 
+#include <algorithm>
 #include <array>
 
 #include "jtag/tap.h"
@@ -19,9 +20,9 @@ inline void scan(NandBus& bus) {
 }
 
 // The same shift, recording what every cell sampled from its pin just before.
-inline void scan_capture(NandBus& bus) {
-  scan_dr_capture(bus.cable, bus.target.vector.data(), bus.capture.data(),
-                  bus.target.boundary_length());
+// A cable that queues its samples fills `into` at the latest on its flush().
+inline void scan_capture(NandBus& bus, CaptureVector& into) {
+  scan_dr_capture(bus.cable, bus.target.vector.data(), into.data(), bus.target.boundary_length());
 }
 
 inline void set_cell(NandBus& bus, uint32_t cell, char level) {
@@ -182,25 +183,41 @@ void nand_read_bytes(NandBus& bus, uint8_t* destination, int32_t count) {
   // Release the data lines before nRE falls, so the chip never drives against
   // the CPU. The next put turns them back to drive.
   accessors.set_data_direction(bus.target.vector, kDataListen);
-  for (int32_t i = 0; i < count; ++i) {
+  if (count <= 0) return;
+  const auto bytes = static_cast<std::size_t>(count);
+  if (bus.read_captures.size() < bytes) bus.read_captures.resize(bytes);
+  for (std::size_t i = 0; i < bytes; ++i) {
     set_cell(bus, cpu.nre_cell, kLow);
     scan(bus);
     // Capture-DR samples the pins as the previous update left them: the chip
     // has been driving the byte since nRE fell.
-    scan_capture(bus);
+    scan_capture(bus, bus.read_captures[i]);
     set_cell(bus, cpu.nre_cell, kHigh);
     scan(bus);
-    destination[i] = accessors.get_data_byte(bus.capture);
   }
+  bus.cable.flush();
+  for (std::size_t i = 0; i < bytes; ++i)
+    destination[i] = accessors.get_data_byte(bus.read_captures[i]);
+  // The last capture stays readable where every capture used to land.
+  bus.capture = bus.read_captures[bytes - 1];
 }
 
 int32_t nand_wait_ready(NandBus& bus) {
   const uint32_t rnb_cell = bus.target.profile->rnb_cell;
+  const int32_t batch = static_cast<int32_t>(std::max<uint32_t>(bus.cable.poll_batch(), 1));
+  if (bus.read_captures.size() < static_cast<std::size_t>(batch))
+    bus.read_captures.resize(static_cast<std::size_t>(batch));
   // R/nB is open-drain: the pin reads 1 once the chip is ready.
-  for (int32_t polls = 1;; ++polls) {
-    scan_capture(bus);
-    if (polls > kNandReadyPolls) return -1;
-    if (bus.capture[rnb_cell] == kHigh) return 0;
+  for (int32_t polls = 1;;) {
+    const int32_t sent = std::min(batch, kNandReadyPolls + 1 - (polls - 1));
+    for (int32_t i = 0; i < sent; ++i)
+      scan_capture(bus, bus.read_captures[static_cast<std::size_t>(i)]);
+    bus.cable.flush();
+    for (int32_t i = 0; i < sent; ++i, ++polls) {
+      bus.capture = bus.read_captures[static_cast<std::size_t>(i)];
+      if (polls > kNandReadyPolls) return -1;
+      if (bus.capture[rnb_cell] == kHigh) return 0;
+    }
   }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "jtag/cable.h"
 #include "targets/profile.h"
@@ -42,10 +43,13 @@ struct FlashInfo {
 // The flash as the program reaches it: through the active CPU's boundary
 // register in EXTEST. Every pin change is one full scan of the active vector.
 struct NandBus {
-  const LptCable& cable;
+  Cable& cable;
   ActiveProfile& target;
   CaptureVector capture{};
   FlashInfo flash{};
+  // One capture per byte of a read, so that a cable that queues its samples
+  // delivers a whole read at once.
+  std::vector<CaptureVector> read_captures{};
 };
 
 // nCE := level ('0' select, '1' release); one scan.
@@ -63,7 +67,8 @@ void nand_write_bytes(NandBus& bus, const uint8_t* data, int32_t count);
 // listening, even when count <= 0.
 void nand_read_bytes(NandBus& bus, uint8_t* destination, int32_t count);
 // Polls R/nB with capturing scans: 0 when ready within 4096 polls, else -1
-// after a 4097th poll.
+// after a 4097th poll. A cable that asks for it gets its polls sent in batches;
+// the polls after the first ready one repeat the same pins and change nothing.
 [[nodiscard]] int32_t nand_wait_ready(NandBus& bus);
 
 // The address bytes a cycle of `kind` sends for `offset` on chip

@@ -34,8 +34,7 @@ inline constexpr int kDataListen = 1;  // the CPU's data pins are inputs
 
 // What a toggle test needs from the layers around it.
 struct ToggleContext {
-  const LptCable& cable;
-  const InstructionCodes& codes;
+  Cable& cable;
   Console& console;
   uint32_t boundary_length;
 };

@@ -46,9 +46,9 @@ void count_down(int32_t from) {
 // levels of the last scan.
 ToggleOutcome run_toggle(ToggleContext& context, BoundaryVector& vector, int32_t type,
                          const ToggleLayout& layout) {
-  cable_trst_pulse(context.cable);
+  context.cable.trst_pulse();
   tap_reset(context.cable);
-  scan_ir(context.cable, kInstructionLength, context.codes.extest_instruction);
+  scan_ir(context.cable, kInstructionLength, kInstructionCodes.extest.data());
 
   write_runs(vector, layout.held_low, '0');
   write_runs(vector, layout.held_high, '1');
@@ -72,6 +72,7 @@ ToggleOutcome run_toggle(ToggleContext& context, BoundaryVector& vector, int32_t
     write_runs(vector, layout.chip_selects, chip_selects_toggle ? level : '1');
 
     scan_dr(context.cable, vector.data(), context.boundary_length);
+    context.cable.flush();  // each period reaches the pins before its pause
     level = static_cast<char>(level ^ ('0' ^ '1'));
     count_down(layout.countdown_from);
   }

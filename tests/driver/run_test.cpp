@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "driver/jtagnand.h"
-#include "platform/port_select.h"
+#include "setup/open_cable.h"
 #include "run_program.h"
 #include "scripted_console.h"
 
@@ -43,7 +43,7 @@ InProcessRun run_on_board(const std::string& board, std::vector<std::string> arg
   for (const std::string& a : args) argv.push_back(a.c_str());
   ScriptedConsole console;
   Environment environment{
-      console, clock, [&board](std::string_view cpu_hint) { return open_port(board, cpu_hint); }};
+      console, clock, [&board](std::string_view cpu_hint) { return open_cable(board, cpu_hint); }};
   const int status = jtagnand_main(static_cast<int>(argv.size()), argv.data(), environment);
   return {status, console.output()};
 }

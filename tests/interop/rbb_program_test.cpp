@@ -42,7 +42,9 @@ TEST(ProgramOverRbb, IdcodeCheckOverTcpTwiceOnTheSameBoard) {
     for (int run = 0; run < 2; ++run) {
       const ProgramResult r = jtagnand_over(server.address(), {"-C", c.cpu, "-j"});
       EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
-      EXPECT_TRUE(contains(r.out, "\nLPT 0x378 Port is detected.\n")) << r.out;
+      EXPECT_TRUE(
+          contains(r.out, "\nremote_bitbang cable at " + server.address() + " is connected.\n"))
+          << r.out;
       EXPECT_TRUE(contains(r.out, "\nOK!, JTAG ID:   " + c.id + "\n")) << r.out;
     }
     server.stop();
@@ -54,17 +56,15 @@ TEST(ProgramOverRbb, IdcodeCheckOverTcpTwiceOnTheSameBoard) {
   }
 }
 
-TEST(ProgramOverRbb, ProgrammingRunOverAUnixSocketWritesAndVerifies) {
+TEST(ProgramOverRbb, ProgrammingRunOverAUnixSocketStepsOverABadBlockAndVerifies) {
   TempDir dir;
   const std::string flash = dir.file("flash.bin");
   const std::string image_path = dir.file("image.bin");
-  // Three 512-byte pages. Every byte read back costs a capturing scan with one
-  // round trip per boundary cell, so the run stays small and uses the CPU
-  // with the shortest register (185 cells).
-  const std::vector<unsigned char> image = test_pattern(1536, 5);
+  // 64 KiB: four 16 KiB blocks of 512-byte pages from block 1, with block 2 bad.
+  const std::vector<unsigned char> image = test_pattern(64 * 1024, 5);
   write_file(image_path, image);
   SimServer server({"--socket", dir.file("board.sock"), "--once",
-                    "stats,strict,cpu=ZELT,nand=0x76,flash=" + flash});
+                    "stats,strict,cpu=ZELT,nand=0x76,bad=2,flash=" + flash});
   ASSERT_EQ(server.address(), dir.file("board.sock")) << server.err();
 
   // The path is attached to -f: a separate word starting with '/' would be
@@ -74,14 +74,77 @@ TEST(ProgramOverRbb, ProgrammingRunOverAUnixSocketWritesAndVerifies) {
   ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
   EXPECT_TRUE(contains(r.out, "Maker = 0xEC, Device = 0x76\nNAND DEVICE: 64MBytes(K9F1208U0M)\n"))
       << r.out;
+  EXPECT_TRUE(contains(r.out, "\nSkip bad block at 0x8000\n")) << r.out;
   EXPECT_TRUE(contains(r.out, "\nVerify GOOD!!\n")) << r.out;
 
   EXPECT_EQ(server.wait(), 0) << server.err();
   EXPECT_TRUE(contains(server.err(), "violations=0\n")) << server.err();
   const std::vector<unsigned char> chip = read_file(flash);
   ASSERT_EQ(chip.size(), 64u * 1024 * 1024);
-  EXPECT_EQ(slice(chip, 16384, image.size()), image);
-  EXPECT_EQ(slice(chip, 16384 + image.size(), 16), std::vector<unsigned char>(16, 0xFF));
+  constexpr size_t kBlock = 16 * 1024;
+  EXPECT_EQ(slice(chip, kBlock, kBlock), slice(image, 0, kBlock));
+  EXPECT_EQ(slice(chip, 2 * kBlock, kBlock), std::vector<unsigned char>(kBlock, 0xFF));
+  EXPECT_EQ(slice(chip, 3 * kBlock, image.size() - kBlock),
+            slice(image, kBlock, image.size() - kBlock));
+  EXPECT_EQ(slice(chip, 2 * kBlock + image.size(), 16), std::vector<unsigned char>(16, 0xFF));
+}
+
+// A listening socket whose connections are never accepted or answered.
+class SilentListener {
+ public:
+  explicit SilentListener(int backlog) {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(listen(fd_, backlog), 0);
+    socklen_t length = sizeof address;
+    EXPECT_EQ(getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    address_ = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  }
+  ~SilentListener() {
+    for (const int fd : fillers_) close(fd);
+    close(fd_);
+  }
+  SilentListener(const SilentListener&) = delete;
+  SilentListener& operator=(const SilentListener&) = delete;
+
+  // Fills the queue of connections waiting to be accepted: with it full, a new
+  // connection gets no answer at all.
+  void fill_queue() {
+    for (int i = 0; i < 2; ++i) {
+      const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+      sockaddr_in address{};
+      address.sin_family = AF_INET;
+      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      address.sin_port = htons(static_cast<uint16_t>(std::stoi(address_.substr(10))));
+      static_cast<void>(connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address));
+      fillers_.push_back(fd);
+    }
+  }
+  [[nodiscard]] const std::string& address() const { return address_; }
+
+ private:
+  int fd_ = -1;
+  std::string address_;
+  std::vector<int> fillers_;
+};
+
+TEST(ProgramOverRbb, AServerThatNeverAnswersStopsTheRunAfterItsTimeOut) {
+  SilentListener mute(4);
+  const ProgramResult run = jtagnand_over(mute.address() + ",timeout=0.3", {"-C", "KELDA", "-j"});
+  EXPECT_EQ(run.exit_status, 2) << run.out << run.err;
+  EXPECT_TRUE(contains(run.err, "sent no answer for 300 ms; run stopped")) << run.err;
+  EXPECT_FALSE(contains(run.out, "JTAG ID")) << run.out;
+
+  SilentListener full(0);
+  full.fill_queue();
+  const ProgramResult connect =
+      jtagnand_over(full.address() + ",timeout=0.3", {"-C", "KELDA", "-j"});
+  EXPECT_EQ(connect.exit_status, 1) << connect.out << connect.err;
+  EXPECT_TRUE(contains(connect.out, "Couldn't access giveio device")) << connect.out;
+  EXPECT_TRUE(contains(connect.err, "no answer to the connection within 300 ms")) << connect.err;
 }
 
 TEST(ProgramOverRbb, NoServerIsRefusedPortAccess) {

@@ -1,3 +1,4 @@
+#include "cables/lpt_cable.h"
 #include "jtag/tap.h"
 
 #include <gtest/gtest.h>

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "jtag/cable.h"
+#include "cables/lpt_cable.h"
 #include "platform/port_io.h"
 
 namespace jtagnand::testing {

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "cables/lpt_cable.h"
 #include "jtag/tap.h"
 #include "nand/nand_bus.h"
 #include "nand/nand_device.h"
@@ -41,10 +42,8 @@ class SimBench {
     if (select_cpu_profile(active_, cpu) != 0) ADD_FAILURE() << "no profile " << cpu;
     bus_.emplace(NandBus{cable_, active_});
     nand_init_device_table(table_);
-    InstructionCodes codes;
-    init_instruction_codes(codes);
     tap_reset(cable_);
-    scan_ir(cable_, kInstructionLength, codes.extest_instruction);
+    scan_ir(cable_, kInstructionLength, kInstructionCodes.extest.data());
     nand_chip_select(*bus_, '1');
   }
 

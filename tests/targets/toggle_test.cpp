@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cables/lpt_cable.h"
 #include "jtag/tap.h"
 #include "recording_port.h"
 #include "scripted_console.h"
@@ -42,7 +43,6 @@ class Board {
     port_->board().set_instruction_observer(
         [this](uint8_t instruction) { instructions.push_back(instruction); });
     cable_ = {port_.get(), port_->base()};
-    init_instruction_codes(codes_);
     if (select_cpu_profile(active, name) != 0) throw std::runtime_error(name);
     default_cells = std::string(active.vector.data(), active.vector.length);
   }
@@ -56,7 +56,7 @@ class Board {
   }
 
   ToggleOutcome toggle(Console& console, int32_t type) {
-    ToggleContext context{cable_, codes_, console, active.boundary_length()};
+    ToggleContext context{cable_, console, active.boundary_length()};
     return active.accessors().toggle_test(context, active.vector, type);
   }
 
@@ -72,7 +72,6 @@ class Board {
  private:
   std::unique_ptr<sim::SimPort> port_;
   LptCable cable_;
-  InstructionCodes codes_;
 };
 
 std::set<uint32_t> differing(const std::string& a, const std::string& b) {
@@ -99,12 +98,10 @@ TEST(ToggleTest, EscAlreadyWaitingEndsBeforeAnyDataScan) {
     SCOPED_TRACE(cpu.name);
     RecordingPort port;
     LptCable cable{&port, 0x378};
-    InstructionCodes codes;
-    init_instruction_codes(codes);
     ActiveProfile active;
     ASSERT_EQ(select_cpu_profile(active, cpu.name), 0);
     ScriptedConsole console(kEsc);
-    ToggleContext context{cable, codes, console, active.boundary_length()};
+    ToggleContext context{cable, console, active.boundary_length()};
     EXPECT_EQ(active.accessors().toggle_test(context, active.vector, kTypeHoldChipSelects),
               ToggleOutcome::kEscPressed);
     EXPECT_EQ(console.output(), kMessage);
@@ -122,12 +119,10 @@ TEST(ToggleTest, EscAlreadyWaitingEndsBeforeAnyDataScan) {
 TEST(ToggleTest, TomuxOnlyAnnouncesItself) {
   RecordingPort port;
   LptCable cable{&port, 0x378};
-  InstructionCodes codes;
-  init_instruction_codes(codes);
   ActiveProfile active;
   ASSERT_EQ(select_cpu_profile(active, "TOMUX"), 0);
   ScriptedConsole console(kEsc);
-  ToggleContext context{cable, codes, console, active.boundary_length()};
+  ToggleContext context{cable, console, active.boundary_length()};
   EXPECT_EQ(active.accessors().toggle_test(context, active.vector, kTypeHoldChipSelects),
             ToggleOutcome::kReturned);
   EXPECT_EQ(console.output(), "TOMUX BOUNDARY TEST\n");

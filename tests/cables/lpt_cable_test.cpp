@@ -1,4 +1,4 @@
-#include "jtag/cable.h"
+#include "cables/lpt_cable.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 
 namespace jtagnand {
 
-// The outcome of choosing and opening the port named by JTAGNAND_PORT.
+// The outcome of opening a port backend.
 struct PortOpening {
   enum class Outcome {
     kReady,       // `port` is open and this process may drive it
@@ -29,15 +29,5 @@ struct PortOpening {
     return {Outcome::kBadSetting, nullptr, std::move(why)};
   }
 };
-
-// Opens the port backend that `setting` names and obtains the right to drive it:
-//   auto (or empty)        ppdev when a /dev/parport* exists, else direct
-//   direct                 in/out instructions on the three standard bases
-//   ppdev, ppdev:/dev/parportN   the kernel's parallel-port device interface
-//   sim, sim:OPTION,...    the simulated board
-//   rbb:HOST:PORT, rbb:/path     a remote_bitbang JTAG server
-// `cpu_hint` is the name given with -C; the simulated board takes its CPU from
-// it unless told otherwise.
-[[nodiscard]] PortOpening open_port(std::string_view setting, std::string_view cpu_hint);
 
 }  // namespace jtagnand

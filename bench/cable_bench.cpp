@@ -1,0 +1,131 @@
+// One program-and-verify run per cable kind on the same simulated board, in one
+// benchmark run, so their times compare: the parallel port on the simulated
+// port (sim:), and the remote_bitbang cable to the board served in-process over
+// a Unix socket (what jtagnand-sim does in a process of its own).
+
+#include <benchmark/benchmark.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cables/lpt_cable.h"
+#include "cables/rbb_cable.h"
+#include "jtag/tap.h"
+#include "nand/nand_bus.h"
+#include "nand/nand_device.h"
+#include "nand/nand_program.h"
+#include "sim/rbb_server.h"
+#include "sim/sim_board.h"
+#include "targets/profile.h"
+
+namespace jtagnand {
+namespace {
+
+constexpr uint32_t kImageBytes = 1024 * 1024;
+
+class QuietConsole final : public Console {
+ public:
+  void write(std::string_view) override {}
+  [[nodiscard]] bool key_waiting() override { return false; }
+  [[nodiscard]] int read_key() override { return -1; }
+  [[nodiscard]] bool input_ended() override { return true; }
+};
+
+std::vector<uint8_t> pattern(size_t length) {
+  std::vector<uint8_t> bytes(length);
+  for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<uint8_t>(0xA5 ^ (i * 13 + (i >> 9)));
+  for (auto& b : bytes)
+    if (b == 0x00 || b == 0xFF) b = 0x5A;
+  return bytes;
+}
+
+sim::SimOptions board_options() {
+  sim::SimOptions options;
+  options.cpu = sim::Cpu::kRq7220;
+  options.nand_code = 0xDA;
+  return options;
+}
+
+// Erase, program and verify the image from block 2 through `cable`, RQ7220 in
+// EXTEST, as the programming run does it.
+void program_and_verify(Cable& cable, const std::vector<uint8_t>& image) {
+  ActiveProfile active;
+  if (select_cpu_profile(active, "RQ7220") != 0) std::abort();
+  NandBus bus{cable, active};
+  QuietConsole console;
+  BadBlockList bad_blocks;
+  NandDeviceTable table{};
+  nand_init_device_table(table);
+  cable.trst_pulse();
+  tap_reset(cable);
+  scan_ir(cable, kInstructionLength, kInstructionCodes.extest.data());
+  nand_chip_select(bus, '1');
+  if (nand_read_id(bus, table, console) != 0) std::abort();
+  const uint32_t offset = 2 * bus.flash.block_size;
+  const auto length = static_cast<uint32_t>(image.size());
+  if (nand_erase_range(bus, bad_blocks, console, offset, length) != 0 ||
+      nand_program_image(bus, bad_blocks, console, offset, image.data(), length) != 0)
+    std::abort();
+  cable.flush();
+}
+
+void BM_OneMebibyteOnSim(benchmark::State& state) {
+  const std::vector<uint8_t> image = pattern(kImageBytes);
+  for (auto _ : state) {
+    std::string error;
+    std::unique_ptr<sim::SimPort> port = sim::make_sim_port(board_options(), error);
+    if (!port) std::abort();
+    LptCable cable(port.get(), port->base());
+    program_and_verify(cable, image);
+    if (port->board().violations() != 0) std::abort();
+  }
+}
+BENCHMARK(BM_OneMebibyteOnSim)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+void BM_OneMebibyteOverRemoteBitbang(benchmark::State& state) {
+  const std::vector<uint8_t> image = pattern(kImageBytes);
+  char directory[] = "/tmp/jtagnand-bench-XXXXXX";
+  if (mkdtemp(directory) == nullptr) std::abort();
+  const std::string path = std::string(directory) + "/rbb.sock";
+  for (auto _ : state) {
+    std::string error;
+    std::unique_ptr<sim::SimBoard> board = sim::SimBoard::create(board_options(), error);
+    if (!board) std::abort();
+    sim::RbbServer server(*board);
+    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    unlink(path.c_str());
+    if (bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener, 1) != 0)
+      std::abort();
+    std::thread serving([&] {
+      const int fd = accept(listener, nullptr, nullptr);
+      static_cast<void>(sim::serve_rbb_connection(server, fd));
+      close(fd);
+    });
+    {
+      CableOpening opening = open_rbb_cable(path);
+      if (opening.outcome != CableOpening::Outcome::kReady) std::abort();
+      program_and_verify(*opening.cable, image);
+    }
+    serving.join();
+    close(listener);
+    if (board->violations() != 0) std::abort();
+  }
+  unlink(path.c_str());
+  rmdir(directory);
+}
+BENCHMARK(BM_OneMebibyteOverRemoteBitbang)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+}  // namespace
+}  // namespace jtagnand

@@ -1,0 +1,166 @@
+#include "cables/rbb_cable.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+
+namespace jtagnand {
+
+namespace {
+
+[[nodiscard]] inline char line_command(bool tck, bool tms, bool tdi) {
+  return static_cast<char>('0' + (tck ? 4 : 0) + (tms ? 2 : 0) + (tdi ? 1 : 0));
+}
+
+[[nodiscard]] inline bool bit_of(char c) {
+  return (static_cast<unsigned char>(c) & 1U) != 0;
+}
+
+}  // namespace
+
+RbbCable::RbbCable(std::unique_ptr<ByteStream> stream, std::string address, int reply_timeout_ms)
+    : stream_(std::move(stream)), address_(std::move(address)), timeout_ms_(reply_timeout_ms) {
+  pending_.reserve(kSendAt + 64);
+  awaited_.reserve(kWindow + 1);
+}
+
+RbbCable::~RbbCable() {
+  // Unanswered reads are dropped; the lines keep their levels.
+  pending_.push_back('Q');
+  static_cast<void>(stream_->send_all(pending_, timeout_ms_));
+}
+
+void RbbCable::clock(bool tms, bool tdi) {
+  // TCK falls with the new TMS and TDI, then rises: the target takes them on
+  // the rising edge and has its TDO bit out since the falling one.
+  put(line_command(false, tms, tdi));
+  put(line_command(true, tms, tdi));
+}
+
+void RbbCable::sample(char* into) {
+  put('R');
+  awaited_.push_back(into);
+  if (awaited_.size() - awaited_head_ >= kWindow) take_answers(kWindow / 2);
+}
+
+bool RbbCable::read_tdo() {
+  char bit = '1';
+  sample(&bit);
+  flush();
+  return bit == '1';
+}
+
+void RbbCable::shift(const char* tdi, char* capture, uint32_t length, bool exit_shift) {
+  for (uint32_t i = 0; i < length; ++i) {
+    const bool tms = exit_shift && i + 1 == length;
+    const bool bit = bit_of(tdi[i]);
+    put(line_command(false, tms, bit));
+    put(line_command(true, tms, bit));
+    if (capture != nullptr) sample(capture + i);
+  }
+}
+
+void RbbCable::flush() {
+  take_answers(0);
+}
+
+void RbbCable::trst_pulse() {
+  // TRST asserted (nTRST low), then released; SRST stays released.
+  put('t');
+  put('r');
+}
+
+std::string RbbCable::announcement() const {
+  return "\nremote_bitbang cable at " + address_ + " is connected.\n";
+}
+
+void RbbCable::send_pending() {
+  if (pending_.empty()) return;
+  if (!stream_->send_all(pending_, timeout_ms_)) fail(stream_->error());
+  pending_.clear();
+  // Whatever answers have come in meanwhile are taken without waiting.
+  if (awaited_head_ < awaited_.size()) {
+    char answers[kWindow];
+    const long got =
+        stream_->receive(answers, std::min(sizeof answers, awaited_.size() - awaited_head_), 0);
+    if (got < 0) fail(stream_->error());
+    deliver(answers, got);
+  }
+}
+
+void RbbCable::take_answers(std::size_t left) {
+  send_pending();
+  char answers[kWindow];
+  while (awaited_.size() - awaited_head_ > left) {
+    const long got = stream_->receive(
+        answers, std::min(sizeof answers, awaited_.size() - awaited_head_), timeout_ms_);
+    if (got < 0) fail(stream_->error());
+    if (got == 0) fail("sent no answer for " + std::to_string(timeout_ms_) + " ms");
+    deliver(answers, got);
+  }
+  if (awaited_head_ == awaited_.size()) {
+    awaited_.clear();
+    awaited_head_ = 0;
+  }
+}
+
+void RbbCable::deliver(const char* answers, long count) {
+  for (long i = 0; i < count; ++i) {
+    const char a = answers[i];
+    if (a != '0' && a != '1') {
+      char code[8];
+      std::snprintf(code, sizeof code, "0x%02X",
+                    static_cast<unsigned>(static_cast<unsigned char>(a)));
+      fail(std::string("answered ") + code + " to a TDO read");
+    }
+    *awaited_[awaited_head_++] = a;
+  }
+}
+
+void RbbCable::fail(const std::string& why) const {
+  std::fflush(stdout);
+  std::fprintf(stderr, "\njtagnand: remote_bitbang server at %s: %s; run stopped\n",
+               address_.c_str(), why.c_str());
+  // Nothing more can reach the board; the terminal is restored on the way out.
+  std::exit(2);
+}
+
+CableOpening open_rbb_cable(std::string_view setting) {
+  std::string_view address = setting;
+  int timeout_ms = kRbbDefaultTimeoutMs;
+  constexpr std::string_view kTimeout = ",timeout=";
+  if (const std::size_t at = setting.rfind(kTimeout); at != std::string_view::npos) {
+    address = setting.substr(0, at);
+    const std::string_view value = setting.substr(at + kTimeout.size());
+    double seconds = 0;
+    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+    if (value.empty() || ec != std::errc() || end != value.data() + value.size() ||
+        !(seconds > 0) || seconds > 3600) {
+      return CableOpening::bad_setting("JTAGNAND_PORT=rbb:" + std::string(setting) +
+                                       ": bad timeout '" + std::string(value) +
+                                       "' (seconds, above 0 and up to 3600)");
+    }
+    timeout_ms = static_cast<int>(seconds * 1000 + 0.5);
+    if (timeout_ms == 0) timeout_ms = 1;
+  }
+  if (address.empty()) {
+    return CableOpening::bad_setting("JTAGNAND_PORT=rbb: needs HOST:PORT or a socket path");
+  }
+  StreamOpening opening = open_byte_stream(address, timeout_ms);
+  switch (opening.outcome) {
+    case StreamOpening::Outcome::kReady:
+      return CableOpening::ready(
+          std::make_unique<RbbCable>(std::move(opening.stream), std::string(address), timeout_ms));
+    case StreamOpening::Outcome::kRefused:
+      return CableOpening::refused("rbb:" + std::string(address) + ": " + opening.message +
+                                   " (start a remote_bitbang server there first, e.g. "
+                                   "jtagnand-sim --port N or --socket PATH)");
+    case StreamOpening::Outcome::kBadAddress:
+      break;
+  }
+  return CableOpening::bad_setting("JTAGNAND_PORT=rbb:" + std::string(address) + ": " +
+                                   opening.message);
+}
+
+}  // namespace jtagnand

@@ -1,0 +1,24 @@
+#pragma once
+
+// What JTAGNAND_PORT names, put together: the cable, what it runs on, and for
+// the simulated board the board itself. This is the one place that knows both
+// the platform's backends and the simulator.
+
+#include <string_view>
+
+#include "jtag/cable.h"
+
+namespace jtagnand {
+
+// Opens the cable that `setting` names and obtains the right to drive it:
+//   auto (or empty)        ppdev when a /dev/parport* exists, else direct
+//   direct                 in/out instructions on the three standard bases
+//   ppdev, ppdev:/dev/parportN   the kernel's parallel-port device interface
+//   sim, sim:OPTION,...    the simulated board behind a virtual parallel port
+//   rbb:HOST:PORT, rbb:/path     a remote_bitbang JTAG server
+// The parallel-port kinds are probed at the three standard bases. `cpu_hint` is
+// the name given with -C; the simulated board takes its CPU from it unless told
+// otherwise.
+[[nodiscard]] CableOpening open_cable(std::string_view setting, std::string_view cpu_hint);
+
+}  // namespace jtagnand
