@@ -16,6 +16,21 @@
 
 namespace jtagnand {
 
+// The other devices on the JTAG chain, all held in BYPASS while the CPU is
+// worked on: their instruction register bits (all ones) and their one-bit
+// bypass registers travel around every scan of the CPU's own registers.
+struct ChainPosition {
+  uint32_t tdo_side_ir_bits = 0;  // instruction bits of the devices between the CPU and TDO
+  uint32_t tdo_side_devices = 0;
+  uint32_t tdi_side_ir_bits = 0;  // and between TDI and the CPU
+  uint32_t tdi_side_devices = 0;
+
+  [[nodiscard]] bool alone() const {
+    return tdo_side_ir_bits == 0 && tdo_side_devices == 0 && tdi_side_ir_bits == 0 &&
+           tdi_side_devices == 0;
+  }
+};
+
 class Cable {
  public:
   virtual ~Cable() = default;
@@ -58,6 +73,15 @@ class Cable {
   // The line the run prints about its cable, line ends included (the parallel
   // port's "\nLPT 0x378 Port is detected.\n", a USB adapter's name and TCK).
   [[nodiscard]] virtual std::string announcement() const = 0;
+
+  // Where the CPU sits on the chain behind this cable: every TAP scan adds the
+  // other devices' bits around the CPU's own. A CPU alone on the chain (the
+  // default) is scanned exactly as it is.
+  void set_chain(const ChainPosition& chain) { chain_ = chain; }
+  [[nodiscard]] const ChainPosition& chain() const { return chain_; }
+
+ private:
+  ChainPosition chain_;
 };
 
 // The outcome of choosing and opening the cable that JTAGNAND_PORT names.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 namespace jtagnand {
 
@@ -28,6 +29,32 @@ constexpr uint32_t kResetClocks = 5;
   return (static_cast<unsigned char>(c) & 1U) != 0;
 }
 
+// `count` fill bits for the other devices of the chain, all `level`; the last
+// of them leaves the Shift state when `exit_shift`. Returns the TDI of the last
+// bit sent, or `previous_tdi` when there were none.
+bool shift_fill(Cable& cable, uint32_t count, char level, bool exit_shift, bool previous_tdi) {
+  if (count == 0) return previous_tdi;
+  const std::string fill(count, level);
+  cable.shift(fill.data(), nullptr, count, exit_shift);
+  return level == '1';
+}
+
+// A Shift state's bits for the CPU, with the chain's other devices before (nearer
+// TDO: shifted first, so they travel furthest) and after it.
+// Returns the TDI of the last bit sent, which the Update clock repeats.
+bool shift_through_chain(Cable& cable, uint32_t tdo_side, const char* tdi, char* capture,
+                         uint32_t length, uint32_t tdi_side, char fill) {
+  if (tdo_side == 0 && tdi_side == 0) {
+    const bool last_tdi = bit_of(tdi[length - 1]);  // taken before a capture overwrites it
+    cable.shift(tdi, capture, length, true);
+    return last_tdi;
+  }
+  static_cast<void>(shift_fill(cable, tdo_side, fill, false, false));
+  const bool last_tdi = bit_of(tdi[length - 1]);
+  cable.shift(tdi, capture, length, tdi_side == 0);
+  return shift_fill(cable, tdi_side, fill, true, last_tdi);
+}
+
 // Exit1 -> Update with TDI unchanged, then Update -> Run-Test/Idle with TDI low.
 // The falling edge of that last clock, still in Update, makes the register take
 // over the shifted value.
@@ -44,26 +71,27 @@ void tap_reset(Cable& cable) {
 
 void scan_ir(Cable& cable, uint8_t length, const char* code) {
   if (length == 0) return;
+  const ChainPosition& chain = cable.chain();
   cable.clock_tms(kEnterShiftIr, kEnterShiftIrClocks, false);
-  cable.shift(code, nullptr, length, true);  // the last bit leaves for Exit1-IR
-  leave_through_update(cable, bit_of(code[length - 1]));
+  // The other devices get all ones: BYPASS. The last bit leaves for Exit1-IR.
+  const bool last_tdi = shift_through_chain(cable, chain.tdo_side_ir_bits, code, nullptr, length,
+                                            chain.tdi_side_ir_bits, '1');
+  leave_through_update(cable, last_tdi);
 }
 
 void scan_dr(Cable& cable, const char* vector, uint32_t length) {
-  if (length == 0) return;
-  cable.clock_tms(kEnterShiftDr, kEnterShiftDrClocks, false);
-  cable.shift(vector, nullptr, length, true);
-  leave_through_update(cable, bit_of(vector[length - 1]));
+  scan_dr_capture(cable, vector, nullptr, length);
 }
 
 void scan_dr_capture(Cable& cable, const char* source, char* capture, uint32_t length) {
   if (length == 0) return;
-  // The last TDI bit is taken before the shift may overwrite it with its capture.
-  const bool last_tdi = bit_of(source[length - 1]);
+  const ChainPosition& chain = cable.chain();
   cable.clock_tms(kEnterShiftDr, kEnterShiftDrClocks, false);
   // Each sample is taken with TCK high, after the falling edge on which the
   // target put out that clock's bit; the last one before the Update clock.
-  cable.shift(source, capture, length, true);
+  // The bypass bits of the other devices carry nothing worth keeping.
+  const bool last_tdi = shift_through_chain(cable, chain.tdo_side_devices, source, capture, length,
+                                            chain.tdi_side_devices, '0');
   leave_through_update(cable, last_tdi);
 }
 

@@ -1,12 +1,13 @@
-#include "cables/lpt_cable.h"
 #include "jtag/tap.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "cables/lpt_cable.h"
 #include "recording_port.h"
 #include "scripted_console.h"
 
@@ -133,6 +134,44 @@ TEST_F(TapTest, CaptureInPlaceSendsOldContentsAndKeepsTheTail) {
   clk(1, before.back() - '0');
   clk(0, 0);
   EXPECT_EQ(port.accesses(), expected);
+}
+
+// Each TCK period as "TMS TDI" characters, from the port's writes.
+std::string clocks_of(const std::vector<uint8_t>& writes) {
+  std::string out;
+  for (size_t i = 0; i + 1 < writes.size(); i += 2)
+    out += std::string(1, (writes[i] & 0x02) != 0 ? '1' : '0') +
+           ((writes[i] & 0x01) != 0 ? '1' : '0') + ' ';
+  return out;
+}
+
+// With other devices on the chain, their bits surround the CPU's: BYPASS
+// (all ones) in instruction scans, one bypass bit each in data scans, the
+// devices nearer TDO shifted first. Captures are the CPU's cells only.
+TEST_F(TapTest, ChainDevicesHeldInBypassSurroundTheCpusBits) {
+  cable.set_chain(
+      {.tdo_side_ir_bits = 2, .tdo_side_devices = 1, .tdi_side_ir_bits = 5, .tdi_side_devices = 2});
+  scan_ir(cable, 4, "0100");
+  EXPECT_EQ(clocks_of(port.writes()),
+            "00 10 10 00 00 "  // to Shift-IR
+            "01 01 "           // the device nearer TDO: BYPASS
+            "00 01 00 00 "     // the CPU's code
+            "01 01 01 01 11 "  // the devices nearer TDI: BYPASS, to Exit1-IR
+            "11 00 ");         // Update-IR, Run-Test/Idle
+  port.clear();
+  // TDO is read on the CPU's clocks only: cells 0..2 come after the one bypass
+  // bit of the device nearer TDO.
+  for (const bool level : {true, false, true}) port.script_reads(kStatus, {status_with_tdo(level)});
+  char capture[4] = "xyz";
+  scan_dr_capture(cable, "110", capture, 3);
+  EXPECT_EQ(std::string(capture, 3), "101");
+  EXPECT_EQ(clocks_of(port.writes()), "00 10 00 00 00 01 01 00 00 10 10 00 ");
+  EXPECT_EQ(port.read_count(), 3u);
+  // The first read follows the first data clock: entry, the bypass bit, cell 0.
+  const auto& accesses = port.accesses();
+  const auto first_read = std::find_if(accesses.begin(), accesses.end(),
+                                       [](const RecordingPort::Access& a) { return !a.is_write; });
+  EXPECT_EQ(first_read - accesses.begin(), 2 * (4 + 1 + 1));
 }
 
 TEST_F(TapTest, ReverseIdStringTurnsTheFillPatternAround) {
