@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "cables/ftdi_cable.h"
 #include "cables/lpt_cable.h"
 #include "cables/rbb_cable.h"
 #include "platform/backends.h"
@@ -56,7 +57,7 @@ CableOpening bad_setting(std::string_view setting) {
   return CableOpening::bad_setting(
       "JTAGNAND_PORT=" + std::string(setting) +
       " is not understood; use auto, direct, ppdev, ppdev:/dev/parportN, sim, "
-      "sim:OPTION,..., rbb:HOST:PORT or rbb:/path/to/socket");
+      "sim:OPTION,..., rbb:HOST:PORT, rbb:/path/to/socket, ftdi or ftdi:OPTION,...");
 }
 
 bool take_prefix(std::string_view& text, std::string_view prefix) {
@@ -83,6 +84,9 @@ CableOpening open_cable(std::string_view setting, std::string_view cpu_hint) {
   if (take_prefix(rest, "sim:")) return on_port(open_sim_port(rest, cpu_hint));
   rest = setting;
   if (take_prefix(rest, "rbb:") && !rest.empty()) return open_rbb_cable(rest);
+  if (setting == "ftdi") return open_ftdi_cable({});
+  rest = setting;
+  if (take_prefix(rest, "ftdi:")) return open_ftdi_cable(rest);
   return bad_setting(setting);
 }
 
