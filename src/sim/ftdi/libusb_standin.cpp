@@ -66,7 +66,7 @@ Machine& machine() {
   static Machine* const m = [] {
     auto* created = new Machine;
     const char* text = std::getenv(kOptionsVariable);
-    if (text == nullptr) return created;
+    if (text == nullptr || *text == '\0') return created;
     jtagnand::sim::VirtualFtdiOptions options;
     std::string error;
     if (!jtagnand::sim::parse_virtual_ftdi_options(text, options, error)) {

@@ -1,0 +1,166 @@
+// The program's ftdi cable, through libftdi1 and the USB stack, on the virtual
+// FTDI chip: IDCODE checks on every CPU, a programming run stepping over a bad
+// block with the flash file checked, the adapter's options, and the refusal
+// when no adapter is attached.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "run_program.h"
+#include "virtual_usb.h"
+
+namespace jtagnand::testing {
+namespace {
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// Runs the program with JTAGNAND_PORT=`port` on the virtual chip with `options`.
+ProgramResult jtagnand_on_ftdi(const std::string& options, const std::string& port,
+                               const std::vector<std::string>& args) {
+  std::vector<std::string> env = virtual_ftdi_env(options);
+  env.push_back("JTAGNAND_PORT=" + port);
+  return run_program(JTAGNAND_BINARY, args, env);
+}
+
+std::vector<unsigned char> slice(const std::vector<unsigned char>& bytes, size_t from, size_t n) {
+  if (from + n > bytes.size()) return {};
+  return {bytes.begin() + static_cast<long>(from), bytes.begin() + static_cast<long>(from + n)};
+}
+
+const std::string kAnnouncement =
+    "\nFTDI FT2232H \"Dual RS232-HS\" serial JTAGNAND1 (USB 0403:6010, channel A) is connected, "
+    "TCK 30 MHz.\n";
+
+class ProgramOverFtdi : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    JTAGNAND_SKIP_WITHOUT_VIRTUAL_USB();
+    if (JTAGNAND_HAVE_LIBFTDI1 == 0)
+      GTEST_SKIP() << "the program was built without libftdi1 (Debian: libftdi1-dev)";
+  }
+};
+
+TEST_F(ProgramOverFtdi, IdcodeCheckOnEveryCpu) {
+  const struct {
+    std::string cpu;
+    std::string id;
+  } cases[] = {{"RQ7220", "00110000000000000010011010010011"},
+               {"ZELT", "00110000000000000010011010010011"},
+               {"KELDA", "00000000110100110001011001011011"},
+               {"TOMUX", "00000000010110100011000011100101"}};
+  for (const auto& c : cases) {
+    const ProgramResult r = jtagnand_on_ftdi("stats,strict,cpu=" + c.cpu, "ftdi", {"-C", c.cpu, "-j"});
+    EXPECT_EQ(r.exit_status, 0) << c.cpu << r.out << r.err;
+    EXPECT_TRUE(contains(r.out, kAnnouncement + "\nOK!, JTAG ID:   " + c.id + "\n"))
+        << c.cpu << r.out;
+    // One IR and one DR scan; nothing waited for the latency timer.
+    EXPECT_TRUE(contains(r.err, "ir_scans=1 dr_scans=1 violations=0 ")) << c.cpu << r.err;
+    EXPECT_TRUE(contains(r.err, " latency_waits=0\n")) << c.cpu << r.err;
+  }
+}
+
+// The demo's run, over USB: a 64 MiB small-page chip whose block 5 fails to
+// erase, the image written from block 4.
+TEST_F(ProgramOverFtdi, ProgrammingRunStepsOverABadBlockAndVerifies) {
+  TempDir dir;
+  const std::string flash = dir.file("flash.bin");
+  const std::string image_path = dir.file("image.bin");
+  constexpr size_t kBlock = 16 * 1024;
+  const std::vector<unsigned char> image = test_pattern(3 * kBlock + 1000, 9);
+  write_file(image_path, image);
+
+  const ProgramResult r =
+      jtagnand_on_ftdi("stats,strict,nand=0x76,bad=5,flash=" + flash, "ftdi:tck=15M",
+                       {"-C", "RQ7220", "-f" + image_path, "-b", "4"});
+  ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+  EXPECT_TRUE(contains(r.out, "(USB 0403:6010, channel A) is connected, TCK 15 MHz.\n")) << r.out;
+  EXPECT_TRUE(contains(r.out, "Maker = 0xEC, Device = 0x76\nNAND DEVICE: 64MBytes(K9F1208U0M)\n"))
+      << r.out;
+  EXPECT_TRUE(contains(r.out, "\nSkip bad block at 0x14000\n")) << r.out;
+  EXPECT_TRUE(contains(r.out, "\nVerify GOOD!!\n")) << r.out;
+  EXPECT_TRUE(contains(r.err, " violations=0 ")) << r.err;
+  EXPECT_TRUE(contains(r.err, " latency_waits=0\n")) << r.err;
+
+  const std::vector<unsigned char> chip = read_file(flash);
+  ASSERT_EQ(chip.size(), 64u * 1024 * 1024);
+  const std::vector<unsigned char> erased(kBlock, 0xFF);
+  EXPECT_EQ(slice(chip, 3 * kBlock, kBlock), erased);  // before the image
+  EXPECT_EQ(slice(chip, 4 * kBlock, kBlock), slice(image, 0, kBlock));
+  EXPECT_EQ(slice(chip, 5 * kBlock, kBlock), erased);  // the bad block, untouched
+  EXPECT_EQ(slice(chip, 6 * kBlock, image.size() - kBlock),
+            slice(image, kBlock, image.size() - kBlock));
+  EXPECT_EQ(slice(chip, 5 * kBlock + image.size(), kBlock), erased);  // after it
+}
+
+// What the adapter's options choose, each checked by an IDCODE run: the chip
+// model (its clock and its command set), the ids, the channel, the serial.
+TEST_F(ProgramOverFtdi, TheOptionsChooseAdapterChannelAndClock) {
+  const struct {
+    std::string chip_options;
+    std::string port;
+    std::string announced;
+  } cases[] = {
+      {"", "ftdi:tck=8M",
+       "(USB 0403:6010, channel A) is connected, TCK 7.5 MHz (8 MHz asked, rounded down to "
+       "what the clock divisor makes).\n"},
+      {"", "ftdi:tck=1000", "TCK 1 kHz.\n"},
+      {"usb_chip=ft2232d", "ftdi:tck=30M",
+       "\nFTDI FT2232C/D \"Dual RS232\" serial JTAGNAND1 (USB 0403:6010, channel A) is "
+       "connected, TCK 6 MHz (30 MHz asked, above the FT2232C/D's highest).\n"},
+      {"usb_chip=ft232h,usb_serial=FT42", "ftdi:id=0403:6014,serial=FT42",
+       "\nFTDI FT232H \"Single RS232-HS\" serial FT42 (USB 0403:6014, channel A) is connected, "
+       "TCK 30 MHz.\n"},
+      {"usb_channel=B", "ftdi:channel=B,layout=olimex", "(USB 0403:6010, channel B) is connected"},
+      {"", "ftdi:layout=buffered", "(USB 0403:6010, channel A) is connected"},
+      {"", "ftdi:gpio=0x0f00/0x0f00", "(USB 0403:6010, channel A) is connected"},
+  };
+  for (const auto& c : cases) {
+    const ProgramResult r =
+        jtagnand_on_ftdi("stats,strict,cpu=KELDA" + (c.chip_options.empty() ? "" : "," + c.chip_options),
+                         c.port, {"-C", "KELDA", "-j"});
+    EXPECT_EQ(r.exit_status, 0) << c.port << r.out << r.err;
+    EXPECT_TRUE(contains(r.out, c.announced)) << c.port << r.out;
+    EXPECT_TRUE(contains(r.out, "\nOK!, JTAG ID:   00000000110100110001011001011011\n"))
+        << c.port << r.out;
+    EXPECT_TRUE(contains(r.err, " violations=0 bad_commands=1 latency_waits=0\n"))
+        << c.port << r.err;
+  }
+}
+
+// The wrong channel has no target behind it: TDO reads high, the ID is all ones.
+TEST_F(ProgramOverFtdi, TheWrongChannelReadsNoTarget) {
+  const ProgramResult r = jtagnand_on_ftdi("cpu=KELDA,usb_channel=B", "ftdi", {"-C", "KELDA", "-j"});
+  EXPECT_EQ(r.exit_status, 2) << r.out << r.err;
+  EXPECT_TRUE(contains(r.out, "\nERROR, Your ID: 11111111111111111111111111111111\n")) << r.out;
+}
+
+TEST_F(ProgramOverFtdi, NoAdapterAttachedIsARefusalNamingWhatWasLookedFor) {
+  const struct {
+    std::string chip_options;
+    std::string port;
+    std::string said;
+  } cases[] = {
+      {"", "ftdi", "no FTDI adapter 0403:6010 (channel A, any serial) found;"},
+      {"cpu=KELDA", "ftdi:serial=FT99",
+       "no FTDI adapter 0403:6010 (channel A, serial FT99) found (1 with these ids, serials "
+       "JTAGNAND1);"},
+      {"cpu=KELDA", "ftdi:id=0403:6014", "no FTDI adapter 0403:6014 (channel A, any serial) found;"},
+  };
+  for (const auto& c : cases) {
+    const ProgramResult r = jtagnand_on_ftdi(c.chip_options, c.port, {"-C", "KELDA", "-j"});
+    EXPECT_EQ(r.exit_status, 1) << c.port;
+    EXPECT_TRUE(contains(r.out, "Couldn't access giveio device")) << r.out;
+    EXPECT_TRUE(contains(r.err, c.said)) << r.err;
+    EXPECT_TRUE(contains(r.err, "udev rule")) << r.err;
+    EXPECT_TRUE(contains(r.err, "ftdi_sio")) << r.err;
+    // One line on standard error.
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+  }
+}
+
+}  // namespace
+}  // namespace jtagnand::testing

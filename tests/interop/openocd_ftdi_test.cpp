@@ -1,0 +1,161 @@
+// The virtual FTDI chip checked by an MPSSE master written elsewhere: OpenOCD's
+// own ftdi driver, which talks to libusb directly (asynchronous bulk
+// transfers, not libftdi1), drives the virtual FT2232H through the libusb-1.0
+// stand-in, finds the CPU in its chain scan and reads the NAND chip's ID with
+// irscan and drscan, as the remote_bitbang interop test does.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "read_id_scans.h"
+#include "run_program.h"
+#include "sim_server.h"
+#include "virtual_usb.h"
+
+namespace jtagnand::testing {
+namespace {
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// Runs OpenOCD with its ftdi driver on the virtual chip (board `options`) and
+// `commands` after the set-up; returns its exit status and everything printed,
+// the chip's stats line included.
+std::string run_openocd_ftdi(const std::string& openocd, const std::string& options,
+                             const std::string& tap_options, const std::string& commands) {
+  TempDir dir;
+  const std::string config = dir.file("board.cfg");
+  std::ofstream(config) << "adapter driver ftdi\n"
+                        << "ftdi vid_pid 0x0403 0x6010\n"
+                        << "ftdi channel 0\n"
+                        << "ftdi layout_init 0x0008 0x000b\n"
+                        << "adapter speed 1000\n"
+                        << "transport select jtag\n"
+                        << "jtag newtap board cpu -irlen 4 " << tap_options << "\n"
+                        << "gdb_port disabled\ntelnet_port disabled\ntcl_port disabled\n"
+                        << commands;
+  const std::string timeout = find_in_path("timeout");
+  const std::vector<std::string> env = virtual_ftdi_env(options);
+  const ProgramResult r = timeout.empty()
+                              ? run_program(openocd, {"-f", config}, env)
+                              : run_program(timeout, {"60", openocd, "-f", config}, env);
+  return "exit status " + std::to_string(r.exit_status) + "\n" + r.out + r.err;
+}
+
+std::string hex32(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08x", value);
+  return text;
+}
+
+class OpenOcdFtdiInterop : public ::testing::TestWithParam<CpuCells> {
+ protected:
+  void SetUp() override {
+    JTAGNAND_SKIP_WITHOUT_VIRTUAL_USB();
+    if (openocd_.empty()) {
+      GTEST_SKIP() << "openocd is not installed (Debian package openocd): the OpenOCD ftdi "
+                      "interop checks were not run";
+    }
+  }
+  std::string openocd_ = find_in_path("openocd");
+};
+
+// Maker and device code per CPU: all different, so a mix-up shows.
+struct Chip {
+  std::string cpu;
+  uint8_t maker;
+  uint8_t device;
+};
+const Chip kChips[] = {
+    {"RQ7220", 0x98, 0xF1}, {"ZELT", 0xEC, 0xDA}, {"KELDA", 0x2C, 0x76}, {"TOMUX", 0xAD, 0xD3}};
+
+TEST_P(OpenOcdFtdiInterop, InitFindsTheCpuAndIrAndDrScansReadTheNandId) {
+  const CpuCells& cpu = GetParam();
+  Chip chip{};
+  for (const Chip& c : kChips)
+    if (c.cpu == cpu.name) chip = c;
+  char options[96];
+  std::snprintf(options, sizeof options, "stats,strict,cpu=%s,maker=0x%02X,nand=0x%02X", cpu.name,
+                chip.maker, chip.device);
+
+  // EXTEST, then one full-length scan per bus step, each capture echoed.
+  const ReadIdScans read_id = read_id_scans();
+  std::ostringstream commands;
+  commands << "init\nirscan board.cpu 0x0\n";
+  for (size_t i = 0; i < read_id.scans.size(); ++i) {
+    commands << "echo \"SCAN " << i << " [drscan board.cpu " << cpu.length << ' '
+             << to_drscan_value(boundary_image(cpu, read_id.scans[i])) << "]\"\n";
+  }
+  commands << "shutdown\n";
+  const std::string out = run_openocd_ftdi(
+      openocd_, options, "-ircapture 0x1 -irmask 0x3 -expected-id " + hex32(cpu.idcode),
+      commands.str());
+
+  EXPECT_TRUE(contains(out, "exit status 0\n")) << out;
+  EXPECT_TRUE(contains(out, "tap/device found: " + hex32(cpu.idcode))) << out;
+  EXPECT_FALSE(contains(out, "UNEXPECTED")) << out;
+  EXPECT_FALSE(contains(out, "Error")) << out;
+
+  std::vector<std::vector<bool>> captures;
+  std::istringstream lines(out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream words(line);
+    std::string tag, hex;
+    size_t index = 0;
+    if (!(words >> tag >> index >> hex) || tag != "SCAN" || index != captures.size()) continue;
+    captures.push_back(from_drscan_value(hex, cpu.length));
+    ASSERT_FALSE(captures.back().empty()) << line;
+  }
+  ASSERT_EQ(captures.size(), read_id.scans.size()) << out;
+
+  EXPECT_EQ(data_byte(cpu, captures[read_id.maker_capture]), chip.maker) << out;
+  EXPECT_EQ(data_byte(cpu, captures[read_id.device_capture]), chip.device) << out;
+  for (size_t i = 1; i < captures.size(); ++i) {
+    const BusPins& driven = read_id.scans[i - 1];
+    const auto cell = [&](int n) { return captures[i].at(static_cast<size_t>(n)); };
+    EXPECT_EQ(cell(cpu.nce), driven.nce) << "scan " << i;
+    EXPECT_EQ(cell(cpu.cle), driven.cle) << "scan " << i;
+    EXPECT_EQ(cell(cpu.ale), driven.ale) << "scan " << i;
+    EXPECT_EQ(cell(cpu.nwe), driven.nwe) << "scan " << i;
+    EXPECT_EQ(cell(cpu.nre), driven.nre) << "scan " << i;
+    EXPECT_TRUE(cell(cpu.rnb)) << "scan " << i;
+  }
+
+  // The chip's stats line: the board saw the IR scan and every DR scan, with
+  // no bus violation (strict would have ended OpenOCD with status 3), and
+  // OpenOCD never had to wait for the latency timer.
+  EXPECT_TRUE(contains(out, "violations=0 ")) << out;
+  EXPECT_TRUE(contains(out, "dr_scans=")) << out;
+  EXPECT_TRUE(contains(out, " latency_waits=0\n")) << out;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryCpu, OpenOcdFtdiInterop, ::testing::ValuesIn(kCpuCells),
+                         [](const ::testing::TestParamInfo<CpuCells>& param) {
+                           return std::string(param.param.name);
+                         });
+
+// The checks are live: with the board wired to the other channel, OpenOCD
+// finds nothing but ones on channel A; a wrong expected IDCODE is reported.
+TEST(OpenOcdFtdiInteropControls, WrongChannelAndWrongIdcodeAreNoticed) {
+  JTAGNAND_SKIP_WITHOUT_VIRTUAL_USB();
+  const std::string openocd = find_in_path("openocd");
+  if (openocd.empty()) GTEST_SKIP() << "openocd is not installed: interop control not run";
+  const std::string other_channel =
+      run_openocd_ftdi(openocd, "cpu=KELDA,usb_channel=B",
+                       "-ircapture 0x1 -irmask 0x3 -expected-id 0x00d3165b", "init\nshutdown\n");
+  EXPECT_FALSE(contains(other_channel, "tap/device found: 0x00d3165b")) << other_channel;
+  const std::string wrong_id =
+      run_openocd_ftdi(openocd, "cpu=KELDA",
+                       "-ircapture 0x1 -irmask 0x3 -expected-id 0x30002693", "init\nshutdown\n");
+  EXPECT_TRUE(contains(wrong_id, "UNEXPECTED: 0x00d3165b")) << wrong_id;
+}
+
+}  // namespace
+}  // namespace jtagnand::testing
