@@ -272,7 +272,8 @@ bool MpsseEngine::line(uint8_t pin) const {
 }
 
 bool MpsseEngine::tdo() const {
-  if (loopback_) return line(kTdi);
+  // Loopback ties the engine's data output to its input inside the chip.
+  if (loopback_) return (low_value_ & kTdi) != 0;
   return board_ == nullptr || board_->tdo();
 }
 
