@@ -1,7 +1,9 @@
 // One program-and-verify run per cable kind on the same simulated board, in one
 // benchmark run, so their times compare: the parallel port on the simulated
-// port (sim:), and the remote_bitbang cable to the board served in-process over
-// a Unix socket (what jtagnand-sim does in a process of its own).
+// port (sim:), the remote_bitbang cable to the board served in-process over
+// a Unix socket (what jtagnand-sim does in a process of its own), and the ftdi
+// cable on the virtual FT2232H (its USB traffic counted, its time at 30 MHz
+// projected).
 
 #include <benchmark/benchmark.h>
 #include <sys/socket.h>
@@ -16,12 +18,14 @@
 #include <thread>
 #include <vector>
 
+#include "cables/ftdi_cable.h"
 #include "cables/lpt_cable.h"
 #include "cables/rbb_cable.h"
 #include "jtag/tap.h"
 #include "nand/nand_bus.h"
 #include "nand/nand_device.h"
 #include "nand/nand_program.h"
+#include "sim/ftdi/virtual_ftdi.h"
 #include "sim/rbb_server.h"
 #include "sim/sim_board.h"
 #include "targets/profile.h"
@@ -77,6 +81,13 @@ void program_and_verify(Cable& cable, const std::vector<uint8_t>& image) {
   cable.flush();
 }
 
+// TCK periods the scans of a run need: each DR scan its length plus 6 TAP
+// path clocks, each IR scan 4 + 7, and the reset's 5.
+double scan_clocks(const sim::SimBoard& board) {
+  return static_cast<double>(board.dr_scans()) * (board.boundary_length() + 6) +
+         static_cast<double>(board.ir_scans()) * (4 + 7) + 5;
+}
+
 void BM_OneMebibyteOnSim(benchmark::State& state) {
   const std::vector<uint8_t> image = pattern(kImageBytes);
   for (auto _ : state) {
@@ -86,6 +97,8 @@ void BM_OneMebibyteOnSim(benchmark::State& state) {
     LptCable cable(port.get(), port->base());
     program_and_verify(cable, image);
     if (port->board().violations() != 0) std::abort();
+    state.counters["dr_scans"] = static_cast<double>(port->board().dr_scans());
+    state.counters["scan_clocks_per_byte"] = scan_clocks(port->board()) / kImageBytes;
   }
 }
 BENCHMARK(BM_OneMebibyteOnSim)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
@@ -126,6 +139,47 @@ void BM_OneMebibyteOverRemoteBitbang(benchmark::State& state) {
   rmdir(directory);
 }
 BENCHMARK(BM_OneMebibyteOverRemoteBitbang)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+// The ftdi cable on the virtual FT2232H, its bulk transfers made in-process
+// (the USB stack's timing is not modelled, its bytes are). Per image byte: TCK
+// periods, bytes to the adapter, bytes back, and reads the program waited for
+// (round trips); the projected time at 30 MHz charges 1 ms per round trip.
+// The TCK periods are compared with what the same run's scans need, and with
+// what the scans of the sim: run (one ready poll at a time) need.
+void BM_OneMebibyteOverFtdi(benchmark::State& state) {
+  const std::vector<uint8_t> image = pattern(kImageBytes);
+  std::string error;
+  std::unique_ptr<sim::SimPort> port = sim::make_sim_port(board_options(), error);
+  if (!port) std::abort();
+  LptCable lpt(port.get(), port->base());
+  program_and_verify(lpt, image);
+  const double prescribed_clocks = scan_clocks(port->board());
+  for (auto _ : state) {
+    sim::VirtualFtdiOptions options;
+    options.board = board_options();
+    std::unique_ptr<sim::VirtualFtdi> chip = sim::VirtualFtdi::create(options, error);
+    if (!chip) std::abort();
+    FtdiCable cable(std::make_unique<sim::VirtualFtdiTransport>(*chip, 0), FtdiChip::kFt2232h, {},
+                    "virtual FT2232H");
+    if (!cable.start(error)) std::abort();
+    program_and_verify(cable, image);
+    if (chip->board().violations() != 0 || chip->counts().latency_waits != 0) std::abort();
+    const FtdiTraffic& t = cable.traffic();
+    const double bytes = kImageBytes;
+    const double pages = bytes / 2048;
+    const double tck = static_cast<double>(t.tck_cycles);
+    if (tck != static_cast<double>(chip->engine(0).counts().tck_cycles)) std::abort();
+    state.counters["tck_per_byte"] = tck / bytes;
+    state.counters["sent_per_byte"] = static_cast<double>(t.bytes_sent) / bytes;
+    state.counters["received_per_byte"] = static_cast<double>(t.bytes_received) / bytes;
+    state.counters["round_trips_per_byte"] = static_cast<double>(t.round_trips) / bytes;
+    state.counters["round_trips_per_page"] = static_cast<double>(t.round_trips) / pages;
+    state.counters["tck_vs_own_scans"] = tck / scan_clocks(chip->board());
+    state.counters["tck_vs_sim_scans"] = tck / prescribed_clocks;
+    state.counters["projected_s_at_30MHz"] = tck / 30e6 + static_cast<double>(t.round_trips) * 1e-3;
+  }
+}
+BENCHMARK(BM_OneMebibyteOverFtdi)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
 }  // namespace
 }  // namespace jtagnand

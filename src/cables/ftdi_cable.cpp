@@ -121,9 +121,8 @@ bool parse_ftdi_settings(std::string_view text, FtdiSettings& settings, std::str
       if (!parse_frequency(value, settings.tck_hz))
         return bad("TCK in Hz, e.g. 1000000, 500k or 15M");
     } else if (key == "layout") {
-      const auto* found =
-          std::find_if(kGpioLayouts.begin(), kGpioLayouts.end(),
-                       [&](const GpioLayout& l) { return l.name == value; });
+      const auto* found = std::find_if(kGpioLayouts.begin(), kGpioLayouts.end(),
+                                       [&](const GpioLayout& l) { return l.name == value; });
       if (found == kGpioLayouts.end()) return bad("minimodule, buffered or olimex");
       settings.layout = *found;
       layout_given = true;
@@ -201,9 +200,9 @@ bool FtdiCable::start(std::string& error) {
   // TCK low (it idles low), TDI low, TMS high; the layout's pins as it says.
   const uint16_t value = run_value();
   const uint16_t direction = settings_.layout.direction | kJtagOutputs;
-  out_.insert(out_.end(), {kSetLow, static_cast<uint8_t>(value & 0xFF),
-                           static_cast<uint8_t>(direction & 0xFF), kSetHigh, high_byte(value),
-                           high_byte(direction), kSyncProbe, kSendImmediate});
+  out_.insert(out_.end(),
+              {kSetLow, static_cast<uint8_t>(value & 0xFF), static_cast<uint8_t>(direction & 0xFF),
+               kSetHigh, high_byte(value), high_byte(direction), kSyncProbe, kSendImmediate});
   tms_pin_ = true;
   const bool sent = usb_->write(out_);
   traffic_.bytes_sent += out_.size();
@@ -257,14 +256,15 @@ void FtdiCable::send_tms_run() {
   if (run_count_ == 0) return;
   const bool reads = std::any_of(run_capture_.begin(), run_capture_.begin() + run_count_,
                                  [](const char* d) { return d != nullptr; });
-  out_.insert(out_.end(), {reads ? mpsse::kTmsInOut : mpsse::kTmsOut,
-                           static_cast<uint8_t>(run_count_ - 1),
-                           static_cast<uint8_t>((run_tdi_ ? 0x80 : 0) | run_tms_)});
+  out_.insert(out_.end(),
+              {reads ? mpsse::kTmsInOut : mpsse::kTmsOut, static_cast<uint8_t>(run_count_ - 1),
+               static_cast<uint8_t>((run_tdi_ ? 0x80 : 0) | run_tms_)});
   if (reads) {
     // The n TDO bits arrive at the top of the reply byte: clock i in bit 8 - n + i.
     for (uint8_t i = 0; i < run_count_; ++i) {
       if (run_capture_[i] != nullptr)
-        extracts_.push_back({replies_, run_capture_[i], static_cast<uint8_t>(8 - run_count_ + i), 1});
+        extracts_.push_back(
+            {replies_, run_capture_[i], static_cast<uint8_t>(8 - run_count_ + i), 1});
     }
     ++replies_;
   }
@@ -284,9 +284,9 @@ void FtdiCable::send_data_bits(const char* tdi, char* capture, uint32_t first, u
   uint32_t bytes = (end - first) / 8;
   while (bytes > 0) {
     const uint32_t chunk = std::min(bytes, kMaxShiftBytes);
-    out_.insert(out_.end(), {capture != nullptr ? mpsse::kBytesInOut : mpsse::kBytesOut,
-                             static_cast<uint8_t>((chunk - 1) & 0xFF),
-                             static_cast<uint8_t>((chunk - 1) >> 8)});
+    out_.insert(out_.end(),
+                {capture != nullptr ? mpsse::kBytesInOut : mpsse::kBytesOut,
+                 static_cast<uint8_t>((chunk - 1) & 0xFF), static_cast<uint8_t>((chunk - 1) >> 8)});
     for (uint32_t k = 0; k < chunk; ++k, position += 8) {
       out_.push_back(pack_bits(tdi + position, 8));
       // Byte replies come LSB first: bit j is clock 8k + j.
@@ -358,9 +358,9 @@ void FtdiCable::flush() {
   char* last = nullptr;
   if (run_count_ > 0) {
     char*& slot = run_capture_[run_count_ - 1];
-    const bool reads = replies_ > 0 || std::any_of(run_capture_.begin(),
-                                                   run_capture_.begin() + run_count_,
-                                                   [](const char* d) { return d != nullptr; });
+    const bool reads =
+        replies_ > 0 || std::any_of(run_capture_.begin(), run_capture_.begin() + run_count_,
+                                    [](const char* d) { return d != nullptr; });
     // While replies are fetched anyway, the last clock's TDO comes along, so a
     // sample() right after this flush needs no clock of its own.
     if (reads) {

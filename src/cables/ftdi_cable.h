@@ -101,9 +101,9 @@ static_assert([] {
   for (const GpioLayout& l : kGpioLayouts) {
     const uint16_t lines = l.ntrst | l.ntrst_enable | l.nsrst | l.nsrst_enable | l.led;
     if ((lines & kJtagPins) != 0 || ((l.value | l.direction) & kJtagPins) != 0) return false;
-    if ((l.value & ~l.direction) != 0) return false;             // a level only on an output
-    if ((l.ntrst & l.direction) != l.ntrst) return false;        // nTRST is driven
-    if ((l.ntrst_enable & l.value) != 0) return false;           // its buffer is on
+    if ((l.value & ~l.direction) != 0) return false;       // a level only on an output
+    if ((l.ntrst & l.direction) != l.ntrst) return false;  // nTRST is driven
+    if ((l.ntrst_enable & l.value) != 0) return false;     // its buffer is on
     if (l.nsrst_enable != 0 && (l.nsrst_enable & l.value) == 0) return false;  // nSRST's is off
   }
   return true;
@@ -220,7 +220,7 @@ class FtdiCable final : public Cable {
   bool run_tdi_ = false;
   std::array<char*, 7> run_capture_{};
   std::vector<std::pair<char*, const char*>> copies_;  // to, from: a clock sampled twice
-  bool tms_pin_ = true;  // TMS as the last command sent left it
+  bool tms_pin_ = true;                                // TMS as the last command sent left it
   // TDO of the last clock when a flush fetched it, '0'/'1'; 0 when unknown.
   char last_tdo_ = 0;
 

@@ -60,7 +60,8 @@ class LibftdiTransport final : public UsbTransport {
   bool write(std::span<const uint8_t> bytes) override {
     std::size_t sent = 0;
     while (sent < bytes.size()) {
-      const int n = ftdi_write_data(ftdi_, bytes.data() + sent, static_cast<int>(bytes.size() - sent));
+      const int n =
+          ftdi_write_data(ftdi_, bytes.data() + sent, static_cast<int>(bytes.size() - sent));
       if (n < 0) return failed("write");
       if (n == 0) return failed("write (nothing taken)");
       sent += static_cast<std::size_t>(n);
@@ -165,7 +166,8 @@ FtdiOpening open_ftdi_usb(const FtdiSelector& selector) {
   for (const Candidate& c : candidates) {
     if (!c.readable) unreadable = true;
     if (c.readable && !c.serial.empty()) seen += (seen.empty() ? "" : ", ") + c.serial;
-    if (chosen == nullptr && (selector.serial.empty() || (c.readable && c.serial == selector.serial)))
+    if (chosen == nullptr &&
+        (selector.serial.empty() || (c.readable && c.serial == selector.serial)))
       chosen = &c;
   }
   if (chosen == nullptr) {

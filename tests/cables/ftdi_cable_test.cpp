@@ -3,6 +3,8 @@
 // transport; where reply bits are taken from; the set-up per chip and layout;
 // the options; and the TRST pulse on the virtual chip.
 
+#include "cables/ftdi_cable.h"
+
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -10,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "cables/ftdi_cable.h"
 #include "jtag/tap.h"
 #include "sim/ftdi/virtual_ftdi.h"
 
@@ -103,8 +104,8 @@ TEST(FtdiCableStart, SetsClockAndPinsThenProbesTheEngine) {
   slow.layout = kGpioLayouts[1];  // buffered
   const Fixture d(FtdiChip::kFt2232c, slow);
   // The FT2232D knows none of the H-series clock commands; 12 MHz / 2 / 1.
-  EXPECT_EQ(d.start_bytes, (Bytes{0x85, 0x86, 0x00, 0x00, 0x80, 0x08, 0x0B, 0x82, 0x0B, 0x0F,
-                                  0xAA, 0x87}));
+  EXPECT_EQ(d.start_bytes,
+            (Bytes{0x85, 0x86, 0x00, 0x00, 0x80, 0x08, 0x0B, 0x82, 0x0B, 0x0F, 0xAA, 0x87}));
   const Fixture h8(FtdiChip::kFt2232h, slow);
   EXPECT_EQ(Bytes(h8.start_bytes.begin() + 4, h8.start_bytes.begin() + 7),
             (Bytes{0x86, 0x03, 0x00}));  // 60 MHz / 2 / 4 = 7.5 MHz
@@ -135,30 +136,53 @@ std::vector<GoldenScan> golden_scans() {
   const std::string b298 = pattern(298, 0);  // ends in '0'
   const std::string b412 = pattern(412, 3);  // ends in '1'
   return {
-      {1, "1", {0x4B, 0x03, 0x02, 0x4B, 0x01, 0x83, 0x4B, 0x00, 0x00},
-       {0x4B, 0x03, 0x02, 0x6B, 0x01, 0x83, 0x6B, 0x00, 0x00, 0x87}, 2},
+      {1,
+       "1",
+       {0x4B, 0x03, 0x02, 0x4B, 0x01, 0x83, 0x4B, 0x00, 0x00},
+       {0x4B, 0x03, 0x02, 0x6B, 0x01, 0x83, 0x6B, 0x00, 0x00, 0x87},
+       2},
       // A single 0 shares the TDI level of the whole path: 7 clocks in one command.
       {1, "0", {0x4B, 0x06, 0x32}, {0x6B, 0x06, 0x32, 0x87}, 1},
-      {7, "1011001", {0x4B, 0x03, 0x02, 0x1B, 0x05, 0x0D, 0x4B, 0x01, 0x83, 0x4B, 0x00, 0x00},
-       {0x4B, 0x03, 0x02, 0x3B, 0x05, 0x0D, 0x6B, 0x01, 0x83, 0x6B, 0x00, 0x00, 0x87}, 3},
-      {8, "10110010", {0x4B, 0x03, 0x02, 0x1B, 0x06, 0x4D, 0x4B, 0x02, 0x03},
-       {0x4B, 0x03, 0x02, 0x3B, 0x06, 0x4D, 0x6B, 0x02, 0x03, 0x87}, 2},
-      {9, "101100101",
+      {7,
+       "1011001",
+       {0x4B, 0x03, 0x02, 0x1B, 0x05, 0x0D, 0x4B, 0x01, 0x83, 0x4B, 0x00, 0x00},
+       {0x4B, 0x03, 0x02, 0x3B, 0x05, 0x0D, 0x6B, 0x01, 0x83, 0x6B, 0x00, 0x00, 0x87},
+       3},
+      {8,
+       "10110010",
+       {0x4B, 0x03, 0x02, 0x1B, 0x06, 0x4D, 0x4B, 0x02, 0x03},
+       {0x4B, 0x03, 0x02, 0x3B, 0x06, 0x4D, 0x6B, 0x02, 0x03, 0x87},
+       2},
+      {9,
+       "101100101",
        {0x4B, 0x03, 0x02, 0x19, 0x00, 0x00, 0x4D, 0x4B, 0x01, 0x83, 0x4B, 0x00, 0x00},
-       {0x4B, 0x03, 0x02, 0x39, 0x00, 0x00, 0x4D, 0x6B, 0x01, 0x83, 0x6B, 0x00, 0x00, 0x87}, 3},
+       {0x4B, 0x03, 0x02, 0x39, 0x00, 0x00, 0x4D, 0x6B, 0x01, 0x83, 0x6B, 0x00, 0x00, 0x87},
+       3},
       // 297 data bits: 37 bytes and 1 bit.
       {298, b298,
-       cat({{0x4B, 0x03, 0x02, 0x19, 0x24, 0x00}, packed(b298, 0, 296),
-            {0x1B, 0x00}, packed(b298, 296, 1), {0x4B, 0x02, 0x03}}),
-       cat({{0x4B, 0x03, 0x02, 0x39, 0x24, 0x00}, packed(b298, 0, 296),
-            {0x3B, 0x00}, packed(b298, 296, 1), {0x6B, 0x02, 0x03, 0x87}}),
+       cat({{0x4B, 0x03, 0x02, 0x19, 0x24, 0x00},
+            packed(b298, 0, 296),
+            {0x1B, 0x00},
+            packed(b298, 296, 1),
+            {0x4B, 0x02, 0x03}}),
+       cat({{0x4B, 0x03, 0x02, 0x39, 0x24, 0x00},
+            packed(b298, 0, 296),
+            {0x3B, 0x00},
+            packed(b298, 296, 1),
+            {0x6B, 0x02, 0x03, 0x87}}),
        39},
       // 411 data bits: 51 bytes and 3 bits.
       {412, b412,
-       cat({{0x4B, 0x03, 0x02, 0x19, 0x32, 0x00}, packed(b412, 0, 408),
-            {0x1B, 0x02}, packed(b412, 408, 3), {0x4B, 0x01, 0x83, 0x4B, 0x00, 0x00}}),
-       cat({{0x4B, 0x03, 0x02, 0x39, 0x32, 0x00}, packed(b412, 0, 408),
-            {0x3B, 0x02}, packed(b412, 408, 3), {0x6B, 0x01, 0x83, 0x6B, 0x00, 0x00, 0x87}}),
+       cat({{0x4B, 0x03, 0x02, 0x19, 0x32, 0x00},
+            packed(b412, 0, 408),
+            {0x1B, 0x02},
+            packed(b412, 408, 3),
+            {0x4B, 0x01, 0x83, 0x4B, 0x00, 0x00}}),
+       cat({{0x4B, 0x03, 0x02, 0x39, 0x32, 0x00},
+            packed(b412, 0, 408),
+            {0x3B, 0x02},
+            packed(b412, 408, 3),
+            {0x6B, 0x01, 0x83, 0x6B, 0x00, 0x00, 0x87}}),
        54},
   };
 }
@@ -202,10 +226,10 @@ TEST(FtdiCableEncoding, TapPathsBetweenScansShareTmsCommands) {
   std::string id = "00001111000011110000111100001111";
   scan_dr_capture(*f.cable, id.data(), id.data(), 32);
   f.cable->flush();
-  EXPECT_EQ(f.usb->sent, (Bytes{0x4B, 0x06, 0x5F,                    // reset, Idle, Select-DR
-                                0x4B, 0x02, 0x01,                    // Select-IR, Capture, Shift
-                                0x1B, 0x02, 0x00,                    // IR bits 0-2
-                                0x4B, 0x06, 0x13,                    // bit 3 + Update, Idle, to Shift-DR
+  EXPECT_EQ(f.usb->sent, (Bytes{0x4B, 0x06, 0x5F,  // reset, Idle, Select-DR
+                                0x4B, 0x02, 0x01,  // Select-IR, Capture, Shift
+                                0x1B, 0x02, 0x00,  // IR bits 0-2
+                                0x4B, 0x06, 0x13,  // bit 3 + Update, Idle, to Shift-DR
                                 0x39, 0x02, 0x00, 0xF0, 0xF0, 0xF0,  // DR bits 0-23
                                 0x3B, 0x06, 0x70,                    // bits 24-30
                                 0x6B, 0x01, 0x83,                    // bit 31 + Exit1 -> Update
@@ -249,8 +273,8 @@ TEST(FtdiCableReplies, ASampleBeforeAnyClockReadsTheTdoPin) {
 TEST(FtdiSettings, OptionsAreReadOrRefused) {
   FtdiSettings s;
   std::string error;
-  ASSERT_TRUE(parse_ftdi_settings("id=0x0403:6014,channel=b,serial=FT 1,tck=7.5M,layout=olimex", s,
-                                  error))
+  ASSERT_TRUE(
+      parse_ftdi_settings("id=0x0403:6014,channel=b,serial=FT 1,tck=7.5M,layout=olimex", s, error))
       << error;
   EXPECT_EQ(s.usb.vendor, 0x0403);
   EXPECT_EQ(s.usb.product, 0x6014);
@@ -264,9 +288,9 @@ TEST(FtdiSettings, OptionsAreReadOrRefused) {
   EXPECT_EQ(s.layout.ntrst, 0);
   EXPECT_EQ(s.tck_hz, 500'000u);
 
-  for (const char* bad : {"channel=C", "id=0403", "id=10000:1", "tck=0", "tck=fast",
-                          "layout=jtagkey", "gpio=1", "gpio=0x10000/0", "speed=1", "serial",
-                          "layout=olimex,gpio=0/0"}) {
+  for (const char* bad :
+       {"channel=C", "id=0403", "id=10000:1", "tck=0", "tck=fast", "layout=jtagkey", "gpio=1",
+        "gpio=0x10000/0", "speed=1", "serial", "layout=olimex,gpio=0/0"}) {
     FtdiSettings t;
     EXPECT_FALSE(parse_ftdi_settings(bad, t, error)) << bad;
     EXPECT_FALSE(error.empty()) << bad;
@@ -281,10 +305,14 @@ TEST(FtdiSettings, TckIsRoundedDownToWhatTheDivisorMakes) {
     bool divide_by_5;
     double hz;
   } cases[] = {
-      {FtdiChip::kFt2232h, 0, 0, false, 30e6},        {FtdiChip::kFt2232h, 50'000'000, 0, false, 30e6},
-      {FtdiChip::kFt2232h, 8'000'000, 3, false, 7.5e6}, {FtdiChip::kFt2232h, 7'500'000, 3, false, 7.5e6},
-      {FtdiChip::kFt232h, 1'000, 29999, false, 1e3},  {FtdiChip::kFt2232h, 100, 59999, true, 100},
-      {FtdiChip::kFt2232c, 0, 0, false, 6e6},         {FtdiChip::kFt2232c, 5'000'000, 1, false, 3e6},
+      {FtdiChip::kFt2232h, 0, 0, false, 30e6},
+      {FtdiChip::kFt2232h, 50'000'000, 0, false, 30e6},
+      {FtdiChip::kFt2232h, 8'000'000, 3, false, 7.5e6},
+      {FtdiChip::kFt2232h, 7'500'000, 3, false, 7.5e6},
+      {FtdiChip::kFt232h, 1'000, 29999, false, 1e3},
+      {FtdiChip::kFt2232h, 100, 59999, true, 100},
+      {FtdiChip::kFt2232c, 0, 0, false, 6e6},
+      {FtdiChip::kFt2232c, 5'000'000, 1, false, 3e6},
   };
   for (const auto& c : cases) {
     TckSetting t;
@@ -316,8 +344,8 @@ TEST(FtdiCableOnVirtualChip, TrstPulseResetsTheTapWhereTheLayoutHasTheLine) {
     ASSERT_EQ(chip->board().tap_state(), sim::TapState::kShiftDr);
     cable.trst_pulse();
     cable.flush();
-    EXPECT_EQ(chip->board().tap_state(), layout.ntrst != 0 ? sim::TapState::kTestLogicReset
-                                                           : sim::TapState::kShiftDr)
+    EXPECT_EQ(chip->board().tap_state(),
+              layout.ntrst != 0 ? sim::TapState::kTestLogicReset : sim::TapState::kShiftDr)
         << layout.name;
     EXPECT_EQ(chip->engine(0).counts().bad_commands, 1u) << layout.name;  // the probe only
   }

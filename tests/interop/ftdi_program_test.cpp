@@ -53,7 +53,8 @@ TEST_F(ProgramOverFtdi, IdcodeCheckOnEveryCpu) {
                {"KELDA", "00000000110100110001011001011011"},
                {"TOMUX", "00000000010110100011000011100101"}};
   for (const auto& c : cases) {
-    const ProgramResult r = jtagnand_on_ftdi("stats,strict,cpu=" + c.cpu, "ftdi", {"-C", c.cpu, "-j"});
+    const ProgramResult r =
+        jtagnand_on_ftdi("stats,strict,cpu=" + c.cpu, "ftdi", {"-C", c.cpu, "-j"});
     EXPECT_EQ(r.exit_status, 0) << c.cpu << r.out << r.err;
     EXPECT_TRUE(contains(r.out, kAnnouncement + "\nOK!, JTAG ID:   " + c.id + "\n"))
         << c.cpu << r.out;
@@ -119,9 +120,9 @@ TEST_F(ProgramOverFtdi, TheOptionsChooseAdapterChannelAndClock) {
       {"", "ftdi:gpio=0x0f00/0x0f00", "(USB 0403:6010, channel A) is connected"},
   };
   for (const auto& c : cases) {
-    const ProgramResult r =
-        jtagnand_on_ftdi("stats,strict,cpu=KELDA" + (c.chip_options.empty() ? "" : "," + c.chip_options),
-                         c.port, {"-C", "KELDA", "-j"});
+    const ProgramResult r = jtagnand_on_ftdi(
+        "stats,strict,cpu=KELDA" + (c.chip_options.empty() ? "" : "," + c.chip_options), c.port,
+        {"-C", "KELDA", "-j"});
     EXPECT_EQ(r.exit_status, 0) << c.port << r.out << r.err;
     EXPECT_TRUE(contains(r.out, c.announced)) << c.port << r.out;
     EXPECT_TRUE(contains(r.out, "\nOK!, JTAG ID:   00000000110100110001011001011011\n"))
@@ -133,7 +134,8 @@ TEST_F(ProgramOverFtdi, TheOptionsChooseAdapterChannelAndClock) {
 
 // The wrong channel has no target behind it: TDO reads high, the ID is all ones.
 TEST_F(ProgramOverFtdi, TheWrongChannelReadsNoTarget) {
-  const ProgramResult r = jtagnand_on_ftdi("cpu=KELDA,usb_channel=B", "ftdi", {"-C", "KELDA", "-j"});
+  const ProgramResult r =
+      jtagnand_on_ftdi("cpu=KELDA,usb_channel=B", "ftdi", {"-C", "KELDA", "-j"});
   EXPECT_EQ(r.exit_status, 2) << r.out << r.err;
   EXPECT_TRUE(contains(r.out, "\nERROR, Your ID: 11111111111111111111111111111111\n")) << r.out;
 }
@@ -148,7 +150,8 @@ TEST_F(ProgramOverFtdi, NoAdapterAttachedIsARefusalNamingWhatWasLookedFor) {
       {"cpu=KELDA", "ftdi:serial=FT99",
        "no FTDI adapter 0403:6010 (channel A, serial FT99) found (1 with these ids, serials "
        "JTAGNAND1);"},
-      {"cpu=KELDA", "ftdi:id=0403:6014", "no FTDI adapter 0403:6014 (channel A, any serial) found;"},
+      {"cpu=KELDA", "ftdi:id=0403:6014",
+       "no FTDI adapter 0403:6014 (channel A, any serial) found;"},
   };
   for (const auto& c : cases) {
     const ProgramResult r = jtagnand_on_ftdi(c.chip_options, c.port, {"-C", "KELDA", "-j"});

@@ -152,8 +152,8 @@ TEST(OpenOcdFtdiInteropControls, WrongChannelAndWrongIdcodeAreNoticed) {
                        "-ircapture 0x1 -irmask 0x3 -expected-id 0x00d3165b", "init\nshutdown\n");
   EXPECT_FALSE(contains(other_channel, "tap/device found: 0x00d3165b")) << other_channel;
   const std::string wrong_id =
-      run_openocd_ftdi(openocd, "cpu=KELDA",
-                       "-ircapture 0x1 -irmask 0x3 -expected-id 0x30002693", "init\nshutdown\n");
+      run_openocd_ftdi(openocd, "cpu=KELDA", "-ircapture 0x1 -irmask 0x3 -expected-id 0x30002693",
+                       "init\nshutdown\n");
   EXPECT_TRUE(contains(wrong_id, "UNEXPECTED: 0x00d3165b")) << wrong_id;
 }
 

@@ -21,8 +21,8 @@ inline std::vector<std::string> virtual_ftdi_env(const std::string& options) {
   return {"LD_LIBRARY_PATH=" + kVirtualUsbDir, "JTAGNAND_VIRTUAL_FTDI=" + options};
 }
 
-#define JTAGNAND_SKIP_WITHOUT_VIRTUAL_USB()                                                    \
-  if (::jtagnand::testing::kVirtualUsbDir.empty())                                              \
+#define JTAGNAND_SKIP_WITHOUT_VIRTUAL_USB()                                                   \
+  if (::jtagnand::testing::kVirtualUsbDir.empty())                                            \
   GTEST_SKIP() << "the libusb-1.0 header is missing (Debian: libusb-1.0-0-dev): the virtual " \
                   "FTDI chip was not built"
 

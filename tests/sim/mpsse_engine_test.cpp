@@ -2,13 +2,14 @@
 // their bit positions, the bad-command answer, GPIO, the H-series-only
 // commands, buffers that stop the host, and an IDCODE read off the board.
 
+#include "sim/ftdi/mpsse_engine.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "sim/ftdi/mpsse_engine.h"
 #include "sim/ftdi/virtual_ftdi.h"
 
 namespace jtagnand::sim {

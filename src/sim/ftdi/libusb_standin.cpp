@@ -135,10 +135,10 @@ bool advance_outs(libusb_context* context) {
     VirtualFtdi& chip = *t->dev_handle->device->chip;
     if (t->type == LIBUSB_TRANSFER_TYPE_CONTROL) {
       const libusb_control_setup* setup = libusb_control_transfer_get_setup(t);
-      const int n = chip.control(setup->bmRequestType, setup->bRequest,
-                                 libusb_le16_to_cpu(setup->wValue), libusb_le16_to_cpu(setup->wIndex),
-                                 std::span(libusb_control_transfer_get_data(t),
-                                           libusb_le16_to_cpu(setup->wLength)));
+      const int n = chip.control(
+          setup->bmRequestType, setup->bRequest, libusb_le16_to_cpu(setup->wValue),
+          libusb_le16_to_cpu(setup->wIndex),
+          std::span(libusb_control_transfer_get_data(t), libusb_le16_to_cpu(setup->wLength)));
       if (n < 0) {
         complete(t, LIBUSB_TRANSFER_STALL, 0);
       } else {
@@ -263,7 +263,7 @@ ssize_t LIBUSB_CALL libusb_get_device_list(libusb_context* context, libusb_devic
   if (chip != nullptr && !context->device)
     context->device = std::make_unique<libusb_device>(libusb_device{context, chip});
   const ssize_t count = context->device ? 1 : 0;
-  *list = new libusb_device*[2]{context->device.get(), nullptr};
+  *list = new libusb_device* [2] { context->device.get(), nullptr };
   if (count == 0) (*list)[0] = nullptr;
   return count;
 }
@@ -282,10 +282,12 @@ int LIBUSB_CALL libusb_get_device_descriptor(libusb_device* device,
                                              struct libusb_device_descriptor* d) {
   const std::string raw = device->chip->device_descriptor();
   const auto byte = [&](std::size_t i) { return static_cast<uint8_t>(raw[i]); };
-  const auto word = [&](std::size_t i) { return static_cast<uint16_t>(byte(i) | byte(i + 1) << 8); };
-  *d = libusb_device_descriptor{byte(0),  byte(1),  word(2),  byte(4),  byte(5),
-                                byte(6),  byte(7),  word(8),  word(10), word(12),
-                                byte(14), byte(15), byte(16), byte(17)};
+  const auto word = [&](std::size_t i) {
+    return static_cast<uint16_t>(byte(i) | byte(i + 1) << 8);
+  };
+  *d =
+      libusb_device_descriptor{byte(0), byte(1),  word(2),  byte(4),  byte(5),  byte(6),  byte(7),
+                               word(8), word(10), word(12), byte(14), byte(15), byte(16), byte(17)};
   return LIBUSB_SUCCESS;
 }
 
@@ -320,8 +322,18 @@ int LIBUSB_CALL libusb_get_config_descriptor(libusb_device* device, uint8_t inde
                 nullptr,
                 0};
     }
-    h->settings[i] = {LIBUSB_DT_INTERFACE_SIZE, LIBUSB_DT_INTERFACE, static_cast<uint8_t>(i), 0, 2,
-                      0xFF, 0xFF, 0xFF, 2, eps, nullptr, 0};
+    h->settings[i] = {LIBUSB_DT_INTERFACE_SIZE,
+                      LIBUSB_DT_INTERFACE,
+                      static_cast<uint8_t>(i),
+                      0,
+                      2,
+                      0xFF,
+                      0xFF,
+                      0xFF,
+                      2,
+                      eps,
+                      nullptr,
+                      0};
     h->interfaces[i] = {&h->settings[i], 1};
   }
   *config = &h->config;
@@ -387,7 +399,7 @@ int LIBUSB_CALL libusb_set_configuration(libusb_device_handle*, int) {
 }
 int LIBUSB_CALL libusb_claim_interface(libusb_device_handle* handle, int number) {
   return number >= 0 && number < handle->device->chip->interfaces() ? LIBUSB_SUCCESS
-                                                                     : LIBUSB_ERROR_NOT_FOUND;
+                                                                    : LIBUSB_ERROR_NOT_FOUND;
 }
 int LIBUSB_CALL libusb_release_interface(libusb_device_handle*, int) {
   return LIBUSB_SUCCESS;
@@ -473,9 +485,9 @@ int LIBUSB_CALL libusb_bulk_transfer(libusb_device_handle* handle, unsigned char
 // --- Asynchronous transfers ---------------------------------------------------
 
 struct libusb_transfer* LIBUSB_CALL libusb_alloc_transfer(int iso_packets) {
-  const std::size_t size = sizeof(libusb_transfer) +
-                           static_cast<std::size_t>(std::max(iso_packets, 0)) *
-                               sizeof(libusb_iso_packet_descriptor);
+  const std::size_t size =
+      sizeof(libusb_transfer) +
+      static_cast<std::size_t>(std::max(iso_packets, 0)) * sizeof(libusb_iso_packet_descriptor);
   return static_cast<libusb_transfer*>(std::calloc(1, size));
 }
 

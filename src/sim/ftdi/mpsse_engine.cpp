@@ -44,7 +44,8 @@ std::size_t MpsseEngine::take(std::span<const uint8_t> bytes) {
   if (!mpsse_) return bytes.size();
   std::size_t taken = 0;
   for (;;) {
-    const std::size_t room = command_buffer_ - std::min(command_buffer_, commands_.size() - command_head_);
+    const std::size_t room =
+        command_buffer_ - std::min(command_buffer_, commands_.size() - command_head_);
     const std::size_t n = std::min(room, bytes.size() - taken);
     commands_.insert(commands_.end(), bytes.begin() + static_cast<long>(taken),
                      bytes.begin() + static_cast<long>(taken + n));
@@ -152,10 +153,10 @@ void MpsseEngine::execute(const uint8_t* c) {
       break;
     case 0x81:
       // Inputs read what is outside: TDO on ADBUS2, pull-ups elsewhere.
-    {
-      const unsigned outside = (0xFFU & ~unsigned{kTdo}) | (tdo() ? kTdo : 0U);
-      reply(static_cast<uint8_t>((low_value_ & low_dir_) | (outside & ~unsigned{low_dir_})));
-    }
+      {
+        const unsigned outside = (0xFFU & ~unsigned{kTdo}) | (tdo() ? kTdo : 0U);
+        reply(static_cast<uint8_t>((low_value_ & low_dir_) | (outside & ~unsigned{low_dir_})));
+      }
       break;
     case 0x82:
       high_value_ = c[1];
@@ -222,8 +223,8 @@ void MpsseEngine::shift(const uint8_t* c) {
     // at the bottom (MSB first) of its byte.
     unsigned in = 0;
     for (uint32_t i = 0; i < n; ++i) {
-      const bool tdi = writes ? (lsb ? ((out >> i) & 1U) != 0 : ((out >> (7 - i)) & 1U) != 0)
-                              : line(kTdi);
+      const bool tdi =
+          writes ? (lsb ? ((out >> i) & 1U) != 0 : ((out >> (7 - i)) & 1U) != 0) : line(kTdi);
       const bool bit = clock_bit(tdi, tms, write_on_fall, read_on_fall);
       in = lsb ? (in >> 1) | (bit ? 0x80U : 0U) : ((in << 1) | (bit ? 1U : 0U)) & 0xFFU;
     }

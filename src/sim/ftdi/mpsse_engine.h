@@ -60,7 +60,9 @@ class MpsseEngine {
   [[nodiscard]] const MpsseCounts& counts() const { return counts_; }
   // The TCK frequency the divisor settings make, Hz.
   [[nodiscard]] double tck_hz() const;
-  [[nodiscard]] uint16_t pins() const { return static_cast<uint16_t>(low_value_ | high_value_ << 8); }
+  [[nodiscard]] uint16_t pins() const {
+    return static_cast<uint16_t>(low_value_ | high_value_ << 8);
+  }
   [[nodiscard]] uint16_t directions() const {
     return static_cast<uint16_t>(low_dir_ | high_dir_ << 8);
   }

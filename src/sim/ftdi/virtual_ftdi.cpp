@@ -114,8 +114,8 @@ VirtualFtdi::VirtualFtdi(const VirtualFtdiOptions& options, std::unique_ptr<SimB
   const ModelFacts& f = facts(options_.model);
   for (int c = 0; c < 2; ++c) {
     // A cable with nothing behind it: the channel runs, TDO stays high.
-    SimBoard* wired = c == options_.board_channel && !options_.board.target_off ? board_.get()
-                                                                                : nullptr;
+    SimBoard* wired =
+        c == options_.board_channel && !options_.board.target_off ? board_.get() : nullptr;
     engines_[static_cast<std::size_t>(c)] =
         std::make_unique<MpsseEngine>(wired, f.high_speed, f.command_buffer, f.reply_buffer);
   }
@@ -153,7 +153,7 @@ std::string VirtualFtdi::device_descriptor() const {
   std::string d;
   d += static_cast<char>(18);
   d += static_cast<char>(kDescriptorDevice);
-  put16(d, 0x0200);  // USB 2.0
+  put16(d, 0x0200);   // USB 2.0
   d.append(3, '\0');  // class, subclass, protocol: per interface
   d += static_cast<char>(64);
   put16(d, options_.vendor);
@@ -173,19 +173,20 @@ std::string VirtualFtdi::config_descriptor() const {
   d += static_cast<char>(kDescriptorConfig);
   put16(d, static_cast<uint16_t>(9 + n * (9 + 2 * 7)));
   d += static_cast<char>(n);
-  d += '\1';                      // bConfigurationValue
-  d += '\0';                      // no string
-  d += static_cast<char>(0x80);   // bus powered
-  d += static_cast<char>(50);     // 100 mA
+  d += '\1';                     // bConfigurationValue
+  d += '\0';                     // no string
+  d += static_cast<char>(0x80);  // bus powered
+  d += static_cast<char>(50);    // 100 mA
   for (int i = 0; i < n; ++i) {
     d += static_cast<char>(9);
     d += '\4';  // interface
     d += static_cast<char>(i);
-    d += '\0';  // alternate setting
-    d += '\2';  // two endpoints
+    d += '\0';                             // alternate setting
+    d += '\2';                             // two endpoints
     d.append(3, static_cast<char>(0xFF));  // vendor class
-    d += '\2';  // product string
-    for (const uint8_t address : {static_cast<uint8_t>(0x81 + 2 * i), static_cast<uint8_t>(0x02 + 2 * i)}) {
+    d += '\2';                             // product string
+    for (const uint8_t address :
+         {static_cast<uint8_t>(0x81 + 2 * i), static_cast<uint8_t>(0x02 + 2 * i)}) {
       d += static_cast<char>(7);
       d += '\5';  // endpoint
       d += static_cast<char>(address);
@@ -252,7 +253,8 @@ int VirtualFtdi::control(uint8_t request_type, uint8_t request, uint16_t value, 
     case ftdi_request::kGetLatency:
       return answer(std::string(1, static_cast<char>(latency_ms_[c])));
     case ftdi_request::kModemStatus:
-      return answer(std::string{static_cast<char>(kModemStatus0), static_cast<char>(kModemStatus1)});
+      return answer(
+          std::string{static_cast<char>(kModemStatus0), static_cast<char>(kModemStatus1)});
     case ftdi_request::kReadPins:
       return answer(std::string(1, static_cast<char>(engine.pins() & 0xFF)));
     case ftdi_request::kReadEeprom:
@@ -372,8 +374,8 @@ bool VirtualFtdiTransport::receive(std::span<uint8_t> reply, std::size_t& got,
   const std::size_t payload = packet - 2;
   const std::size_t want = reply.size() - got;
   // Room for exactly what is still expected, with a status pair per packet.
-  std::vector<uint8_t> in(std::min<std::size_t>(want + 2 * ((want + payload - 1) / payload),
-                                                64 * packet));
+  std::vector<uint8_t> in(
+      std::min<std::size_t>(want + 2 * ((want + payload - 1) / payload), 64 * packet));
   const std::size_t n = chip_.bulk_in(channel_, in, latency_expired);
   std::size_t came = 0;
   for (std::size_t at = 0; at < n; at += packet) {
@@ -415,8 +417,8 @@ bool VirtualFtdiTransport::exchange(std::span<const uint8_t> bytes, std::span<ui
   }
   while (got < reply.size()) {
     if (!receive(reply, got, true)) {
-      error_ = "exchange: " + std::to_string(got) + " of " + std::to_string(reply.size()) +
-               " replies";
+      error_ =
+          "exchange: " + std::to_string(got) + " of " + std::to_string(reply.size()) + " replies";
       return false;
     }
   }
