@@ -7,7 +7,7 @@
 
 #include "driver/run.h"
 #include "nand/nand_bus.h"
-#include "nand/nand_device.h"
+#include "nand/nand_identify.h"
 
 namespace jtagnand {
 
@@ -38,7 +38,7 @@ void print_bad_blocks(Console& console, const BadBlockList& bad_blocks, uint32_t
   console.write("BAD Block number #");
   for (int32_t i = 0; i < bad_blocks.count; ++i) {
     if (i % 10 == 0) console.write("\n");
-    print(console, " [%04u]", bad_blocks.offsets[static_cast<size_t>(i)] / block_size);
+    print(console, " [%04" PRIu64 "]", bad_blocks.offsets[static_cast<size_t>(i)] / block_size);
   }
   console.write("\n");
 }
@@ -89,9 +89,6 @@ int32_t run_programming(Run& run) {
   Console& console = run.console;
   RunOptions& options = run.options;
 
-  NandDeviceTable device_table{};
-  nand_init_device_table(device_table);
-
   uint32_t image_length = 0;
   bool image_missing = false;  // a file was named but could not be opened
   if (options.image_path != nullptr) {
@@ -117,13 +114,13 @@ int32_t run_programming(Run& run) {
   scan_ir(run.cable, kInstructionLength, kInstructionCodes.extest.data());
   nand_chip_select(bus, '1');
 
-  if (nand_read_id(bus, device_table, console) != 0) {
+  if (nand_identify(bus, console) != 0) {
     console.write("Fail, Read Flash ID\n");
     return kRunFailed;
   }
-  print(console, "Maker = 0x%X, Device = 0x%X\n", flash.maker_code, flash.device_code);
-  if (flash.name[0] == '\0') return kRunFailed;
-  print(console, "NAND DEVICE: %s\n", flash.name);
+  nand_print_chip(console, flash);
+  const uint32_t block_size = flash.chip.block_size();
+  const uint64_t total_size = flash.chip.total_size();
 
   if (options.write_offset != 0 && options.block_count != 0) {
     console.write("Invald Offset Option\n");
@@ -133,18 +130,18 @@ int32_t run_programming(Run& run) {
   // caught instead of wrapping around.
   uint64_t offset = options.write_offset;
   if (options.block_count != 0) {
-    offset = static_cast<uint64_t>(options.block_count) * flash.block_size;
+    offset = static_cast<uint64_t>(options.block_count) * block_size;
     options.write_offset = static_cast<uint32_t>(offset);
   }
-  if ((options.write_offset & (flash.block_size - 1)) != 0) {
+  if ((options.write_offset & (block_size - 1)) != 0) {
     console.write("Not alignd writing address\n");
     return kRunFailed;
   }
-  if (image_length > 0 && offset + image_length > flash.total_size) {
+  if (image_length > 0 && offset + image_length > total_size) {
     print(console,
           "Image does not fit: %" PRIu32 " bytes at offset 0x%" PRIx64
-          " run past the end of the %" PRIu32 "-byte chip\n",
-          image_length, offset, flash.total_size);
+          " run past the end of the %" PRIu64 "-byte chip\n",
+          image_length, offset, total_size);
     return kRunFailed;
   }
   console.write("\n");
@@ -152,7 +149,7 @@ int32_t run_programming(Run& run) {
   int32_t result = 0;
   if (options.erase_all) {
     if (!confirm_erase_all(console)) return kRunFailed;
-    result = nand_erase_range(bus, run.bad_blocks, console, 0, flash.total_size);
+    result = nand_erase_range(bus, run.bad_blocks, console, 0, total_size);
   } else {
     if (image_length == 0) return kRunFailed;
     result = nand_erase_range(bus, run.bad_blocks, console, options.write_offset, image_length);
@@ -168,7 +165,7 @@ int32_t run_programming(Run& run) {
     return kRunFailed;
   }
 
-  print_bad_blocks(console, run.bad_blocks, flash.block_size);
+  print_bad_blocks(console, run.bad_blocks, block_size);
   print(console, "Programing & Verifying to 0x%x offset ....\n\n", options.write_offset);
   result = nand_program_image(bus, run.bad_blocks, console, options.write_offset,
                               run.image.data.get(), image_length);

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "nand/nand_identify.h"
 #include "sim_bench.h"
 
 namespace jtagnand {
@@ -35,21 +36,18 @@ constexpr Chip kChips[] = {
     {0xD3, "1GBytes(K9F8G08U0M)", 1024 * kMiB, 2048, 256 * kKiB, 64},
 };
 
-TEST(NandDeviceTable, NineRowsInOrderEndingInTheTerminator) {
-  NandDeviceTable table{};
-  nand_init_device_table(table);
+TEST(NandDeviceTable, EightChipsInOrder) {
+  const auto& table = builtin_chips();
   for (size_t i = 0; i < 8; ++i) {
     SCOPED_TRACE(kChips[i].name);
     EXPECT_EQ(table[i].device_code, kChips[i].code);
     EXPECT_STREQ(table[i].name, kChips[i].name);
-    EXPECT_EQ(table[i].total_size, kChips[i].total_size);
-    EXPECT_EQ(table[i].page_size, kChips[i].page_size);
-    EXPECT_EQ(table[i].block_size, kChips[i].block_size);
-    EXPECT_EQ(table[i].spare_size, kChips[i].spare_size);
-    EXPECT_EQ(table[i].org_code, i < 4 ? 0 : (i == 7 ? 0x25 : 0x15));
+    EXPECT_EQ(table[i].chip.total_size(), kChips[i].total_size);
+    EXPECT_EQ(table[i].chip.page_size, kChips[i].page_size);
+    EXPECT_EQ(table[i].chip.block_size(), kChips[i].block_size);
+    EXPECT_EQ(table[i].chip.spare_size, kChips[i].spare_size);
+    EXPECT_EQ(find_builtin_chip(kChips[i].code), &table[i]);
   }
-  EXPECT_EQ(table[8].name, nullptr);
-  EXPECT_EQ(table[8].device_code, 0);
 }
 
 // Every chip through every CPU: the ID read over the boundary register finds
@@ -68,10 +66,10 @@ TEST(NandReadId, EveryChipThroughEveryCpu) {
       EXPECT_EQ(flash.maker_code, 0xEC);
       EXPECT_EQ(flash.device_code, chip.code);
       EXPECT_STREQ(flash.name, chip.name);
-      EXPECT_EQ(flash.total_size, chip.total_size);
-      EXPECT_EQ(flash.page_size, chip.page_size);
-      EXPECT_EQ(flash.block_size, chip.block_size);
-      EXPECT_EQ(flash.spare_size, chip.spare_size);
+      EXPECT_EQ(flash.chip.total_size(), chip.total_size);
+      EXPECT_EQ(flash.chip.page_size, chip.page_size);
+      EXPECT_EQ(flash.chip.block_size(), chip.block_size);
+      EXPECT_EQ(flash.chip.spare_size, chip.spare_size);
       EXPECT_EQ(bench.output(), "");
       EXPECT_EQ(bench.board().violations(), 0u) << bench.violations();
       EXPECT_EQ(bench.board().nand_counts().commands[kNandCmdReadId], 1u);
@@ -104,8 +102,8 @@ TEST(NandReadId, UnsupportedCodesAreRefused) {
       EXPECT_EQ(bench.flash().device_code, code);
       EXPECT_EQ(bench.flash().maker_code, 0xEC);
       EXPECT_EQ(bench.flash().name[0], '\0');
-      EXPECT_EQ(bench.flash().total_size, 0u);
-      EXPECT_EQ(bench.flash().block_size, 0u);
+      EXPECT_EQ(bench.flash().chip.total_size(), 0u);
+      EXPECT_EQ(bench.flash().chip.block_size(), 0u);
       EXPECT_EQ(bench.board().violations(), 0u) << bench.violations();
     }
   }
