@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include "nand/nand_identify.h"
+#include "onfi_pages.h"
 #include "sim_bench.h"
+#include "test_files.h"
 
 namespace jtagnand {
 namespace {
@@ -106,6 +108,105 @@ TEST(NandReadId, UnsupportedCodesAreRefused) {
       EXPECT_EQ(bench.flash().chip.block_size(), 0u);
       EXPECT_EQ(bench.board().violations(), 0u) << bench.violations();
     }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Chips that describe themselves, identified over the bus.
+
+struct Board {
+  testing::TempDir dir;
+  sim::SimOptions options;
+
+  // id= and onfi= as the simulated board takes them; `copies` back to back.
+  Board(std::vector<uint8_t> id, const std::vector<std::vector<unsigned char>>& copies) {
+    options.id_bytes = std::move(id);
+    if (copies.empty()) return;
+    std::vector<unsigned char> bytes;
+    for (const auto& copy : copies) bytes.insert(bytes.end(), copy.begin(), copy.end());
+    options.onfi_path = dir.file("onfi.bin");
+    testing::write_file(options.onfi_path, bytes);
+  }
+};
+
+std::vector<unsigned char> bad_crc(std::vector<unsigned char> page) {
+  page[80] ^= 0x01;
+  return page;
+}
+
+TEST(NandIdentify, OnfiChipWhoseFirstCopyFailsItsCrc) {
+  const auto good = testing::onfi_page(testing::kMT29F8G08.facts);
+  Board board({0x2C, 0x38, 0x00, 0x26, 0x85}, {bad_crc(good), good, good});
+  SimBench bench("ZELT", board.options);
+  ASSERT_EQ(bench.read_id(), 0) << bench.output();
+  EXPECT_EQ(bench.output(), "");
+  EXPECT_EQ(bench.flash().source, ChipSource::kOnfi);
+  EXPECT_STREQ(bench.flash().name, "1024MBytes(MICRON MT29F8G08ABABAWP)");
+  EXPECT_EQ(bench.flash().chip.page_size, 4096u);
+  const sim::NandCounts& counts = bench.board().nand_counts();
+  // Read ID at 0x00 (two bytes) and at 0x20 (the signature), then the
+  // parameter page: two copies, the second one good.
+  EXPECT_EQ(counts.commands[kNandCmdReadId], 2u);
+  EXPECT_EQ(counts.commands[kNandCmdReadParameterPage], 1u);
+  EXPECT_EQ(counts.data_bytes_out, 2u + 4u + 2u * 256u);
+  EXPECT_EQ(bench.board().violations(), 0u) << bench.violations();
+  EXPECT_TRUE(bench.board().net(sim::Net::kNce)) << "chip left selected";
+}
+
+TEST(NandIdentify, ExtendedIdChipReadsTheIdAgainForItsFourthByte) {
+  Board board({0xEC, 0xA1, 0x00, 0x15, 0x40}, {});
+  SimBench bench("KELDA", board.options);
+  ASSERT_EQ(bench.read_id(), 0) << bench.output();
+  EXPECT_EQ(bench.flash().source, ChipSource::kExtendedId);
+  EXPECT_STREQ(bench.flash().name, "128MBytes(ID EC A1 00 15 40)");
+  EXPECT_EQ(bench.flash().chip.block_size(), 128u * 1024);
+  const sim::NandCounts& counts = bench.board().nand_counts();
+  EXPECT_EQ(counts.commands[kNandCmdReadId], 3u);
+  EXPECT_EQ(counts.commands[kNandCmdReadParameterPage], 0u);
+  EXPECT_EQ(counts.data_bytes_out, 2u + 4u + 5u);
+  EXPECT_EQ(bench.board().violations(), 0u) << bench.violations();
+}
+
+TEST(NandIdentify, RefusalsNameTheChipAndTheReason) {
+  const auto x16 = testing::onfi_page(testing::kMT29F2G16.facts);
+  const auto w29 = testing::onfi_page(testing::kW29N01HZ.facts);
+  const struct {
+    const char* what;
+    std::vector<uint8_t> id;
+    std::vector<std::vector<unsigned char>> copies;
+    std::string output;
+  } cases[] = {
+      {"16-bit ONFI chip",
+       {0x2C, 0xCA, 0x90, 0xD5, 0x06},
+       {x16},
+       "Maker = 0x2C, Device = 0xCA\nNAND DEVICE: 256MBytes(MICRON MT29F2G16ABAEAWP)\n"
+       "Page 2048+64 bytes, 64 pages per block, 2048 blocks\n"
+       "Cannot support this device: a 16-bit data bus (the CPU wires eight data lines)\n"},
+      {"every copy fails its CRC",
+       {0xEF, 0xA1, 0x00, 0x95, 0x00},
+       {bad_crc(w29), bad_crc(w29), bad_crc(w29)},
+       "Maker = 0xEF, Device = 0xA1\n"
+       "Cannot support this device: every copy of the ONFI parameter page fails its CRC\n"},
+      {"MLC by its extended ID",
+       {0xEC, 0xD5, 0x14, 0xB6, 0x74},
+       {},
+       "Maker = 0xEC, Device = 0xD5\nNAND DEVICE: 2048MBytes(ID EC D5 14 B6 74)\n"
+       "Page 4096+128 bytes, 128 pages per block, 4096 blocks\n"
+       "Cannot support this device: more than one bit per cell (MLC needs ECC that this program "
+       "does not write)\n"},
+      {"neither ONFI nor a known large-page code",
+       {0x98, 0x79, 0x00, 0x15},
+       {},
+       "Cannot support this device\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Board board(c.id, c.copies);
+    SimBench bench("RQ7220", board.options);
+    EXPECT_EQ(bench.read_id(), -1);
+    EXPECT_EQ(bench.output(), c.output);
+    EXPECT_EQ(bench.board().violations(), 0u) << bench.violations();
+    EXPECT_TRUE(bench.board().net(sim::Net::kNce)) << "chip left selected";
   }
 }
 
