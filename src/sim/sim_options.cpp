@@ -104,7 +104,7 @@ constexpr CpuName kCpuNames[] = {
       if (!parse_number(digits, 0xFF, number)) break;
       bytes.push_back(static_cast<uint8_t>(number));
       if (colon == std::string_view::npos) {
-        if (bytes.size() < 2) break;
+        if (bytes.size() < 2 || bytes.size() > 8) break;
         options.id_bytes = std::move(bytes);
         return true;
       }
