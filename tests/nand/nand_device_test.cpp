@@ -167,48 +167,5 @@ TEST(NandIdentify, ExtendedIdChipReadsTheIdAgainForItsFourthByte) {
   EXPECT_EQ(bench.board().violations(), 0u) << bench.violations();
 }
 
-TEST(NandIdentify, RefusalsNameTheChipAndTheReason) {
-  const auto x16 = testing::onfi_page(testing::kMT29F2G16.facts);
-  const auto w29 = testing::onfi_page(testing::kW29N01HZ.facts);
-  const struct {
-    const char* what;
-    std::vector<uint8_t> id;
-    std::vector<std::vector<unsigned char>> copies;
-    std::string output;
-  } cases[] = {
-      {"16-bit ONFI chip",
-       {0x2C, 0xCA, 0x90, 0xD5, 0x06},
-       {x16},
-       "Maker = 0x2C, Device = 0xCA\nNAND DEVICE: 256MBytes(MICRON MT29F2G16ABAEAWP)\n"
-       "Page 2048+64 bytes, 64 pages per block, 2048 blocks\n"
-       "Cannot support this device: a 16-bit data bus (the CPU wires eight data lines)\n"},
-      {"every copy fails its CRC",
-       {0xEF, 0xA1, 0x00, 0x95, 0x00},
-       {bad_crc(w29), bad_crc(w29), bad_crc(w29)},
-       "Maker = 0xEF, Device = 0xA1\n"
-       "Cannot support this device: every copy of the ONFI parameter page fails its CRC\n"},
-      {"MLC by its extended ID",
-       {0xEC, 0xD5, 0x14, 0xB6, 0x74},
-       {},
-       "Maker = 0xEC, Device = 0xD5\nNAND DEVICE: 2048MBytes(ID EC D5 14 B6 74)\n"
-       "Page 4096+128 bytes, 128 pages per block, 4096 blocks\n"
-       "Cannot support this device: more than one bit per cell (MLC needs ECC that this program "
-       "does not write)\n"},
-      {"neither ONFI nor a known large-page code",
-       {0x98, 0x79, 0x00, 0x15},
-       {},
-       "Cannot support this device\n"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    Board board(c.id, c.copies);
-    SimBench bench("RQ7220", board.options);
-    EXPECT_EQ(bench.read_id(), -1);
-    EXPECT_EQ(bench.output(), c.output);
-    EXPECT_EQ(bench.board().violations(), 0u) << bench.violations();
-    EXPECT_TRUE(bench.board().net(sim::Net::kNce)) << "chip left selected";
-  }
-}
-
 }  // namespace
 }  // namespace jtagnand
