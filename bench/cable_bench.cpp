@@ -23,7 +23,7 @@
 #include "cables/rbb_cable.h"
 #include "jtag/tap.h"
 #include "nand/nand_bus.h"
-#include "nand/nand_device.h"
+#include "nand/nand_identify.h"
 #include "nand/nand_program.h"
 #include "sim/ftdi/virtual_ftdi.h"
 #include "sim/rbb_server.h"
@@ -66,14 +66,12 @@ void program_and_verify(Cable& cable, const std::vector<uint8_t>& image) {
   NandBus bus{cable, active};
   QuietConsole console;
   BadBlockList bad_blocks;
-  NandDeviceTable table{};
-  nand_init_device_table(table);
   cable.trst_pulse();
   tap_reset(cable);
   scan_ir(cable, kInstructionLength, kInstructionCodes.extest.data());
   nand_chip_select(bus, '1');
-  if (nand_read_id(bus, table, console) != 0) std::abort();
-  const uint32_t offset = 2 * bus.flash.block_size;
+  if (nand_identify(bus, console) != 0) std::abort();
+  const uint32_t offset = 2 * bus.flash.chip.block_size();
   const auto length = static_cast<uint32_t>(image.size());
   if (nand_erase_range(bus, bad_blocks, console, offset, length) != 0 ||
       nand_program_image(bus, bad_blocks, console, offset, image.data(), length) != 0)

@@ -23,7 +23,7 @@
 #include "cables/lpt_cable.h"
 #include "jtag/tap.h"
 #include "nand/nand_bus.h"
-#include "nand/nand_device.h"
+#include "nand/nand_identify.h"
 #include "nand/nand_program.h"
 #include "platform/console.h"
 #include "sim/sim_board.h"
@@ -90,12 +90,10 @@ struct Board {
     cable = LptCable{count ? static_cast<PortIo*>(counter.get()) : port.get(), port->base()};
     if (select_cpu_profile(active, cpu) != 0) std::abort();
     bus.emplace(NandBus{cable, active});
-    NandDeviceTable table{};
-    nand_init_device_table(table);
     tap_reset(cable);
     scan_ir(cable, kInstructionLength, kInstructionCodes.extest.data());
     nand_chip_select(*bus, '1');
-    if (nand_read_id(*bus, table, console) != 0) std::abort();
+    if (nand_identify(*bus, console) != 0) std::abort();
   }
 
   std::unique_ptr<sim::SimPort> port;
@@ -186,7 +184,7 @@ void BM_OneMebibyteOnTheSimulatedBoard(benchmark::State& state) {
   const std::vector<uint8_t> image = pattern(1024 * 1024);
   for (auto _ : state) {
     Board board("RQ7220", sim::Cpu::kRq7220, 0xDA, 2, false);
-    const uint32_t offset = 2 * board.bus->flash.block_size;
+    const uint32_t offset = 2 * board.bus->flash.chip.block_size();
     if (nand_erase_range(*board.bus, board.bad_blocks, board.console, offset,
                          static_cast<uint32_t>(image.size())) != 0 ||
         nand_program_image(*board.bus, board.bad_blocks, board.console, offset, image.data(),

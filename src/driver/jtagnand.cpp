@@ -1,12 +1,12 @@
 #include "driver/jtagnand.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 
+#include "driver/modes.h"
 #include "driver/options.h"
 #include "driver/run.h"
+#include "platform/file_facts.h"
 
 namespace jtagnand {
 
@@ -25,57 +25,36 @@ std::string cpu_hint(int argc, const char* const* argv) {
   }
 }
 
-void shutdown(Run& run) {
-  if (run.status == 0) {
+// The common way out of every run that did not end itself: the elapsed time
+// after a verified write, the image released, TAP reset and TRST pulse.
+void shutdown(Run& run, RunOutcome outcome) {
+  if (outcome == RunOutcome::kVerified) {
     const int64_t seconds = run.clock.now_seconds() - run.start_time;
     print(run.console, "\nWrite elapsed time:  %d[min] %d[sec]\n\n", static_cast<int>(seconds / 60),
           static_cast<int>(seconds % 60));
   }
-  run.image = ImageBuffer{};
+  run.image = ImageFile{};
   tap_reset(run.cable);
   run.cable.trst_pulse();
   run.cable.flush();
 }
 
-// Runs the chosen mode. Returns the exit status, or -1 when the process must end
-// at once with status 0 (the toggle test was left with ESC: no shutdown, the
-// pins keep their last levels).
-int run_mode(Run& run) {
+// The CPU named with -C: its profile selected, or the reason why not printed.
+bool select_cpu(Run& run) {
   Console& console = run.console;
-  RunOptions& options = run.options;
-
+  const RunOptions& options = run.options;
   if (options.cpu_name[0] == '\0') {
     console.write("Invalid Option\n");
     console.write("Type your CPU name with '-C' option\n\n");
     console.write("   ex: -C RQ7220, -C ZELT, -C KELDA\n\n");
     print_usage(console);
-    return kExitFailed;
+    return false;
   }
   if (select_cpu_profile(run.target, options.cpu_name) != 0) {
     print(console, "Not or Yet support for %s\n", options.cpu_name);
-    return kExitFailed;
+    return false;
   }
-
-  if (options.idcode_only) {
-    const int32_t result = check_idcode(run.cable, console, run.target.idcode_instruction,
-                                        run.target.profile->expected_idcode.data());
-    if (result != 0) console.write("Invalid JTAG ID\n");
-    run.status = -1;  // never an elapsed time in this mode
-    return result == 0 ? kExitDone : kExitFailed;
-  }
-
-  if (options.toggle_type != 0) {
-    ToggleContext context{run.cable, console, run.target.boundary_length()};
-    const ToggleOutcome outcome =
-        run.target.accessors().toggle_test(context, run.target.vector, options.toggle_type);
-    if (outcome == ToggleOutcome::kEscPressed) return -1;
-    run.status = -1;
-    return kExitDone;
-  }
-
-  run.status = run_programming(run);
-  if (run.status == 0 || run.done_without_write) return kExitDone;
-  return kExitFailed;
+  return true;
 }
 
 }  // namespace
@@ -95,7 +74,7 @@ int jtagnand_main(int argc, const char* const* argv, Environment& environment) {
     case CableOpening::Outcome::kRefused:
       console.write("Couldn't access giveio device");
       // The refusal has no line end; on a terminal, start the hint on a line of its own.
-      if (isatty(fileno(stdout)) && isatty(fileno(stderr))) std::fputc('\n', stderr);
+      if (output_on_terminal()) std::fputc('\n', stderr);
       std::fprintf(stderr, "jtagnand: %s\n", opening.message.c_str());
       return kExitStartup;
     case CableOpening::Outcome::kNoPort:
@@ -117,16 +96,19 @@ int jtagnand_main(int argc, const char* const* argv, Environment& environment) {
   tap_reset(cable);
 
   OptionScanner scanner;
-  int exit_status = kExitFailed;
-  if (read_options(scanner, argc, argv, run.options, console) == OptionLoopEnd::kStopped) {
-    run.status = -1;
-  } else {
-    exit_status = run_mode(run);
-    if (exit_status < 0) return kExitDone;
+  RunOutcome outcome = RunOutcome::kFailed;
+  if (read_options(scanner, argc, argv, run.options, console) == OptionLoopEnd::kScanned) {
+    if (run.options.unknown_option != nullptr) {
+      // Standard output stays as it always was; the reason goes to standard error.
+      std::fprintf(stderr,
+                   "jtagnand: unknown option %s: it and the options after it were not read\n",
+                   run.options.unknown_option);
+    }
+    if (select_cpu(run)) outcome = run_mode(run, choose_mode(run.options));
   }
-  if (exit_status != kExitDone && run.status == 0) run.status = -1;
-  shutdown(run);
-  return exit_status;
+  if (outcome == RunOutcome::kEndNow) return kExitDone;
+  shutdown(run, outcome);
+  return outcome == RunOutcome::kFailed ? kExitFailed : kExitDone;
 }
 
 }  // namespace jtagnand

@@ -96,6 +96,7 @@ OptionLoopEnd read_options(OptionScanner& scanner, int argc, const char* const* 
   for (;;) {
     const char* value = nullptr;
     const int code = next_option(scanner, argc, argv, kOptionString, value);
+    if (code == -1) options.unknown_option = value;
     if (code == 0 || code == -1) return OptionLoopEnd::kScanned;
 
     const bool needs_value =

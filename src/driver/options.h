@@ -18,6 +18,9 @@ struct RunOptions {
   bool erase_all = false;
   bool idcode_only = false;
   int toggle_type = 0;  // 0: no toggle test
+  // The word that ended option scanning because it is not an option; the
+  // words after it were not read.
+  const char* unknown_option = nullptr;
 };
 
 // The option scanner's position: the next argument to look at. Argument 0,

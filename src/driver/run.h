@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "driver/image.h"
 #include "driver/options.h"
 #include "jtag/cable.h"
 #include "jtag/tap.h"
@@ -18,10 +19,15 @@ inline constexpr int kExitDone = 0;     // the requested job was done
 inline constexpr int kExitStartup = 1;  // no port access, no port, no arguments, bad JTAGNAND_PORT
 inline constexpr int kExitFailed = 2;   // the run failed or was abandoned
 
-// The whole image file in memory.
-struct ImageBuffer {
-  std::unique_ptr<uint8_t[]> data;
-  int32_t length = 0;
+// How a mode ended. Only the driver turns it into the closing text and the
+// exit status.
+enum class RunOutcome : uint8_t {
+  kVerified,  // an image was written and read back equal: the elapsed time is shown; status 0
+  kDone,      // the job asked for was done without a write (IDCODE matched, chip erased or
+              // identified with nothing to write, a toggle test that returned); status 0
+  kFailed,    // failed or abandoned, the reason already printed; status 2
+  kEndNow,    // the toggle test was left with ESC: status 0 at once, no shutdown, so the
+              // pins keep their last levels
 };
 
 // Everything one run of the program owns.
@@ -35,25 +41,8 @@ struct Run {
   ActiveProfile target;
   RunOptions options;
   BadBlockList bad_blocks;
-  ImageBuffer image;
-  int32_t status = 0;  // 0 while nothing has failed
-  int64_t start_time = 0;
-  // The job asked for was done although nothing was written and verified
-  // (the whole chip erased without an image, or TOMUX's toggle test).
-  bool done_without_write = false;
+  ImageFile image;
+  int64_t start_time = 0;  // taken once the CPU's IDCODE matched
 };
-
-// load_image_file results besides the length.
-inline constexpr int32_t kImageNone = -1;      // no path, or the file cannot be opened
-inline constexpr int32_t kImageUnusable = -2;  // too large, no memory, or a short read
-
-// Reads the whole file into run.image. Returns its length, 0 for an empty file,
-// kImageNone (after "Could not open file" when a path was given), or
-// kImageUnusable after a message saying why.
-[[nodiscard]] int32_t load_image_file(const char* path, ImageBuffer& image, Console& console);
-
-// The main mode: identify the chip, erase, program and verify. Returns the run
-// status (0 when the image was written and verified).
-[[nodiscard]] int32_t run_programming(Run& run);
 
 }  // namespace jtagnand

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 
 #include "jtag/tap.h"
 
@@ -45,97 +46,30 @@ inline void strobe_byte(NandBus& bus, const CpuProfile& cpu, uint8_t value) {
   scan(bus);
 }
 
-// How a byte offset becomes address cycles on one chip. The column is the byte
-// within the page (one cycle on 512-byte pages, where bit 8 is chosen by the
-// read command and sent in no cycle; two on 2 KiB pages, the second carrying
-// bits 8-10). The row is the page number (offset >> 9 or >> 11), low byte
-// first; its last cycle only has as many bits as the chip has pages.
-struct AddressLayout {
-  uint8_t device_code;
-  uint8_t column_cycles;
-  uint8_t row_shift;
-  uint8_t row_cycles;
-  uint8_t last_row_mask;
-};
-
-constexpr std::array<AddressLayout, 8> kAddressLayouts{{
-    {.device_code = 0x76,
-     .column_cycles = 1,
-     .row_shift = 9,
-     .row_cycles = 3,
-     .last_row_mask = 0x7F},
-    {.device_code = 0x75,
-     .column_cycles = 1,
-     .row_shift = 9,
-     .row_cycles = 2,
-     .last_row_mask = 0xFF},
-    // A17-A23; I/O7 is don't-care in the third cycle.
-    {.device_code = 0x73,
-     .column_cycles = 1,
-     .row_shift = 9,
-     .row_cycles = 2,
-     .last_row_mask = 0x7F},
-    // A17-A22; I/O6 and I/O7 are don't-care in the third cycle.
-    {.device_code = 0xE6,
-     .column_cycles = 1,
-     .row_shift = 9,
-     .row_cycles = 2,
-     .last_row_mask = 0x3F},
-    {.device_code = 0xF1,
-     .column_cycles = 2,
-     .row_shift = 11,
-     .row_cycles = 2,
-     .last_row_mask = 0xFF},
-    {.device_code = 0xDA,
-     .column_cycles = 2,
-     .row_shift = 11,
-     .row_cycles = 3,
-     .last_row_mask = 0x01},
-    {.device_code = 0xDC,
-     .column_cycles = 2,
-     .row_shift = 11,
-     .row_cycles = 3,
-     .last_row_mask = 0x03},
-    {.device_code = 0xD3,
-     .column_cycles = 2,
-     .row_shift = 11,
-     .row_cycles = 3,
-     .last_row_mask = 0x07},
-}};
-
-// Column bits 8-10 of a 2 KiB page.
-constexpr uint8_t kColumnHighMask = 0x07;
-
-static_assert([] {
-  for (const auto& layout : kAddressLayouts) {
-    if (layout.column_cycles < 1 || layout.column_cycles > 2) return false;
-    if (layout.row_cycles < 1 || layout.column_cycles + layout.row_cycles > 5) return false;
-    if (layout.row_shift != (layout.column_cycles == 1 ? 9 : 11)) return false;
-  }
-  return true;
-}());
-
 }  // namespace
 
-int nand_address_bytes(uint8_t device_code, AddressKind kind, uint32_t offset,
-                       uint8_t (&bytes)[5]) {
-  for (const auto& layout : kAddressLayouts) {
-    if (layout.device_code != device_code) continue;
-    int count = 0;
-    if (kind == AddressKind::kColumnAndRow) {
-      bytes[count++] = static_cast<uint8_t>(offset & 0xFF);
-      if (layout.column_cycles == 2) {
-        bytes[count++] = static_cast<uint8_t>((offset >> 8) & kColumnHighMask);
-      }
+int nand_row_column_bytes(const ChipDescriptor& chip, AddressKind kind, uint64_t row,
+                          uint32_t column, AddressBytes& bytes) {
+  int count = 0;
+  if (kind == AddressKind::kColumnAndRow) {
+    // Low byte first; on 512-byte pages the one cycle carries bits 0-7 and the
+    // read command chose the half.
+    for (int i = 0; i < chip.column_cycles; ++i) {
+      bytes[count++] = static_cast<uint8_t>((column >> (8 * i)) & 0xFF);
     }
-    for (int row = 0; row < layout.row_cycles; ++row) {
-      const uint32_t mask = row + 1 == layout.row_cycles ? layout.last_row_mask : 0xFF;
-      const uint32_t shift = layout.row_shift + 8u * static_cast<uint32_t>(row);
-      bytes[count++] = static_cast<uint8_t>((offset >> shift) & mask);
-    }
-    return count;
   }
-  return 0;
+  for (int i = 0; i < chip.row_cycles; ++i) {
+    const uint64_t mask = i + 1 == chip.row_cycles ? chip.last_row_mask : 0xFF;
+    bytes[count++] = static_cast<uint8_t>((row >> (8 * i)) & mask);
+  }
+  return count;
+}
+
+int nand_address_bytes(const ChipDescriptor& chip, AddressKind kind, uint64_t offset,
+                       AddressBytes& bytes) {
+  const int page_shift = std::countr_zero(chip.page_size);
+  return nand_row_column_bytes(chip, kind, offset >> page_shift,
+                               static_cast<uint32_t>(offset & (chip.page_size - 1)), bytes);
 }
 
 void nand_chip_select(NandBus& bus, char level) {
@@ -166,9 +100,9 @@ void nand_address_cycles(NandBus& bus, const uint8_t* bytes, int count) {
   scan(bus);
 }
 
-void nand_address(NandBus& bus, AddressKind kind, uint32_t offset) {
-  uint8_t bytes[5]{};
-  const int count = nand_address_bytes(bus.flash.device_code, kind, offset, bytes);
+void nand_address(NandBus& bus, AddressKind kind, uint64_t offset) {
+  AddressBytes bytes{};
+  const int count = nand_address_bytes(bus.flash.chip, kind, offset, bytes);
   nand_address_cycles(bus, bytes, count);
 }
 

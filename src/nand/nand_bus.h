@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "jtag/cable.h"
+#include "nand/chip_descriptor.h"
 #include "targets/profile.h"
 
 namespace jtagnand {
@@ -11,6 +12,7 @@ namespace jtagnand {
 // NAND command codes.
 inline constexpr uint8_t kNandCmdReset = 0xFF;
 inline constexpr uint8_t kNandCmdReadId = 0x90;
+inline constexpr uint8_t kNandCmdReadParameterPage = 0xEC;
 inline constexpr uint8_t kNandCmdRead = 0x00;
 inline constexpr uint8_t kNandCmdReadConfirm = 0x30;
 inline constexpr uint8_t kNandCmdProgram = 0x80;
@@ -29,15 +31,20 @@ enum class AddressKind {
   kRowOnly = 2,       // block erase
 };
 
+// How the chip on the board made itself known.
+enum class ChipSource : uint8_t {
+  kBuiltin,     // its device code is one of the built-in chips
+  kOnfi,        // its ONFI parameter page
+  kExtendedId,  // the fourth byte of its ID
+};
+
 // The detected chip.
 struct FlashInfo {
   char name[128]{};
   uint8_t maker_code = 0;
   uint8_t device_code = 0;
-  uint32_t total_size = 0;
-  uint32_t page_size = 0;
-  uint32_t block_size = 0;
-  uint32_t spare_size = 0;
+  ChipSource source = ChipSource::kBuiltin;
+  ChipDescriptor chip{};
 };
 
 // The flash as the program reaches it: through the active CPU's boundary
@@ -57,7 +64,9 @@ void nand_chip_select(NandBus& bus, char level);
 // Command latch cycle; four scans.
 void nand_command(NandBus& bus, uint8_t command);
 // Address latch cycle for the chip in bus.flash; 2n + 2 scans for n bytes.
-void nand_address(NandBus& bus, AddressKind kind, uint32_t offset);
+// `offset` is a byte offset in the main area: the column is the byte within
+// the page, the row the page number.
+void nand_address(NandBus& bus, AddressKind kind, uint64_t offset);
 // The same latch cycle for bytes given as they are (ALE up, one nWE pulse per
 // byte, ALE down): what Read ID uses for its single 0x00 address byte.
 void nand_address_cycles(NandBus& bus, const uint8_t* bytes, int count);
@@ -71,10 +80,15 @@ void nand_read_bytes(NandBus& bus, uint8_t* destination, int32_t count);
 // the polls after the first ready one repeat the same pins and change nothing.
 [[nodiscard]] int32_t nand_wait_ready(NandBus& bus);
 
-// The address bytes a cycle of `kind` sends for `offset` on chip
-// `device_code`; returns how many were written into `bytes` (0 for an unknown
-// code).
-[[nodiscard]] int nand_address_bytes(uint8_t device_code, AddressKind kind, uint32_t offset,
-                                     uint8_t (&bytes)[5]);
+using AddressBytes = uint8_t[kNandMaxAddressCycles];
+
+// The address bytes a cycle of `kind` sends for `row` (page number within the
+// chip) and `column` (byte within the page, spare area after the main area) on
+// `chip`; returns how many were written into `bytes`.
+[[nodiscard]] int nand_row_column_bytes(const ChipDescriptor& chip, AddressKind kind, uint64_t row,
+                                        uint32_t column, AddressBytes& bytes);
+// The same for a byte offset in the main area.
+[[nodiscard]] int nand_address_bytes(const ChipDescriptor& chip, AddressKind kind, uint64_t offset,
+                                     AddressBytes& bytes);
 
 }  // namespace jtagnand

@@ -2,9 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cinttypes>
 #include <span>
-
-#include "nand/nand_device.h"
 
 namespace jtagnand {
 
@@ -12,20 +11,6 @@ namespace {
 
 constexpr char kSelect = '0';
 constexpr char kRelease = '1';
-
-// 2 KiB-page chips move the page into their register only after a second read
-// command (0x30); 512-byte-page chips start on the last address cycle.
-[[nodiscard]] bool needs_read_confirm(uint8_t device_code) {
-  switch (device_code) {
-    case 0xF1:
-    case 0xDA:
-    case 0xDC:
-    case 0xD3:
-      return true;
-    default:
-      return false;
-  }
-}
 
 // True when the operator pressed ESC. Any other key is taken and dropped, so a
 // stray key press does not stop a long pass.
@@ -42,30 +27,29 @@ constexpr char kRelease = '1';
   return status;
 }
 
-void print_progress(Console& console, uint32_t written, uint32_t length, uint32_t position) {
-  print(console, "Write: %6d / %d [Byte] at 0x%08X\r", static_cast<int>(written),
-        static_cast<int>(length), position);
+void print_progress(Console& console, uint64_t written, uint64_t length, uint64_t position) {
+  print(console, "Write: %6" PRIu64 " / %" PRIu64 " [Byte] at 0x%08" PRIX64 "\r", written, length,
+        position);
 }
 
 // Bad blocks below the start (only present after an erase of the whole chip)
 // each push the image one block up.
-uint32_t start_position(uint32_t offset, std::span<const uint32_t> bad, uint32_t block_size) {
-  uint32_t position = offset;
-  for (const uint32_t block : bad) {
+uint64_t start_position(uint64_t offset, std::span<const uint64_t> bad, uint32_t block_size) {
+  uint64_t position = offset;
+  for (const uint64_t block : bad) {
     if (block < position) position += block_size;
   }
   return position;
 }
 
 // The flash offset just past the image's last byte once it is placed page by
-// page, stepping over the bad blocks as the programming pass does; in 64 bits,
-// so that a placement running past the end of the address space is seen too.
-uint64_t placed_end(uint32_t offset, uint32_t length, std::span<const uint32_t> bad,
+// page, stepping over the bad blocks as the programming pass does.
+uint64_t placed_end(uint64_t offset, uint64_t length, std::span<const uint64_t> bad,
                     uint32_t page_size, uint32_t block_size) {
   uint64_t position = start_position(offset, bad, block_size);
   uint64_t remaining = length;
   for (;;) {
-    for (const uint32_t block : bad) {
+    for (const uint64_t block : bad) {
       if (block == position) position += block_size;
     }
     if (remaining <= page_size) return position + remaining;
@@ -76,26 +60,30 @@ uint64_t placed_end(uint32_t offset, uint32_t length, std::span<const uint32_t> 
 
 }  // namespace
 
-int32_t nand_erase_range(NandBus& bus, BadBlockList& bad_blocks, Console& console, uint32_t offset,
-                         uint32_t length) {
-  const uint32_t total_size = bus.flash.total_size;
-  const uint32_t block_size = bus.flash.block_size;
-
+int32_t nand_reset(NandBus& bus) {
   nand_chip_select(bus, kSelect);
   nand_command(bus, kNandCmdReset);
-  if (const int32_t ready = nand_wait_ready(bus); ready != 0) {
+  const int32_t ready = nand_wait_ready(bus);
+  nand_chip_select(bus, kRelease);
+  return ready;
+}
+
+int32_t nand_erase_range(NandBus& bus, BadBlockList& bad_blocks, Console& console, uint64_t offset,
+                         uint64_t length) {
+  const uint64_t total_size = bus.flash.chip.total_size();
+  const uint32_t block_size = bus.flash.chip.block_size();
+
+  if (const int32_t ready = nand_reset(bus); ready != 0) {
     print(console, "\nNAND ERASE, reset command, NAND WAIT BUSY, ERROR\n");
-    nand_chip_select(bus, kRelease);
     return ready;
   }
-  nand_chip_select(bus, kRelease);
   print(console, "Erasing block ....");
   nand_chip_select(bus, kSelect);  // selected for the whole pass
 
   // A range that was asked to run to the chip's end (the whole chip) is done
   // when the last block is erased, however many bad blocks it met. Any other
   // range that bad blocks push past the end cannot hold its data.
-  const uint64_t requested_end = uint64_t{offset} + length;
+  const uint64_t requested_end = offset + length;
   const bool runs_to_chip_end = requested_end == total_size;
   uint64_t limit = length;  // grows by one block per bad block
   uint64_t covered = 0;
@@ -108,7 +96,7 @@ int32_t nand_erase_range(NandBus& bus, BadBlockList& bad_blocks, Console& consol
   }
   while (result == 0 && covered < limit) {
     if (printed % 10 == 0) print(console, "\n");
-    print(console, " [%4d]", static_cast<int>(offset / block_size));
+    print(console, " [%4" PRIu64 "]", offset / block_size);
     ++printed;
 
     nand_command(bus, kNandCmdErase);
@@ -120,8 +108,7 @@ int32_t nand_erase_range(NandBus& bus, BadBlockList& bad_blocks, Console& consol
       break;
     }
     if ((read_status(bus) & kNandStatusFail) != 0) {
-      print(console, "\nError erasing at 0x%lx, Maybe BAD BLOCK ....\n",
-            static_cast<unsigned long>(offset));
+      print(console, "\nError erasing at 0x%" PRIx64 ", Maybe BAD BLOCK ....\n", offset);
       if (bad_blocks.count >= kBadBlockCapacity) {
         print(console, "\nMore than %d bad blocks: erase stopped\n", kBadBlockCapacity);
         result = kNandBadBlockListFull;
@@ -154,10 +141,10 @@ int32_t nand_erase_range(NandBus& bus, BadBlockList& bad_blocks, Console& consol
 }
 
 int32_t nand_program_image(NandBus& bus, const BadBlockList& bad_blocks, Console& console,
-                           uint32_t offset, const uint8_t* data, uint32_t length) {
-  const uint32_t total_size = bus.flash.total_size;
-  const uint32_t page_size = bus.flash.page_size;
-  const uint32_t block_size = bus.flash.block_size;
+                           uint64_t offset, const uint8_t* data, uint64_t length) {
+  const uint64_t total_size = bus.flash.chip.total_size();
+  const uint32_t page_size = bus.flash.chip.page_size;
+  const uint32_t block_size = bus.flash.chip.block_size();
   const auto bad = std::span(bad_blocks.offsets).first(static_cast<size_t>(bad_blocks.count));
 
   // The image is written whole or not at all: where bad blocks would push its
@@ -167,10 +154,10 @@ int32_t nand_program_image(NandBus& bus, const BadBlockList& bad_blocks, Console
     return kNandPastChipEnd;
   }
 
-  uint32_t position = start_position(offset, bad, block_size);
+  uint64_t position = start_position(offset, bad, block_size);
 
-  uint32_t remaining = length;
-  uint32_t chunk = std::min(length, page_size);
+  uint64_t remaining = length;
+  auto chunk = static_cast<uint32_t>(std::min<uint64_t>(length, page_size));
   int32_t result = 0;
   print_progress(console, 0, length, position);
 
@@ -178,9 +165,9 @@ int32_t nand_program_image(NandBus& bus, const BadBlockList& bad_blocks, Console
     // The start is block aligned and position moves by whole pages, so a bad
     // block is met at its first page; the list is ascending, so one walk steps
     // over a run of adjacent bad blocks.
-    for (const uint32_t block : bad) {
+    for (const uint64_t block : bad) {
       if (block == position) {
-        print(console, "\nSkip bad block at 0x%x\n", position);
+        print(console, "\nSkip bad block at 0x%" PRIx64 "\n", position);
         position += block_size;
       }
     }
@@ -198,7 +185,7 @@ int32_t nand_program_image(NandBus& bus, const BadBlockList& bad_blocks, Console
     const uint8_t status = read_status(bus);
     nand_chip_select(bus, kRelease);
     if ((status & kNandStatusFail) != 0) {
-      print(console, "\nError, Programming, Status ERROR !!, ADDR: 0x%X\n", position);
+      print(console, "\nError, Programming, Status ERROR !!, ADDR: 0x%" PRIX64 "\n", position);
       result = -1;
       break;
     }
@@ -217,7 +204,7 @@ int32_t nand_program_image(NandBus& bus, const BadBlockList& bad_blocks, Console
     position += page_size;
     data += page_size;
     remaining -= page_size;
-    if (remaining < page_size) chunk = remaining;
+    if (remaining < page_size) chunk = static_cast<uint32_t>(remaining);
     print_progress(console, length - remaining, length, position);
 
     if (escape_pressed(console)) {
@@ -232,7 +219,7 @@ int32_t nand_program_image(NandBus& bus, const BadBlockList& bad_blocks, Console
   return result;
 }
 
-int32_t nand_verify_page(NandBus& bus, Console& console, uint32_t offset, const uint8_t* written,
+int32_t nand_verify_page(NandBus& bus, Console& console, uint64_t offset, const uint8_t* written,
                          uint32_t count) {
   std::array<uint8_t, kNandMaxPageSize> read_back{};
   count = std::min<uint32_t>(count, read_back.size());
@@ -240,7 +227,7 @@ int32_t nand_verify_page(NandBus& bus, Console& console, uint32_t offset, const 
   nand_chip_select(bus, kSelect);
   nand_command(bus, kNandCmdRead);
   nand_address(bus, AddressKind::kColumnAndRow, offset);
-  if (needs_read_confirm(bus.flash.device_code)) nand_command(bus, kNandCmdReadConfirm);
+  if (bus.flash.chip.read_confirm) nand_command(bus, kNandCmdReadConfirm);
 
   int32_t result = nand_wait_ready(bus);
   if (result != 0) {
@@ -250,7 +237,7 @@ int32_t nand_verify_page(NandBus& bus, Console& console, uint32_t offset, const 
     // Only the first difference is reported.
     for (uint32_t i = 0; i < count; ++i) {
       if (read_back[i] == written[i]) continue;
-      print(console, "\n\nCompare ERROR: flash addr: 0x%x\n", offset + i);
+      print(console, "\n\nCompare ERROR: flash addr: 0x%" PRIx64 "\n", offset + i);
       print(console, "                 RD: 0x%X, WR: 0x%X\n", read_back[i], written[i]);
       result = -1;
       break;

@@ -18,24 +18,28 @@ inline constexpr int32_t kBadBlockCapacity = 100;
 
 // Offsets of blocks whose erase failed, ascending.
 struct BadBlockList {
-  std::array<uint32_t, kBadBlockCapacity> offsets{};
+  std::array<uint64_t, kBadBlockCapacity> offsets{};
   int32_t count = 0;
 };
+
+// Reset (0xFF) with the chip selected, and the wait for ready; released after.
+// Prints nothing: 0, or -1 when the chip never became ready.
+[[nodiscard]] int32_t nand_reset(NandBus& bus);
 
 // Resets the chip, then erases from `offset` (block aligned) until `length`
 // bytes of good blocks are covered, recording failing blocks and extending the
 // range for each. Prints the block numbers as it goes.
 [[nodiscard]] int32_t nand_erase_range(NandBus& bus, BadBlockList& bad_blocks, Console& console,
-                                       uint32_t offset, uint32_t length);
+                                       uint64_t offset, uint64_t length);
 
 // Programs `length` (> 0) bytes from `offset` (block aligned) page by page,
 // stepping over the bad blocks, and reads every page back.
 [[nodiscard]] int32_t nand_program_image(NandBus& bus, const BadBlockList& bad_blocks,
-                                         Console& console, uint32_t offset, const uint8_t* data,
-                                         uint32_t length);
+                                         Console& console, uint64_t offset, const uint8_t* data,
+                                         uint64_t length);
 
 // Reads back one page (or its first `count` bytes) and compares.
-[[nodiscard]] int32_t nand_verify_page(NandBus& bus, Console& console, uint32_t offset,
+[[nodiscard]] int32_t nand_verify_page(NandBus& bus, Console& console, uint64_t offset,
                                        const uint8_t* written, uint32_t count);
 
 }  // namespace jtagnand

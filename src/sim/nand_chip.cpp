@@ -1,6 +1,7 @@
 #include "sim/nand_chip.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <span>
@@ -26,46 +27,17 @@ uint64_t Checker::total() const {
 
 namespace {
 
-constexpr uint64_t kMiB = uint64_t{1} << 20;
-constexpr uint32_t kKiB = 1024;
-
-// The chips as their datasheets give them. Small-page chips send one column
-// byte, large-page chips two; the rest of a read or program address is the
-// page number, low byte first, and an erase sends only that part.
-constexpr ChipGeometry kChips[] = {
-    {0x76, 64 * kMiB, 512, 16 * kKiB, 16, false, 4, 3},
-    {0x75, 32 * kMiB, 512, 16 * kKiB, 16, false, 3, 2},
-    {0x73, 16 * kMiB, 512, 16 * kKiB, 16, false, 3, 2},
-    {0xE6, 8 * kMiB, 512, 8 * kKiB, 16, false, 3, 2},
-    {0xF1, 128 * kMiB, 2048, 128 * kKiB, 64, true, 4, 2},
-    {0xDA, 256 * kMiB, 2048, 128 * kKiB, 64, true, 5, 3},
-    {0xDC, 512 * kMiB, 2048, 128 * kKiB, 64, true, 5, 3},
-    {0xD3, 1024 * kMiB, 2048, 256 * kKiB, 64, true, 5, 3},
-};
-
-// Fourth Read ID byte of the large-page chips: 2 KiB page, 16 spare bytes per
-// 512, block 128 KiB (0x15) or 256 KiB (0x25).
-[[nodiscard]] uint8_t organisation_byte(const ChipGeometry& g) {
-  return g.block_size == 256 * kKiB ? uint8_t{0x25} : uint8_t{0x15};
-}
-
 [[nodiscard]] bool contains(const std::vector<uint32_t>& list, uint64_t value) {
   return std::find(list.begin(), list.end(), value) != list.end();
 }
 
 }  // namespace
 
-ChipGeometry chip_geometry(uint8_t device_code) {
-  for (const auto& chip : kChips)
-    if (chip.device_code == device_code) return chip;
-  ChipGeometry other = kChips[4];  // behaves like the 128 MiB large-page chip
-  other.device_code = device_code;
-  return other;
-}
-
-NandChip::NandChip(const SimOptions& options, std::unique_ptr<FlashStore> store, Checker& checker)
-    : geometry_(chip_geometry(options.nand_code)),
-      maker_(options.maker_code),
+NandChip::NandChip(const SimOptions& options, ChipModel model, std::unique_ptr<FlashStore> store,
+                   Checker& checker)
+    : geometry_(model.geometry),
+      id_(std::move(model.id)),
+      onfi_(std::move(model.onfi)),
       store_(std::move(store)),
       checker_(checker),
       busy_scans_(options.busy_scans),
@@ -155,6 +127,11 @@ void NandChip::command(uint8_t code) {
       output_ = Output::kNone;
       address_.clear();
       break;
+    case 0xEC:  // Read Parameter Page: ONFI chips only; others ignore it
+      mode_ = onfi_.empty() ? Mode::kIdle : Mode::kParameterAddress;
+      output_ = Output::kNone;
+      address_.clear();
+      break;
     case 0x01:
     case 0x50:
       if (geometry_.large_page) {  // no half-page pointers on 2 KiB pages
@@ -228,9 +205,17 @@ void NandChip::address(uint8_t value) {
   const auto have = static_cast<int>(address_.size());
   switch (mode_) {
     case Mode::kIdAddress:
-      output_ = Output::kId;
+      // 0x20 reads the ONFI signature on an ONFI chip; a chip without ONFI
+      // answers any address with its ID.
+      output_ = value == 0x20 && !onfi_.empty() ? Output::kOnfiSignature : Output::kId;
       id_index_ = 0;
       mode_ = Mode::kIdle;
+      break;
+    case Mode::kParameterAddress:
+      output_ = Output::kParameterPage;
+      id_index_ = 0;
+      mode_ = Mode::kIdle;
+      start_busy(NandOp::kRead);
       break;
     case Mode::kReadAddress:
       if (have < geometry_.address_cycles) address_.push_back(value);
@@ -242,10 +227,7 @@ void NandChip::address(uint8_t value) {
       break;
     case Mode::kProgram:
       if (have < geometry_.address_cycles) address_.push_back(value);
-      if (static_cast<int>(address_.size()) == geometry_.address_cycles) {
-        column_ = geometry_.large_page ? (address_[0] | (uint32_t{address_[1]} & 0x0F) << 8)
-                                       : address_[0];
-      }
+      if (static_cast<int>(address_.size()) == geometry_.address_cycles) column_ = column();
       break;
     case Mode::kEraseAddress:
       if (have < geometry_.erase_cycles) address_.push_back(value);
@@ -264,11 +246,14 @@ void NandChip::data_in(uint8_t value) {
 uint8_t NandChip::next_output() {
   ++counts_.data_bytes_out;
   switch (output_) {
-    case Output::kId: {
-      const uint8_t id[4] = {maker_, geometry_.device_code, 0x80, organisation_byte(geometry_)};
-      const std::size_t length = geometry_.large_page ? 4 : 2;
-      return id_index_ < length ? id[id_index_++] : uint8_t{0xFF};
+    case Output::kId:
+      return id_index_ < id_.size() ? id_[id_index_++] : uint8_t{0xFF};
+    case Output::kOnfiSignature: {
+      constexpr uint8_t kSignature[4] = {'O', 'N', 'F', 'I'};
+      return id_index_ < 4 ? kSignature[id_index_++] : uint8_t{0xFF};
     }
+    case Output::kParameterPage:
+      return id_index_ < onfi_.size() ? onfi_[id_index_++] : uint8_t{0xFF};
     case Output::kStatus:
       return static_cast<uint8_t>(0x80 | (ready() ? 0x40 : 0) | (fail_ ? 0x01 : 0));
     case Output::kData:
@@ -295,11 +280,20 @@ uint32_t NandChip::row(std::size_t first_byte) const {
   return value & (pages - 1);
 }
 
+// The column cycles, low byte first, as wide as page and spare need: the chip
+// ignores the bits above (on 2 KiB pages, I/O4-7 of the second cycle).
+uint32_t NandChip::column() const {
+  if (!geometry_.large_page) return address_[0];
+  uint32_t value = 0;
+  for (int i = 0; i < geometry_.column_cycles; ++i)
+    value |= uint32_t{address_[static_cast<std::size_t>(i)]} << (8 * i);
+  return value & (std::bit_ceil(geometry_.page_size + geometry_.spare_size) - 1);
+}
+
 void NandChip::start_read() {
-  const std::size_t column_bytes = geometry_.large_page ? 2 : 1;
-  const uint32_t page = row(column_bytes);
+  const uint32_t page = row(static_cast<std::size_t>(geometry_.column_cycles));
   if (geometry_.large_page) {
-    column_ = address_[0] | (uint32_t{address_[1]} & 0x0F) << 8;
+    column_ = column();
   } else {
     column_ = read_area_ == 2 ? geometry_.page_size + (address_[0] & 0x0FU)
                               : address_[0] + (read_area_ == 1 ? 256U : 0U);
@@ -317,7 +311,7 @@ void NandChip::start_read() {
 }
 
 void NandChip::finish_program() {
-  const uint32_t page = row(geometry_.large_page ? 2 : 1);
+  const uint32_t page = row(static_cast<std::size_t>(geometry_.column_cycles));
   ++counts_.programs;
   fail_ = contains(progfail_pages_, page);
   if (!fail_)

@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "sim/chip_model.h"
 #include "sim/flash_store.h"
 #include "sim/sim_board.h"
 
@@ -34,12 +35,10 @@ struct CpuPins {
   bool operator==(const CpuPins&) const = default;
 };
 
-// The organisation of a device code; unknown codes get a 128 MiB 2 KiB-page chip.
-[[nodiscard]] ChipGeometry chip_geometry(uint8_t device_code);
-
 class NandChip {
  public:
-  NandChip(const SimOptions& options, std::unique_ptr<FlashStore> store, Checker& checker);
+  NandChip(const SimOptions& options, ChipModel model, std::unique_ptr<FlashStore> store,
+           Checker& checker);
 
   // The CPU's side of the bus changed, all pins at once.
   void apply(const CpuPins& cpu);
@@ -62,8 +61,15 @@ class NandChip {
   [[nodiscard]] const FlashStore& store() const { return *store_; }
 
  private:
-  enum class Mode : uint8_t { kIdle, kIdAddress, kReadAddress, kProgram, kEraseAddress };
-  enum class Output : uint8_t { kNone, kId, kStatus, kData };
+  enum class Mode : uint8_t {
+    kIdle,
+    kIdAddress,
+    kParameterAddress,
+    kReadAddress,
+    kProgram,
+    kEraseAddress
+  };
+  enum class Output : uint8_t { kNone, kId, kOnfiSignature, kParameterPage, kStatus, kData };
 
   [[nodiscard]] uint8_t resolve(const CpuPins& cpu) const;
   void latch(bool cle, bool ale, uint8_t value);
@@ -76,9 +82,11 @@ class NandChip {
   void finish_program();
   void finish_erase();
   [[nodiscard]] uint32_t row(std::size_t first_byte) const;
+  [[nodiscard]] uint32_t column() const;
 
   ChipGeometry geometry_;
-  uint8_t maker_;
+  std::vector<uint8_t> id_;    // Read ID at address 0x00
+  std::vector<uint8_t> onfi_;  // parameter page copies; empty: no ONFI
   std::unique_ptr<FlashStore> store_;
   Checker& checker_;
   uint32_t busy_scans_;
@@ -102,7 +110,7 @@ class NandChip {
   std::vector<uint8_t> page_;  // page register: main area then spare
   bool page_loaded_ = false;
   uint32_t column_ = 0;
-  std::size_t id_index_ = 0;
+  std::size_t id_index_ = 0;  // next byte of the ID, the signature or the parameter page
   bool fail_ = false;
   uint32_t busy_left_ = 0;
   bool hung_ = false;

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "sim/board_layouts.h"
+#include "sim/chip_model.h"
 #include "sim/flash_store.h"
 #include "sim/nand_chip.h"
 
@@ -63,10 +64,10 @@ struct SenseCell {
 }  // namespace
 
 struct SimBoard::Impl {
-  Impl(const SimOptions& options, std::unique_ptr<FlashStore> store)
+  Impl(const SimOptions& options, ChipModel model, std::unique_ptr<FlashStore> store)
       : layout(board_layout(options.cpu)),
         length(static_cast<uint32_t>(layout.length)),
-        chip(options, std::move(store), checker),
+        chip(options, std::move(model), std::move(store), checker),
         ring(layout.length, 0) {
     checker.strict = options.strict;
     auto add = [&](int cell, Sense net, uint8_t bit) {
@@ -310,7 +311,9 @@ SimBoard::SimBoard(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 SimBoard::~SimBoard() = default;
 
 std::unique_ptr<SimBoard> SimBoard::create(const SimOptions& options, std::string& error) {
-  const ChipGeometry geometry = chip_geometry(options.nand_code);
+  ChipModel model;
+  if (!make_chip_model(options, model, error)) return nullptr;
+  const ChipGeometry geometry = model.geometry;
   const uint32_t blocks = static_cast<uint32_t>(geometry.total_size / geometry.block_size);
   const uint32_t pages = static_cast<uint32_t>(geometry.total_size / geometry.page_size);
   for (uint32_t block : options.bad_blocks) {
@@ -342,7 +345,8 @@ std::unique_ptr<SimBoard> SimBoard::create(const SimOptions& options, std::strin
         FlashStore::open_file(options.flash_path, geometry.total_size, geometry.block_size, error);
     if (!store) return nullptr;
   }
-  return std::unique_ptr<SimBoard>(new SimBoard(std::make_unique<Impl>(options, std::move(store))));
+  return std::unique_ptr<SimBoard>(
+      new SimBoard(std::make_unique<Impl>(options, std::move(model), std::move(store))));
 }
 
 void SimBoard::drive(bool tck, bool tms, bool tdi, bool trst_n) {

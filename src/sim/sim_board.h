@@ -30,7 +30,10 @@ struct SimOptions {
   Cpu cpu = Cpu::kRq7220;
   uint8_t nand_code = 0xDA;   // second Read ID byte; unknown codes act as a 128 MiB 2 KiB-page chip
   uint8_t maker_code = 0xEC;  // first Read ID byte
-  std::string flash_path;     // empty: the chip lives in memory
+  std::vector<uint8_t>
+      id_bytes;            // id=: every Read ID byte (maker and device first); overrides both
+  std::string onfi_path;   // onfi=: the chip's ONFI parameter page (one, or copies)
+  std::string flash_path;  // empty: the chip lives in memory
   std::vector<uint32_t> bad_blocks;      // erase of these blocks fails
   std::vector<uint32_t> progfail_pages;  // program of these pages fails
   std::vector<uint64_t> flip_offsets;    // these main-area bytes read back with bit 0 inverted
@@ -119,8 +122,9 @@ struct ChipGeometry {
   uint32_t page_size = 0;
   uint32_t block_size = 0;
   uint32_t spare_size = 0;
-  bool large_page = false;  // 2 KiB pages: two column cycles, read confirm 0x30
-  int address_cycles = 0;   // read and program
+  bool large_page = false;  // reads confirmed with 0x30; no half-page pointers 0x01/0x50
+  int column_cycles = 0;    // the column part of a read or program address
+  int address_cycles = 0;   // read and program: column and row
   int erase_cycles = 0;     // row cycles of a block erase
 };
 

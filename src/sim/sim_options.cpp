@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "sim/sim_board.h"
 
@@ -90,6 +91,33 @@ constexpr CpuName kCpuNames[] = {
     (key == "nand" ? options.nand_code : options.maker_code) = static_cast<uint8_t>(number);
     return true;
   }
+  if (key == "id") {
+    // Hexadecimal bytes separated by colons, as a datasheet lists them.
+    constexpr std::string_view kExpected = "2 to 8 hex bytes separated by ':', e.g. 2C:DA:90:95:06";
+    if (!need_value(kExpected)) return false;
+    std::vector<uint8_t> bytes;
+    for (std::string_view rest = value; bytes.size() <= 8;) {
+      const std::size_t colon = rest.find(':');
+      const std::string_view part = rest.substr(0, colon);
+      const bool prefixed = part.size() > 2 && part[0] == '0' && (part[1] == 'x' || part[1] == 'X');
+      const std::string digits = prefixed ? std::string(part) : "0x" + std::string(part);
+      if (!parse_number(digits, 0xFF, number)) break;
+      bytes.push_back(static_cast<uint8_t>(number));
+      if (colon == std::string_view::npos) {
+        if (bytes.size() < 2 || bytes.size() > 8) break;
+        options.id_bytes = std::move(bytes);
+        return true;
+      }
+      rest.remove_prefix(colon + 1);
+    }
+    error = bad_value(key, value, kExpected);
+    return false;
+  }
+  if (key == "onfi") {
+    if (!need_value("a file with the ONFI parameter page")) return false;
+    options.onfi_path = std::string(value);
+    return true;
+  }
   if (key == "flash") {
     if (!need_value("a file path")) return false;
     options.flash_path = std::string(value);
@@ -165,8 +193,8 @@ constexpr CpuName kCpuNames[] = {
   }
   error =
       "unknown sim option '" + std::string(key) +
-      "' (known: cpu, nand, maker, flash, bad, progfail, flip, busy, hang, target, port, stats, "
-      "strict)";
+      "' (known: cpu, nand, maker, id, onfi, flash, bad, progfail, flip, busy, hang, target, port, "
+      "stats, strict)";
   return false;
 }
 

@@ -47,8 +47,12 @@ TEST(ChipIdentification, EveryChipThroughEveryCpu) {
       const ProgramResult r =
           jtagnand("sim:stats,strict,nand=" + chip.code + ",cpu=" + cpu, {"-C", cpu});
       const std::string where = cpu + " / " + chip.code;
-      // No image was given: the chip is identified, then the run stops as failed.
-      EXPECT_EQ(r.exit_status, 2) << where;
+      // No image was given: identifying the chip was the job.
+      EXPECT_EQ(r.exit_status, 0) << where;
+      EXPECT_TRUE(contains(r.err,
+                           "jtagnand: chip identified, nothing to write (no image given "
+                           "with -f)\n"))
+          << where << ": " << r.err;
       std::string code = chip.code.substr(2);
       EXPECT_TRUE(contains(r.out, "\nOK!, JTAG ID:   ")) << where;
       EXPECT_TRUE(contains(
@@ -171,18 +175,27 @@ TEST_F(ProgrammingRun, EraseAllAnsweredYesWithoutAnImage) {
   EXPECT_TRUE(contains(r.err, kCleanRun)) << r.err;
 }
 
-TEST_F(ProgrammingRun, EraseAllWithAnImageThatCannotBeOpenedStillFails) {
-  const ProgramResult r = jtagnand("sim:nand=0xE6", {"-C", "RQ7220", "-e", "all", "-f" + image_path},
-                                   "y");
-  EXPECT_TRUE(contains(r.out, "Could not open file: " + image_path + ".\n")) << r.out;
-  EXPECT_TRUE(contains(r.out, "Erasing block ....")) << r.out;
+// A typo in the image's name must not cost the chip: the run fails before the
+// question, nothing erased.
+TEST_F(ProgrammingRun, EraseAllWithAnImageThatCannotBeOpenedErasesNothing) {
+  const auto before = make_image(5000);
+  ASSERT_EQ(
+      jtagnand("sim:nand=0xE6,flash=" + flash, {"-C", "RQ7220", "-f" + image_path}).exit_status, 0);
+  const std::string missing = dir.file("nope.bin");
+  const ProgramResult r = jtagnand("sim:nand=0xE6,stats,flash=" + flash,
+                                   {"-C", "RQ7220", "-e", "all", "-f" + missing}, "y");
   EXPECT_EQ(r.exit_status, 2);
+  EXPECT_TRUE(contains(r.out, "Could not open file: " + missing + ".\n")) << r.out;
+  EXPECT_TRUE(contains(r.out, "NAND DEVICE: 8MBytes\n\n")) << r.out;
+  EXPECT_FALSE(contains(r.out, "Continue ?")) << r.out;
+  EXPECT_FALSE(contains(r.out, "Erasing")) << r.out;
+  EXPECT_EQ(slice(read_file(flash), 0, before.size()), before);
 }
 
 TEST_F(ProgrammingRun, EraseAllWithAnEmptyImageIsAnEraseOnly) {
   write_file(image_path, {});
-  const ProgramResult r =
-      jtagnand("sim:nand=0xE6", {"-C", "RQ7220", "-e", "all", "-f" + image_path, "-b", "5000"}, "y");
+  const ProgramResult r = jtagnand(
+      "sim:nand=0xE6", {"-C", "RQ7220", "-e", "all", "-f" + image_path, "-b", "5000"}, "y");
   EXPECT_TRUE(contains(r.out, "Erasing block ....")) << r.out;
   EXPECT_FALSE(contains(r.out, "Could not open")) << r.out;
   EXPECT_EQ(r.exit_status, 0);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "nand/nand_device.h"
+#include "nand/nand_identify.h"
 #include "scan_decoder.h"
 #include "scripted_console.h"
 
@@ -25,9 +26,13 @@ struct LayoutCase {
   Bytes row_only;
 };
 
-std::vector<uint8_t> address_of(uint8_t device, AddressKind kind, uint32_t offset) {
-  uint8_t bytes[5]{};
-  const int n = nand_address_bytes(device, kind, offset, bytes);
+// The address bytes of a built-in chip, found by its device code; none for a
+// code that is not built in.
+std::vector<uint8_t> address_of(uint8_t device, AddressKind kind, uint64_t offset) {
+  const BuiltinChip* chip = find_builtin_chip(device);
+  if (chip == nullptr) return {};
+  AddressBytes bytes{};
+  const int n = nand_address_bytes(chip->chip, kind, offset, bytes);
   return {bytes, bytes + n};
 }
 
@@ -60,31 +65,29 @@ TEST(NandAddressBytes, FollowTheChipsLayouts) {
 }
 
 TEST(NandAddressBytes, EverySupportedChipHasALayoutThatAddressesItsLastPage) {
-  NandDeviceTable table{};
-  nand_init_device_table(table);
-  for (const NandDeviceEntry& row : table) {
-    if (row.device_code == 0) break;
+  for (const BuiltinChip& row : builtin_chips()) {
     SCOPED_TRACE(row.name);
     // The last page and the last block must land on distinct, nonzero rows:
     // no bit of the page number may be cut off by a mask.
-    const uint32_t last_page = row.total_size - row.page_size;
-    const uint32_t last_block = row.total_size - row.block_size;
+    const uint64_t last_page = row.chip.total_size() - row.chip.page_size;
+    const uint64_t last_block = row.chip.total_size() - row.chip.block_size();
     const Bytes page = address_of(row.device_code, AddressKind::kColumnAndRow, last_page);
     const Bytes block = address_of(row.device_code, AddressKind::kRowOnly, last_block);
-    const size_t columns = row.page_size == 2048 ? 2 : 1;
+    const size_t columns = row.chip.page_size == 2048 ? 2 : 1;
     ASSERT_EQ(page.size(), columns + block.size());
     uint64_t page_number = 0;
     for (size_t i = columns; i < page.size(); ++i)
       page_number |= uint64_t{page[i]} << (8 * (i - columns));
-    EXPECT_EQ(page_number, last_page / row.page_size);
+    EXPECT_EQ(page_number, last_page / row.chip.page_size);
     uint64_t block_row = 0;
     for (size_t i = 0; i < block.size(); ++i) block_row |= uint64_t{block[i]} << (8 * i);
-    EXPECT_EQ(block_row, last_block / row.page_size);
+    EXPECT_EQ(block_row, last_block / row.chip.page_size);
   }
 }
 
 TEST(NandAddressBytes, UnknownCodeHasNoAddressCycles) {
   for (const uint8_t code : Bytes{0x00, 0x79, 0xFF}) {
+    EXPECT_EQ(find_builtin_chip(code), nullptr);
     EXPECT_TRUE(address_of(code, AddressKind::kColumnAndRow, 0x4000).empty());
     EXPECT_TRUE(address_of(code, AddressKind::kRowOnly, 0x4000).empty());
   }
@@ -204,6 +207,7 @@ TEST_P(BusCycles, AddressCycleCostsTwoScansPerByteAndTwoForAle) {
   NandBus& bus = *bus_;
   for (const uint8_t code : Bytes{0x76, 0x75, 0x73, 0xE6, 0xF1, 0xDA, 0xDC, 0xD3}) {
     bus.flash.device_code = code;
+    bus.flash.chip = find_builtin_chip(code)->chip;
     for (const AddressKind kind : {AddressKind::kColumnAndRow, AddressKind::kRowOnly}) {
       const Bytes expected = address_of(code, kind, 0x123400);
       port_->clear();
@@ -317,11 +321,9 @@ TEST_P(BusCycles, ReadyWaitPollsUpTo4097Captures) {
 }
 
 TEST_P(BusCycles, ReadIdSequence) {
-  NandDeviceTable table{};
-  nand_init_device_table(table);
   serve_bytes({0x98, 0xDA});
   testing::ScriptedConsole console;
-  ASSERT_EQ(nand_read_id(*bus_, table, console), 0);
+  ASSERT_EQ(nand_identify(*bus_, console), 0);
   // Select, 0x90, one address cycle, two reads, release.
   ASSERT_EQ(scans().size(), 1u + 4 + 4 + 6 + 1);
   EXPECT_EQ(driven_byte(scans()[1].bits), kNandCmdReadId);
@@ -335,7 +337,7 @@ TEST_P(BusCycles, ReadIdSequence) {
   EXPECT_EQ(bus_->flash.maker_code, 0x98);
   EXPECT_EQ(bus_->flash.device_code, 0xDA);
   EXPECT_STREQ(bus_->flash.name, "256MBytes(K9F2G08U0M)");
-  EXPECT_EQ(bus_->flash.block_size, 128u * 1024);
+  EXPECT_EQ(bus_->flash.chip.block_size(), 128u * 1024);
   EXPECT_EQ(console.output(), "");
 }
 

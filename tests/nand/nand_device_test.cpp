@@ -4,7 +4,10 @@
 
 #include <cstring>
 
+#include "nand/nand_identify.h"
+#include "onfi_pages.h"
 #include "sim_bench.h"
+#include "test_files.h"
 
 namespace jtagnand {
 namespace {
@@ -35,21 +38,18 @@ constexpr Chip kChips[] = {
     {0xD3, "1GBytes(K9F8G08U0M)", 1024 * kMiB, 2048, 256 * kKiB, 64},
 };
 
-TEST(NandDeviceTable, NineRowsInOrderEndingInTheTerminator) {
-  NandDeviceTable table{};
-  nand_init_device_table(table);
+TEST(NandDeviceTable, EightChipsInOrder) {
+  const auto& table = builtin_chips();
   for (size_t i = 0; i < 8; ++i) {
     SCOPED_TRACE(kChips[i].name);
     EXPECT_EQ(table[i].device_code, kChips[i].code);
     EXPECT_STREQ(table[i].name, kChips[i].name);
-    EXPECT_EQ(table[i].total_size, kChips[i].total_size);
-    EXPECT_EQ(table[i].page_size, kChips[i].page_size);
-    EXPECT_EQ(table[i].block_size, kChips[i].block_size);
-    EXPECT_EQ(table[i].spare_size, kChips[i].spare_size);
-    EXPECT_EQ(table[i].org_code, i < 4 ? 0 : (i == 7 ? 0x25 : 0x15));
+    EXPECT_EQ(table[i].chip.total_size(), kChips[i].total_size);
+    EXPECT_EQ(table[i].chip.page_size, kChips[i].page_size);
+    EXPECT_EQ(table[i].chip.block_size(), kChips[i].block_size);
+    EXPECT_EQ(table[i].chip.spare_size, kChips[i].spare_size);
+    EXPECT_EQ(find_builtin_chip(kChips[i].code), &table[i]);
   }
-  EXPECT_EQ(table[8].name, nullptr);
-  EXPECT_EQ(table[8].device_code, 0);
 }
 
 // Every chip through every CPU: the ID read over the boundary register finds
@@ -68,10 +68,10 @@ TEST(NandReadId, EveryChipThroughEveryCpu) {
       EXPECT_EQ(flash.maker_code, 0xEC);
       EXPECT_EQ(flash.device_code, chip.code);
       EXPECT_STREQ(flash.name, chip.name);
-      EXPECT_EQ(flash.total_size, chip.total_size);
-      EXPECT_EQ(flash.page_size, chip.page_size);
-      EXPECT_EQ(flash.block_size, chip.block_size);
-      EXPECT_EQ(flash.spare_size, chip.spare_size);
+      EXPECT_EQ(flash.chip.total_size(), chip.total_size);
+      EXPECT_EQ(flash.chip.page_size, chip.page_size);
+      EXPECT_EQ(flash.chip.block_size(), chip.block_size);
+      EXPECT_EQ(flash.chip.spare_size, chip.spare_size);
       EXPECT_EQ(bench.output(), "");
       EXPECT_EQ(bench.board().violations(), 0u) << bench.violations();
       EXPECT_EQ(bench.board().nand_counts().commands[kNandCmdReadId], 1u);
@@ -104,11 +104,67 @@ TEST(NandReadId, UnsupportedCodesAreRefused) {
       EXPECT_EQ(bench.flash().device_code, code);
       EXPECT_EQ(bench.flash().maker_code, 0xEC);
       EXPECT_EQ(bench.flash().name[0], '\0');
-      EXPECT_EQ(bench.flash().total_size, 0u);
-      EXPECT_EQ(bench.flash().block_size, 0u);
+      EXPECT_EQ(bench.flash().chip.total_size(), 0u);
+      EXPECT_EQ(bench.flash().chip.block_size(), 0u);
       EXPECT_EQ(bench.board().violations(), 0u) << bench.violations();
     }
   }
+}
+
+// ---------------------------------------------------------------------------
+// Chips that describe themselves, identified over the bus.
+
+struct Board {
+  testing::TempDir dir;
+  sim::SimOptions options;
+
+  // id= and onfi= as the simulated board takes them; `copies` back to back.
+  Board(std::vector<uint8_t> id, const std::vector<std::vector<unsigned char>>& copies) {
+    options.id_bytes = std::move(id);
+    if (copies.empty()) return;
+    std::vector<unsigned char> bytes;
+    for (const auto& copy : copies) bytes.insert(bytes.end(), copy.begin(), copy.end());
+    options.onfi_path = dir.file("onfi.bin");
+    testing::write_file(options.onfi_path, bytes);
+  }
+};
+
+std::vector<unsigned char> bad_crc(std::vector<unsigned char> page) {
+  page[80] ^= 0x01;
+  return page;
+}
+
+TEST(NandIdentify, OnfiChipWhoseFirstCopyFailsItsCrc) {
+  const auto good = testing::onfi_page(testing::kMT29F8G08.facts);
+  Board board({0x2C, 0x38, 0x00, 0x26, 0x85}, {bad_crc(good), good, good});
+  SimBench bench("ZELT", board.options);
+  ASSERT_EQ(bench.read_id(), 0) << bench.output();
+  EXPECT_EQ(bench.output(), "");
+  EXPECT_EQ(bench.flash().source, ChipSource::kOnfi);
+  EXPECT_STREQ(bench.flash().name, "1024MBytes(MICRON MT29F8G08ABABAWP)");
+  EXPECT_EQ(bench.flash().chip.page_size, 4096u);
+  const sim::NandCounts& counts = bench.board().nand_counts();
+  // Read ID at 0x00 (two bytes) and at 0x20 (the signature), then the
+  // parameter page: two copies, the second one good.
+  EXPECT_EQ(counts.commands[kNandCmdReadId], 2u);
+  EXPECT_EQ(counts.commands[kNandCmdReadParameterPage], 1u);
+  EXPECT_EQ(counts.data_bytes_out, 2u + 4u + 2u * 256u);
+  EXPECT_EQ(bench.board().violations(), 0u) << bench.violations();
+  EXPECT_TRUE(bench.board().net(sim::Net::kNce)) << "chip left selected";
+}
+
+TEST(NandIdentify, ExtendedIdChipReadsTheIdAgainForItsFourthByte) {
+  Board board({0xEC, 0xA1, 0x00, 0x15, 0x40}, {});
+  SimBench bench("KELDA", board.options);
+  ASSERT_EQ(bench.read_id(), 0) << bench.output();
+  EXPECT_EQ(bench.flash().source, ChipSource::kExtendedId);
+  EXPECT_STREQ(bench.flash().name, "128MBytes(ID EC A1 00 15 40)");
+  EXPECT_EQ(bench.flash().chip.block_size(), 128u * 1024);
+  const sim::NandCounts& counts = bench.board().nand_counts();
+  EXPECT_EQ(counts.commands[kNandCmdReadId], 3u);
+  EXPECT_EQ(counts.commands[kNandCmdReadParameterPage], 0u);
+  EXPECT_EQ(counts.data_bytes_out, 2u + 4u + 5u);
+  EXPECT_EQ(bench.board().violations(), 0u) << bench.violations();
 }
 
 }  // namespace

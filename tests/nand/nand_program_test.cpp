@@ -41,7 +41,7 @@ sim::SimOptions chip(uint8_t code, std::vector<uint32_t> bad = {}) {
 // Fills blocks [first, last) with stale bytes, so that an erase that did not
 // happen shows in the read-back.
 void make_stale(SimBench& bench, uint32_t first, uint32_t last) {
-  const uint32_t block = bench.flash().block_size;
+  const uint32_t block = bench.flash().chip.block_size();
   const Bytes stale(block, kStale);
   for (uint32_t b = first; b < last; ++b) bench.board().write_flash(uint64_t{b} * block, stale);
 }
@@ -61,8 +61,8 @@ void write_and_check(const WriteCase& c) {
   SimBench bench(c.cpu, chip(c.code, c.bad));
   ASSERT_TRUE(bench.ready());
   ASSERT_EQ(bench.read_id(), 0);
-  const uint32_t page = bench.flash().page_size;
-  const uint32_t block = bench.flash().block_size;
+  const uint32_t page = bench.flash().chip.page_size;
+  const uint32_t block = bench.flash().chip.block_size();
   const uint32_t offset = c.start_block * block;
   const std::set<uint32_t> bad(c.bad.begin(), c.bad.end());
   make_stale(bench, c.start_block == 0 ? 0 : c.start_block - 1,
@@ -223,7 +223,7 @@ TEST(NandErase, LengthsAndTheBlockNumberLines) {
 TEST(NandErase, WholeChipThenImageAboveABadBlock) {
   SimBench bench("ZELT", chip(0xE6, {5, 1023}));
   ASSERT_EQ(bench.read_id(), 0);
-  ASSERT_EQ(bench.erase(0, bench.flash().total_size), 0) << bench.output();
+  ASSERT_EQ(bench.erase(0, bench.flash().chip.total_size()), 0) << bench.output();
   EXPECT_EQ(bench.board().nand_counts().erases, 1024u);
   ASSERT_EQ(bench.bad_blocks().count, 2);
   EXPECT_EQ(bench.bad_blocks().offsets[0], 5u * 8192);
@@ -305,7 +305,7 @@ TEST(NandEndOfChip, AnImageThatJustFitsAfterItsBadBlockIsWritten) {
 TEST(NandEndOfChip, StartAtTheEndAddressesNothing) {
   SimBench bench("ZELT", chip(0xE6));
   ASSERT_EQ(bench.read_id(), 0);
-  const uint32_t end = bench.flash().total_size;
+  const auto end = static_cast<uint32_t>(bench.flash().chip.total_size());
   EXPECT_EQ(bench.erase(end, 1), kNandPastChipEnd);
   EXPECT_EQ(bench.program(end, image_of(10)), kNandPastChipEnd);
   EXPECT_EQ(bench.board().nand_counts().erases, 0u);
@@ -339,8 +339,8 @@ TEST(NandFailures, ReadBackMismatchInByteFiveOfAPage) {
     sim::SimOptions options = chip(code);
     SimBench probe("KELDA", options);
     ASSERT_EQ(probe.read_id(), 0);
-    const uint32_t page = probe.flash().page_size;
-    const uint32_t offset = probe.flash().block_size;
+    const uint32_t page = probe.flash().chip.page_size;
+    const uint32_t offset = probe.flash().chip.block_size();
     options.flip_offsets = {offset + page + 5};
     SimBench bench("KELDA", options);
     ASSERT_EQ(bench.read_id(), 0);

@@ -1,7 +1,7 @@
 #pragma once
 
 // A NAND bus wired to a simulated board: the port, the cable, the active CPU
-// profile in EXTEST with the chip released, a device table and a console.
+// profile in EXTEST with the chip released, a chip identification and a console.
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include "cables/lpt_cable.h"
 #include "jtag/tap.h"
 #include "nand/nand_bus.h"
-#include "nand/nand_device.h"
+#include "nand/nand_identify.h"
 #include "nand/nand_program.h"
 #include "scripted_console.h"
 #include "sim/sim_board.h"
@@ -41,7 +41,6 @@ class SimBench {
     cable_ = LptCable{port_.get(), port_->base()};
     if (select_cpu_profile(active_, cpu) != 0) ADD_FAILURE() << "no profile " << cpu;
     bus_.emplace(NandBus{cable_, active_});
-    nand_init_device_table(table_);
     tap_reset(cable_);
     scan_ir(cable_, kInstructionLength, kInstructionCodes.extest.data());
     nand_chip_select(*bus_, '1');
@@ -55,13 +54,12 @@ class SimBench {
   [[nodiscard]] BadBlockList& bad_blocks() { return bad_blocks_; }
   [[nodiscard]] const std::string& output() const { return console_.output(); }
 
-  [[nodiscard]] int32_t read_id() { return nand_read_id(*bus_, table_, console_); }
-  [[nodiscard]] int32_t erase(uint32_t offset, uint32_t length) {
+  [[nodiscard]] int32_t read_id() { return nand_identify(*bus_, console_); }
+  [[nodiscard]] int32_t erase(uint64_t offset, uint64_t length) {
     return nand_erase_range(*bus_, bad_blocks_, console_, offset, length);
   }
-  [[nodiscard]] int32_t program(uint32_t offset, const std::vector<uint8_t>& image) {
-    return nand_program_image(*bus_, bad_blocks_, console_, offset, image.data(),
-                              static_cast<uint32_t>(image.size()));
+  [[nodiscard]] int32_t program(uint64_t offset, const std::vector<uint8_t>& image) {
+    return nand_program_image(*bus_, bad_blocks_, console_, offset, image.data(), image.size());
   }
 
   // The violations the board counted, by name, for a readable failure.
@@ -80,7 +78,6 @@ class SimBench {
   LptCable cable_;
   ActiveProfile active_;
   std::optional<NandBus> bus_;
-  NandDeviceTable table_{};
   ScriptedConsole console_;
   BadBlockList bad_blocks_;
 };

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "onfi_pages.h"
 #include "run_program.h"
 #include "sim/board_layouts.h"
 #include "sim/sim_board.h"
@@ -166,6 +167,136 @@ TEST(SimNand, LargePageChipsAlsoGiveTheOrganisationByte) {
   EXPECT_EQ(read_id(d3, 4)[3], 0x25);
   Rig other("nand=0x79,maker=0x2C");  // a code no table knows still answers
   EXPECT_EQ(read_id(other, 2), (std::vector<uint8_t>{0x2C, 0x79}));
+}
+
+std::vector<uint8_t> read_id_at(Rig& rig, uint8_t address, std::size_t count) {
+  auto& n = *rig.nand;
+  n.select(0);
+  n.command(0x90);
+  n.address({address});
+  auto id = n.read(count);
+  n.select(1);
+  return id;
+}
+
+// A parameter page with the fields the board takes its organisation from.
+std::vector<uint8_t> parameter_page(uint32_t page, uint16_t spare, uint32_t per_block,
+                                    uint32_t blocks, uint8_t luns, uint8_t cycles) {
+  const auto bytes = jtagnand::testing::onfi_page(
+      {"MAKER", "MODEL", 0x2C, page, spare, per_block, blocks, luns, cycles});
+  return {bytes.begin(), bytes.end()};
+}
+
+std::string onfi_file(const jtagnand::testing::TempDir& dir,
+                      const std::vector<std::vector<uint8_t>>& copies) {
+  std::vector<unsigned char> bytes;
+  for (const auto& c : copies) bytes.insert(bytes.end(), c.begin(), c.end());
+  jtagnand::testing::write_file(dir.file("onfi.bin"), bytes);
+  return dir.file("onfi.bin");
+}
+
+TEST(SimOnfi, SignatureAtAddress0x20AndTheParameterPageCopies) {
+  const jtagnand::testing::TempDir dir;
+  const auto page = parameter_page(2048, 64, 64, 1024, 1, 0x22);
+  Rig onfi("id=EF:A1:00:95:00,busy=4,onfi=" + onfi_file(dir, {page}));
+  EXPECT_EQ(read_id_at(onfi, 0x00, 5), (std::vector<uint8_t>{0xEF, 0xA1, 0x00, 0x95, 0x00}));
+  EXPECT_EQ(read_id_at(onfi, 0x20, 4), (std::vector<uint8_t>{'O', 'N', 'F', 'I'}));
+  auto& n = *onfi.nand;
+  n.select(0);
+  n.command(0xEC);
+  n.address({0x00});
+  EXPECT_FALSE(onfi.board().net(Net::kRnb));  // busy while the page is fetched
+  EXPECT_GE(n.wait_ready(), 0);
+  const auto served = n.read(3 * 256 + 1);  // one page in the file: three copies
+  n.select(1);
+  for (std::size_t copy = 0; copy < 3; ++copy)
+    EXPECT_EQ(std::vector<uint8_t>(served.begin() + static_cast<long>(copy * 256),
+                                   served.begin() + static_cast<long>(copy * 256 + 256)),
+              page)
+        << copy;
+  EXPECT_EQ(served.back(), 0xFF);
+  EXPECT_EQ(onfi.board().violations(), 0U);
+
+  // Several copies are served as given.
+  auto first = page;
+  first[7] ^= 0x40;
+  Rig given("id=EF:A1,onfi=" + onfi_file(dir, {first, page}));
+  auto& g = *given.nand;
+  g.select(0);
+  g.command(0xEC);
+  g.address({0x00});
+  EXPECT_GE(g.wait_ready(), 0);
+  const auto two = g.read(512);
+  EXPECT_EQ(std::vector<uint8_t>(two.begin(), two.begin() + 256), first);
+  EXPECT_EQ(std::vector<uint8_t>(two.begin() + 256, two.end()), page);
+
+  // A chip without ONFI answers 0x20 with its ID and ignores 0xEC.
+  Rig plain("nand=0xDA");
+  EXPECT_EQ(read_id_at(plain, 0x20, 4), (std::vector<uint8_t>{0xEC, 0xDA, 0x80, 0x15}));
+  auto& p = *plain.nand;
+  p.select(0);
+  p.command(0xEC);
+  p.address({0x00});
+  EXPECT_TRUE(plain.board().net(Net::kRnb));
+  EXPECT_EQ(p.read(1)[0], 0xFF);
+  p.select(1);
+}
+
+TEST(SimOnfi, OrganisationFromThePageThenTheFourthIdByteThenTheCode) {
+  const jtagnand::testing::TempDir dir;
+  const auto page = parameter_page(4096, 224, 128, 4096, 2, 0x23);
+  auto bad = page;
+  bad[100] = 1;  // one LUN, and a CRC that fails: not the chip's organisation
+  const struct {
+    std::string options;
+    uint64_t total;
+    uint32_t page_size, block_size;
+    int address_cycles, erase_cycles;
+  } cases[] = {
+      {"id=2C:48:01:26:89,onfi=" + onfi_file(dir, {bad, page}), 4ULL << 30, 4096, 512 * 1024, 5, 3},
+      {"id=EC:A1:00:15:40", 128ULL << 20, 2048, 128 * 1024, 4, 2},
+      {"id=EC:D5:14:B6:74", 2ULL << 30, 4096, 512 * 1024, 5, 3},
+      {"nand=0xD3,id=EC:DA", 256ULL << 20, 2048, 128 * 1024, 5, 3},  // id= wins over nand=
+      {"nand=0xA5", 2ULL << 30, 2048, 128 * 1024, 5, 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    Rig rig(c.options);
+    const ChipGeometry& g = rig.board().chip();
+    EXPECT_EQ(g.total_size, c.total);
+    EXPECT_EQ(g.page_size, c.page_size);
+    EXPECT_EQ(g.block_size, c.block_size);
+    EXPECT_EQ(g.address_cycles, c.address_cycles);
+    EXPECT_EQ(g.erase_cycles, c.erase_cycles);
+  }
+}
+
+// A two-LUN chip of 4 KiB pages: the LUN bit sits above the block bits of the
+// third row cycle.
+TEST(SimOnfi, TheLastPageOfTheSecondLun) {
+  const jtagnand::testing::TempDir dir;
+  Rig rig("busy=0,id=2C:48:01:26:89,onfi=" +
+          onfi_file(dir, {parameter_page(4096, 224, 128, 4096, 2, 0x23)}));
+  auto& n = *rig.nand;
+  const auto data = pattern(4096, 11);
+  n.select(0);
+  n.command(0x80);
+  n.address({0x00, 0x00, 0xFF, 0xFF, 0x0F});
+  n.write(data);
+  n.command(0x10);
+  EXPECT_GE(n.wait_ready(), 0);
+  EXPECT_EQ(n.status(), 0xC0);
+  n.select(1);
+  const uint64_t last = (uint64_t{4} << 30) - 4096;
+  EXPECT_EQ(rig.board().read_flash(last, 4096), data);
+  n.select(0);
+  n.command(0x60);
+  n.address({0x80, 0xFF, 0x0F});  // the last block's first page
+  n.command(0xD0);
+  EXPECT_GE(n.wait_ready(), 0);
+  n.select(1);
+  EXPECT_EQ(rig.board().read_flash(last, 4096), std::vector<uint8_t>(4096, 0xFF));
+  EXPECT_EQ(rig.board().violations(), 0U);
 }
 
 // Erase, program twice (AND), read back, status and busy on one chip.

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "sim/sim_board.h"
+#include "test_files.h"
 
 namespace jtagnand::sim {
 namespace {
@@ -75,6 +76,34 @@ TEST(SimOptionsParse, BadInputIsRefusedWithOneLine) {
     EXPECT_FALSE(error.empty()) << text;
     EXPECT_EQ(error.find('\n'), std::string::npos) << text;
     EXPECT_EQ(o.nand_code, 0x11) << text;  // nothing changed on failure
+  }
+}
+
+TEST(SimOptionsParse, IdBytesAndParameterPage) {
+  SimOptions o;
+  std::string error;
+  ASSERT_TRUE(parse_sim_options("nand=0x76,id=2C:da:0x90:95:6,onfi=/tmp/p.bin", "", o, error))
+      << error;
+  EXPECT_EQ(o.id_bytes, (std::vector<uint8_t>{0x2C, 0xDA, 0x90, 0x95, 0x06}));
+  EXPECT_EQ(o.onfi_path, "/tmp/p.bin");
+  for (const char* text : {"id=", "id=2C", "id=2C:", "id=2C::DA", "id=2C:DAB", "id=2C:XY",
+                           "id=1:2:3:4:5:6:7:8:9", "onfi="}) {
+    SimOptions unchanged;
+    EXPECT_FALSE(parse_sim_options(text, "", unchanged, error)) << text;
+    EXPECT_TRUE(unchanged.id_bytes.empty()) << text;
+  }
+}
+
+TEST(SimOptionsParse, ParameterPageFilesTheBoardCannotUseAreRefusedAtCreation) {
+  const jtagnand::testing::TempDir dir;
+  jtagnand::testing::write_file(dir.file("short.bin"), std::vector<unsigned char>(255, 0));
+  jtagnand::testing::write_file(dir.file("empty.bin"), {});
+  for (const std::string name : {"short.bin", "empty.bin", "missing.bin"}) {
+    SimOptions o;
+    std::string error;
+    ASSERT_TRUE(parse_sim_options("onfi=" + dir.file(name), "", o, error));
+    EXPECT_EQ(make_sim_port(o, error), nullptr) << name;
+    EXPECT_NE(error.find("onfi file"), std::string::npos) << error;
   }
 }
 

@@ -1,0 +1,156 @@
+// The modes that write the flash: the image where -o or -b puts it, and the
+// whole chip erased after a question (then the image, if one was given).
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "driver/modes.h"
+#include "nand/nand_program.h"
+
+namespace jtagnand {
+
+namespace {
+
+// The operator's answer to the erase-all question: true for y/Y, false for
+// n/N or when no answer can ever come.
+bool confirm_erase_all(Console& console) {
+  console.write("erase all flash. Continue ? [Y/N] ");
+  for (;;) {
+    const int key = console.read_key();
+    if (key < 0) {
+      console.write("\n\n");
+      console.write("No answer: input ended, nothing erased\n");
+      return false;
+    }
+    if (key == 'y' || key == 'Y' || key == 'n' || key == 'N') {
+      console.write("\n\n");
+      return key == 'y' || key == 'Y';
+    }
+  }
+}
+
+void print_bad_blocks(Console& console, const BadBlockList& bad_blocks, uint32_t block_size) {
+  if (bad_blocks.count <= 0) return;
+  console.write("BAD Block number #");
+  for (int32_t i = 0; i < bad_blocks.count; ++i) {
+    if (i % 10 == 0) console.write("\n");
+    print(console, " [%04" PRIu64 "]", bad_blocks.offsets[static_cast<size_t>(i)] / block_size);
+  }
+  console.write("\n");
+}
+
+// Where the image goes, once the chip is known.
+struct WritePlan {
+  uint64_t offset = 0;  // block aligned
+  uint64_t length = 0;  // 0: nothing to write
+};
+
+// What every writing mode does before anything is erased: the image opened
+// (a regular file read whole) before the target is touched, the chip
+// identified, the offset checked, the rest of a streamed image read, and the
+// image checked to fit. Ends with the empty line before the erase. False when
+// the run must stop; the reason is printed.
+bool prepare_write(Run& run, NandBus& bus, WritePlan& plan) {
+  Console& console = run.console;
+  const RunOptions& options = run.options;
+  if (!open_image(options.image_path, run.image, console)) return false;
+  if (!identify_flash(run, bus)) return false;
+
+  const uint32_t block_size = bus.flash.chip.block_size();
+  const uint64_t total_size = bus.flash.chip.total_size();
+  if (options.write_offset != 0 && options.block_count != 0) {
+    console.write("Invald Offset Option\n");
+    return false;
+  }
+  // 64 bits, so that a block count too large for the chip is caught instead
+  // of wrapping around.
+  const uint64_t offset = options.block_count != 0 ? uint64_t{options.block_count} * block_size
+                                                   : uint64_t{options.write_offset};
+  if ((offset & (block_size - 1)) != 0) {
+    console.write("Not alignd writing address\n");
+    return false;
+  }
+
+  ImageBuffer& image = run.image.buffer;
+  if (run.image.stream) {
+    // A stream's length is known only at its end: read no more than one byte
+    // past what the chip holds from the offset.
+    const uint64_t room = offset < total_size ? total_size - offset : 0;
+    switch (finish_image(run.image, room, console)) {
+      case ImageRest::kRead:
+        break;
+      case ImageRest::kTooLong:
+        print(console,
+              "Image does not fit: more than %" PRIu64 " bytes at offset 0x%" PRIx64
+              " run past the end of the %" PRIu64 "-byte chip\n",
+              room, offset, total_size);
+        return false;
+      case ImageRest::kFailed:
+        return false;
+    }
+  } else if (image.length > 0 && offset + image.length > total_size) {
+    print(console,
+          "Image does not fit: %" PRIu64 " bytes at offset 0x%" PRIx64
+          " run past the end of the %" PRIu64 "-byte chip\n",
+          image.length, offset, total_size);
+    return false;
+  }
+  console.write("\n");
+  plan = {.offset = offset, .length = image.length};
+  return true;
+}
+
+// The erase is done: programs the image page by page and reads each back.
+RunOutcome write_image(Run& run, NandBus& bus, const WritePlan& plan) {
+  Console& console = run.console;
+  print_bad_blocks(console, run.bad_blocks, bus.flash.chip.block_size());
+  print(console, "Programing & Verifying to 0x%" PRIx64 " offset ....\n\n", plan.offset);
+  if (nand_program_image(bus, run.bad_blocks, console, plan.offset, run.image.buffer.data.get(),
+                         plan.length) != 0) {
+    return RunOutcome::kFailed;
+  }
+  console.write("\nVerify GOOD!!\n");
+  return RunOutcome::kVerified;
+}
+
+}  // namespace
+
+RunOutcome run_erase_all(Run& run) {
+  Console& console = run.console;
+  NandBus bus{run.cable, run.target};
+  WritePlan plan;
+  if (!prepare_write(run, bus, plan)) return RunOutcome::kFailed;
+  // A named image that cannot be read fails the run whatever is erased: stop
+  // before the question, with the flash as it was.
+  if (run.image.unusable) return RunOutcome::kFailed;
+  if (!confirm_erase_all(console)) return RunOutcome::kFailed;
+  if (nand_erase_range(bus, run.bad_blocks, console, 0, bus.flash.chip.total_size()) != 0) {
+    return RunOutcome::kFailed;
+  }
+  console.write("\n");
+  // Without an image (or with an empty one) the erase was the whole job.
+  if (plan.length == 0) return RunOutcome::kDone;
+  return write_image(run, bus, plan);
+}
+
+RunOutcome run_program(Run& run) {
+  Console& console = run.console;
+  NandBus bus{run.cable, run.target};
+  WritePlan plan;
+  if (!prepare_write(run, bus, plan)) return RunOutcome::kFailed;
+  if (run.image.unusable) return RunOutcome::kFailed;
+  if (plan.length == 0) {
+    // Identifying the chip was the job; standard output stays as it was.
+    std::fprintf(
+        stderr, "jtagnand: chip identified, nothing to write (%s)\n",
+        run.options.image_path == nullptr ? "no image given with -f" : "the image is empty");
+    return RunOutcome::kDone;
+  }
+  if (nand_erase_range(bus, run.bad_blocks, console, plan.offset, plan.length) != 0) {
+    return RunOutcome::kFailed;
+  }
+  console.write("\n");
+  return write_image(run, bus, plan);
+}
+
+}  // namespace jtagnand

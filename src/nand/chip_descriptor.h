@@ -1,0 +1,125 @@
+#pragma once
+
+// Every fact the program uses about one NAND chip, in one shape: the built-in
+// chips as constant data, chips that describe themselves (ONFI parameter page,
+// extended ID) as values built at run time. The bus cycles, erase, program and
+// verify read nothing about a chip from anywhere else.
+
+#include <bit>
+#include <cstdint>
+#include <string_view>
+
+namespace jtagnand {
+
+// The largest page the program reads back in one piece (the read-back buffer).
+inline constexpr uint32_t kNandMaxPageSize = 16384;
+// Column plus row cycles of the longest address a chip may take.
+inline constexpr uint8_t kNandMaxAddressCycles = 6;
+// The largest chip the program drives: offsets and sizes are 64-bit inside,
+// this bound keeps an image that must sit in memory within reason.
+inline constexpr uint64_t kNandMaxChipSize = uint64_t{16} << 30;
+
+// Pages of a block whose spare area may carry the maker's bad-block mark.
+inline constexpr uint8_t kMarkerFirstPage = 0x01;
+inline constexpr uint8_t kMarkerSecondPage = 0x02;
+inline constexpr uint8_t kMarkerLastPage = 0x04;
+
+// Where a maker marks a block bad before shipping: a byte other than 0xFF at
+// `spare_byte` of the spare area, in any of the pages named by `pages`.
+struct BadBlockMarker {
+  uint16_t spare_byte = 0;
+  uint8_t pages = kMarkerFirstPage;
+};
+
+struct ChipDescriptor {
+  uint32_t page_size = 0;   // main-area bytes per page
+  uint32_t spare_size = 0;  // spare-area bytes per page
+  uint32_t pages_per_block = 0;
+  uint32_t blocks_per_lun = 0;
+  uint32_t luns = 0;  // dies behind one chip enable; row bits above the block bits
+  // Address cycles of a read or program: the column (byte within the page)
+  // first, then the row (page number within the chip), low byte first. An
+  // erase sends the row cycles only.
+  uint8_t column_cycles = 0;
+  uint8_t row_cycles = 0;
+  // The bits of the row the last row cycle carries; the chip ignores the rest.
+  uint8_t last_row_mask = 0;
+  // 0x30 after a read's address cycles (large pages). Without it the chip
+  // starts reading at the last address cycle, and on 512-byte pages the read
+  // command itself picks the half of the page (bit 8 travels in no cycle).
+  bool read_confirm = false;
+  uint8_t bus_width = 8;  // data lines
+  uint8_t bits_per_cell = 1;
+  BadBlockMarker marker{};
+
+  [[nodiscard]] constexpr uint32_t block_size() const { return page_size * pages_per_block; }
+  [[nodiscard]] constexpr uint64_t blocks() const { return uint64_t{blocks_per_lun} * luns; }
+  [[nodiscard]] constexpr uint64_t pages() const { return blocks() * pages_per_block; }
+  [[nodiscard]] constexpr uint64_t total_size() const { return blocks() * block_size(); }
+};
+
+// Why a chip cannot be driven, in the order they are checked.
+enum class ChipFault : uint8_t {
+  kNone,
+  kSixteenBitBus,      // the CPUs wire eight data lines
+  kMultiLevelCell,     // MLC needs ECC that this program does not write
+  kNotPowerOfTwo,      // offsets are aligned by masks and walked by addition
+  kAddressCycles,      // the cycles cannot carry the column or the last page
+  kSizeOutOfRange,     // page, block or chip size outside what the program drives
+  kNoParameterPage,    // every copy of the ONFI parameter page fails its CRC
+  kParameterPageBusy,  // the chip never became ready after Read Parameter Page
+};
+
+// The text after "Cannot support this device: ".
+[[nodiscard]] std::string_view chip_fault_text(ChipFault fault);
+
+// Bits needed to count `n` values (n a power of two: its exponent).
+[[nodiscard]] constexpr uint32_t bits_for(uint64_t n) {
+  return n <= 1 ? 0 : static_cast<uint32_t>(std::bit_width(n - 1));
+}
+
+// The rules every chip must meet to be driven. Checked at compile time for the
+// built-in chips and at run time for chips that describe themselves.
+[[nodiscard]] constexpr ChipFault chip_fault(const ChipDescriptor& chip) {
+  if (chip.bus_width != 8) return ChipFault::kSixteenBitBus;
+  if (chip.bits_per_cell != 1) return ChipFault::kMultiLevelCell;
+  if (!std::has_single_bit(chip.page_size) || !std::has_single_bit(chip.pages_per_block) ||
+      !std::has_single_bit(chip.blocks_per_lun) || !std::has_single_bit(chip.luns)) {
+    return ChipFault::kNotPowerOfTwo;
+  }
+  if (chip.page_size < 512 || chip.page_size > kNandMaxPageSize || chip.pages_per_block > 1024 ||
+      chip.blocks_per_lun > (uint32_t{1} << 20) || chip.luns > 8 ||
+      chip.total_size() > kNandMaxChipSize) {
+    return ChipFault::kSizeOutOfRange;
+  }
+  // One column cycle only on 512-byte pages, where the read command picks the
+  // half; otherwise the column cycles hold every byte of page and spare.
+  if (chip.column_cycles < 1 || chip.row_cycles < 1 ||
+      chip.column_cycles + chip.row_cycles > kNandMaxAddressCycles) {
+    return ChipFault::kAddressCycles;
+  }
+  const bool half_pages = chip.page_size == 512 && !chip.read_confirm;
+  const uint32_t column_bits = half_pages ? 8 : bits_for(chip.page_size + chip.spare_size);
+  if (column_bits > 8u * chip.column_cycles || (half_pages && chip.column_cycles != 1)) {
+    return ChipFault::kAddressCycles;
+  }
+  // The last page's row must come through the last cycle's mask whole.
+  const uint64_t last_row = chip.pages() - 1;
+  const uint32_t full_bits = 8u * (chip.row_cycles - 1u);
+  if (full_bits < 64 && ((last_row >> full_bits) & ~uint64_t{chip.last_row_mask}) != 0) {
+    return ChipFault::kAddressCycles;
+  }
+  return ChipFault::kNone;
+}
+
+// The mask of the last row cycle for a chip whose row is exactly as wide as its
+// page count: the bits left over after the full cycles.
+[[nodiscard]] constexpr uint8_t last_row_mask_for(uint64_t pages, uint8_t row_cycles) {
+  const uint32_t bits = bits_for(pages);
+  const uint32_t full_bits = 8u * (row_cycles > 0 ? row_cycles - 1u : 0u);
+  if (bits <= full_bits) return 0;
+  if (bits - full_bits >= 8) return 0xFF;
+  return static_cast<uint8_t>((1u << (bits - full_bits)) - 1u);
+}
+
+}  // namespace jtagnand
