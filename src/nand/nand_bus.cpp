@@ -111,25 +111,41 @@ void nand_write_bytes(NandBus& bus, const uint8_t* data, int32_t count) {
   for (int32_t i = 0; i < count; ++i) strobe_byte(bus, cpu, data[i]);
 }
 
-void nand_read_bytes(NandBus& bus, uint8_t* destination, int32_t count) {
-  const CpuProfile& cpu = *bus.target.profile;
-  const ProfileAccessors& accessors = bus.target.accessors();
+namespace {
+
+// The scans of `count` data output cycles, their captures into
+// bus.read_captures from `first_slot` on; nothing is decoded yet.
+void queue_reads(NandBus& bus, std::size_t first_slot, std::size_t count) {
+  const uint32_t nre = bus.target.profile->nre_cell;
   // Release the data lines before nRE falls, so the chip never drives against
   // the CPU. The next put turns them back to drive.
-  accessors.set_data_direction(bus.target.vector, kDataListen);
-  if (count <= 0) return;
-  const auto bytes = static_cast<std::size_t>(count);
-  if (bus.read_captures.size() < bytes) bus.read_captures.resize(bytes);
-  for (std::size_t i = 0; i < bytes; ++i) {
-    set_cell(bus, cpu.nre_cell, kLow);
+  bus.target.accessors().set_data_direction(bus.target.vector, kDataListen);
+  if (bus.read_captures.size() < first_slot + count) bus.read_captures.resize(first_slot + count);
+  for (std::size_t i = first_slot; i < first_slot + count; ++i) {
+    set_cell(bus, nre, kLow);
     scan(bus);
     // Capture-DR samples the pins as the previous update left them: the chip
     // has been driving the byte since nRE fell.
     scan_capture(bus, bus.read_captures[i]);
-    set_cell(bus, cpu.nre_cell, kHigh);
+    set_cell(bus, nre, kHigh);
     scan(bus);
   }
+}
+
+// Polls R/nB `count` times, the captures into bus.read_captures from slot 0.
+void queue_polls(NandBus& bus, std::size_t count) {
+  if (bus.read_captures.size() < count) bus.read_captures.resize(count);
+  for (std::size_t i = 0; i < count; ++i) scan_capture(bus, bus.read_captures[i]);
+}
+
+}  // namespace
+
+void nand_read_bytes(NandBus& bus, uint8_t* destination, int32_t count) {
+  const auto bytes = static_cast<std::size_t>(std::max(count, 0));
+  queue_reads(bus, 0, bytes);
+  if (bytes == 0) return;
   bus.cable.flush();
+  const ProfileAccessors& accessors = bus.target.accessors();
   for (std::size_t i = 0; i < bytes; ++i)
     destination[i] = accessors.get_data_byte(bus.read_captures[i]);
   // The last capture stays readable where every capture used to land.
@@ -137,20 +153,38 @@ void nand_read_bytes(NandBus& bus, uint8_t* destination, int32_t count) {
 }
 
 int32_t nand_wait_ready(NandBus& bus) {
+  return nand_wait_ready_then_status(bus, nullptr);
+}
+
+int32_t nand_wait_ready_then_status(NandBus& bus, uint8_t* status) {
   const uint32_t rnb_cell = bus.target.profile->rnb_cell;
-  const int32_t batch = static_cast<int32_t>(std::max<uint32_t>(bus.cable.poll_batch(), 1));
-  if (bus.read_captures.size() < static_cast<std::size_t>(batch))
-    bus.read_captures.resize(static_cast<std::size_t>(batch));
+  const auto batch = static_cast<int32_t>(std::max<uint32_t>(bus.cable.poll_batch(), 1));
+  // A cable that sends polls ahead also gets the status read behind them, in
+  // the same round trip: 0x70 may be given while the chip is busy, and once a
+  // poll has seen it ready, the status read after the polls is its final word.
+  // Otherwise the polls go on and the status is read again behind them.
+  const bool status_behind_polls = status != nullptr && batch > 1;
   // R/nB is open-drain: the pin reads 1 once the chip is ready.
   for (int32_t polls = 1;;) {
     const int32_t sent = std::min(batch, kNandReadyPolls + 1 - (polls - 1));
-    for (int32_t i = 0; i < sent; ++i)
-      scan_capture(bus, bus.read_captures[static_cast<std::size_t>(i)]);
+    const auto slots = static_cast<std::size_t>(sent);
+    queue_polls(bus, slots);
+    if (status_behind_polls) {
+      nand_command(bus, kNandCmdStatus);
+      queue_reads(bus, slots, 1);
+    }
     bus.cable.flush();
     for (int32_t i = 0; i < sent; ++i, ++polls) {
       bus.capture = bus.read_captures[static_cast<std::size_t>(i)];
       if (polls > kNandReadyPolls) return -1;
-      if (bus.capture[rnb_cell] == kHigh) return 0;
+      if (bus.capture[rnb_cell] != kHigh) continue;
+      if (status_behind_polls) {
+        *status = bus.target.accessors().get_data_byte(bus.read_captures[slots]);
+      } else if (status != nullptr) {
+        nand_command(bus, kNandCmdStatus);
+        nand_read_bytes(bus, status, 1);
+      }
+      return 0;
     }
   }
 }

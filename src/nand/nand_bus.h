@@ -79,6 +79,9 @@ void nand_read_bytes(NandBus& bus, uint8_t* destination, int32_t count);
 // after a 4097th poll. A cable that asks for it gets its polls sent in batches;
 // the polls after the first ready one repeat the same pins and change nothing.
 [[nodiscard]] int32_t nand_wait_ready(NandBus& bus);
+// The same wait, then the status byte (0x70 and one data read) into *status.
+// A cable that sends polls ahead gets the status read queued behind them.
+[[nodiscard]] int32_t nand_wait_ready_then_status(NandBus& bus, uint8_t* status);
 
 using AddressBytes = uint8_t[kNandMaxAddressCycles];
 

@@ -18,15 +18,6 @@ constexpr char kRelease = '1';
   return console.key_waiting() && console.read_key() == kKeyEsc;
 }
 
-// Status read after a program or erase: 0x70, then one byte; bit 0 set means
-// the operation failed.
-[[nodiscard]] uint8_t read_status(NandBus& bus) {
-  nand_command(bus, kNandCmdStatus);
-  uint8_t status = 0;
-  nand_read_bytes(bus, &status, 1);
-  return status;
-}
-
 void print_progress(Console& console, uint64_t written, uint64_t length, uint64_t position) {
   print(console, "Write: %6" PRIu64 " / %" PRIu64 " [Byte] at 0x%08" PRIX64 "\r", written, length,
         position);
@@ -102,12 +93,13 @@ int32_t nand_erase_range(NandBus& bus, BadBlockList& bad_blocks, Console& consol
     nand_command(bus, kNandCmdErase);
     nand_address(bus, AddressKind::kRowOnly, offset);
     nand_command(bus, kNandCmdEraseConfirm);
-    if (const int32_t ready = nand_wait_ready(bus); ready != 0) {
+    uint8_t status = 0;
+    if (const int32_t ready = nand_wait_ready_then_status(bus, &status); ready != 0) {
       print(console, "\nNAND ERASE, NAND WAIT BUSY, ERROR\n");
       result = ready;
       break;
     }
-    if ((read_status(bus) & kNandStatusFail) != 0) {
+    if ((status & kNandStatusFail) != 0) {
       print(console, "\nError erasing at 0x%" PRIx64 ", Maybe BAD BLOCK ....\n", offset);
       if (bad_blocks.count >= kBadBlockCapacity) {
         print(console, "\nMore than %d bad blocks: erase stopped\n", kBadBlockCapacity);
@@ -177,12 +169,12 @@ int32_t nand_program_image(NandBus& bus, const BadBlockList& bad_blocks, Console
     nand_address(bus, AddressKind::kColumnAndRow, position);
     nand_write_bytes(bus, data, static_cast<int32_t>(chunk));
     nand_command(bus, kNandCmdProgramConfirm);
-    if (const int32_t ready = nand_wait_ready(bus); ready != 0) {
+    uint8_t status = 0;
+    if (const int32_t ready = nand_wait_ready_then_status(bus, &status); ready != 0) {
       print(console, "\nNAND WRITE, NAND WAIT BUSY, ERROR\n");
       result = ready;
       break;
     }
-    const uint8_t status = read_status(bus);
     nand_chip_select(bus, kRelease);
     if ((status & kNandStatusFail) != 0) {
       print(console, "\nError, Programming, Status ERROR !!, ADDR: 0x%" PRIX64 "\n", position);
