@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/terminal_console.h"
 
@@ -24,7 +25,16 @@ struct termios saved_settings;
 volatile sig_atomic_t settings_saved = 0;
 
 void restore_terminal() {
-  if (settings_saved) tcsetattr(STDIN_FILENO, TCSANOW, &saved_settings);
+  if (!settings_saved) return;
+  // A job moved to the background since it went raw would be stopped by
+  // SIGTTOU here, on its way out; with SIGTTOU blocked the call goes through.
+  sigset_t ttou;
+  sigset_t previous;
+  sigemptyset(&ttou);
+  sigaddset(&ttou, SIGTTOU);
+  sigprocmask(SIG_BLOCK, &ttou, &previous);
+  tcsetattr(STDIN_FILENO, TCSANOW, &saved_settings);
+  sigprocmask(SIG_SETMASK, &previous, nullptr);
 }
 
 void restore_and_reraise(int signal_number) {
@@ -33,8 +43,17 @@ void restore_and_reraise(int signal_number) {
   raise(signal_number);
 }
 
+// True while standard input is the controlling terminal and another process
+// group (the shell, or the job in front) has it: changing its modes would stop
+// this process with SIGTTOU, reading it with SIGTTIN. A terminal that is not
+// the controlling one has no foreground group and counts as ours.
+bool terminal_owned_by_another_job() {
+  const pid_t foreground = tcgetpgrp(STDIN_FILENO);
+  return foreground != -1 && foreground != getpgrp();
+}
+
 void enter_raw_mode() {
-  if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved_settings) != 0) return;
+  if (tcgetattr(STDIN_FILENO, &saved_settings) != 0) return;
   settings_saved = 1;
   std::atexit(restore_terminal);
   for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
@@ -53,27 +72,50 @@ void enter_raw_mode() {
 
 }  // namespace
 
-TerminalConsole::TerminalConsole() = default;
+TerminalConsole::TerminalConsole() : input_is_terminal_(isatty(STDIN_FILENO) != 0) {
+  // Output into a pipe whose reader has gone (| head) must not end a run half
+  // way through an erase or a write: the write fails with EPIPE instead, and
+  // the run goes on to its end.
+  signal(SIGPIPE, SIG_IGN);
+}
 
 TerminalConsole::~TerminalConsole() {
-  std::fflush(stdout);
+  if (!output_lost_) std::fflush(stdout);
   restore_terminal();
 }
 
 void TerminalConsole::write(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
+  if (output_lost_) return;
+  if (std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0)
+    return;
+  // Said once; the run itself is not affected.
+  output_lost_ = true;
+  std::fprintf(stderr, "jtagnand: standard output: %s; the run goes on without it\n",
+               std::strerror(errno));
 }
 
+// Raw mode is entered at the first key poll that finds the terminal in this
+// process's hands; a job started in the background (&) leaves the terminal's
+// modes alone and goes raw only once it is brought to the foreground.
 void TerminalConsole::prepare_input() {
   if (prepared_) return;
+  if (input_is_terminal_) {
+    if (terminal_owned_by_another_job()) return;
+    enter_raw_mode();
+  }
   prepared_ = true;
-  enter_raw_mode();
 }
 
 void TerminalConsole::fetch(bool block) {
-  prepare_input();
   while (pending_ < 0 && !ended_) {
+    // In the background, keys typed go to the job in front: take none, and
+    // wait (when asked to) until this job is brought to the foreground.
+    if (input_is_terminal_ && terminal_owned_by_another_job()) {
+      if (!block) return;
+      poll(nullptr, 0, 100);
+      continue;
+    }
+    prepare_input();
     struct pollfd input {
       STDIN_FILENO, POLLIN, 0
     };
