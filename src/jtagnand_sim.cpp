@@ -54,7 +54,8 @@ constexpr const char* kHelp =
     "                                three times, several copies as given); the\n"
     "                                organisation comes from it, else from id='s fourth\n"
     "                                byte, else from the device code\n"
-    "  flash=FILE                    keep the flash's main area in FILE (0xFF = erased)\n"
+    "  flash=FILE                    keep the flash's main area in FILE (0xFF = erased);\n"
+    "                                created when missing, held by one board at a time\n"
     "  bad=BLOCK                     erase of this block fails (repeatable)\n"
     "  progfail=PAGE                 program of this page fails (repeatable)\n"
     "  flip=OFFSET                   this byte reads back with bit 0 inverted (repeatable)\n"
@@ -76,7 +77,8 @@ constexpr const char* kHelp =
     "\n"
     "Exit status: 0 after --once ended normally, 1 when that connection sent an\n"
     "unknown command, 2 for a bad argument or a socket that cannot be set up,\n"
-    "3 for a violation under strict.\n";
+    "3 for a violation under strict, 4 when the flash file cannot be read or\n"
+    "written (a full disk).\n";
 
 struct Settings {
   bool use_socket = false;

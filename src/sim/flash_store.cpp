@@ -2,52 +2,56 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
+
+#if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace jtagnand::sim {
 
-// The chip's file, opened for reading and writing without a stream buffer: a
-// page-sized access is one seek and one read or write of the operating system,
-// and nothing is held back from the file. Offsets are std::streamoff, 64 bits
-// on every platform built for, so a 1 GiB chip fits.
+// The chip's file, reached with the operating system's own calls: a page-sized
+// access is one positioned read or write, nothing is held back from the file,
+// and the file can be created only when it is missing and locked against a
+// second board. Every call reports failure; the reason is kept for the message.
 class FlashStore::File {
  public:
-  File() { stream_.rdbuf()->pubsetbuf(nullptr, 0); }  // before open, or it has no effect
+  File() = default;
+  ~File();
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
 
-  [[nodiscard]] bool open(const std::string& path) {
-    stream_.open(path, std::ios::in | std::ios::out | std::ios::binary);
-    if (stream_.is_open()) return true;
-    // Missing: create it empty, then open it again for both directions.
-    stream_.clear();
-    stream_.open(path, std::ios::out | std::ios::binary);
-    if (!stream_.is_open()) return false;
-    stream_.close();
-    stream_.clear();
-    stream_.open(path, std::ios::in | std::ios::out | std::ios::binary);
-    return stream_.is_open();
-  }
+  // Opens `path` for reading and writing, creating it (empty) only when it does
+  // not exist, and locks it. An existing file is never changed here. Empty on
+  // success, else what stands in the way.
+  [[nodiscard]] std::string open(const std::string& path);
+  [[nodiscard]] bool size(uint64_t& bytes);
+  [[nodiscard]] bool read(uint64_t offset, std::span<uint8_t> out);
+  [[nodiscard]] bool write(uint64_t offset, std::span<const uint8_t> bytes);
+  // Puts the file back as open() found it after a failed fill: cut back to
+  // `original_size`, or removed when open() created it.
+  void undo_fill(uint64_t original_size);
 
-  [[nodiscard]] bool size(uint64_t& bytes) {
-    stream_.seekg(0, std::ios::end);
-    const std::streamoff end = stream_.tellg();
-    if (!stream_ || end < 0) return recover();
-    bytes = static_cast<uint64_t>(end);
-    return true;
-  }
+  // The reason of the last failure ("No space left on device").
+  [[nodiscard]] std::string reason() const;
 
-  // Reads `out.size()` bytes at `offset`; what cannot be read stays as it was.
-  void read(uint64_t offset, std::span<uint8_t> out) {
-    stream_.seekg(static_cast<std::streamoff>(offset));
-    stream_.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(out.size()));
-    if (!stream_) static_cast<void>(recover());
-  }
-
-  [[nodiscard]] bool write(uint64_t offset, std::span<const uint8_t> bytes) {
-    stream_.seekp(static_cast<std::streamoff>(offset));
-    stream_.write(reinterpret_cast<const char*>(bytes.data()),
-                  static_cast<std::streamsize>(bytes.size()));
-    return stream_ ? true : recover();
+  // A chip whose store fails cannot go on: the program would next judge bytes
+  // that are not in the file, and report a wrong read-back instead of the
+  // cause. Said on standard error; the process ends.
+  [[noreturn]] void fail(const char* what) const {
+    std::fprintf(stderr, "sim: flash file %s: %s: %s\n", path_.c_str(), what, reason().c_str());
+    std::fflush(stderr);
+    std::exit(kFlashFileFailedExit);
   }
 
   // Room for one page's old contents while it is programmed.
@@ -56,14 +60,217 @@ class FlashStore::File {
   std::vector<uint8_t> erased;
 
  private:
-  // Clears the error state so that the next access is tried afresh.
-  bool recover() {
-    stream_.clear();
+  std::string path_;
+  bool created_ = false;
+#if defined(_WIN32)
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  DWORD error_ = 0;
+#else
+  int fd_ = -1;
+  int error_ = 0;
+#endif
+};
+
+namespace {
+constexpr const char* kShortFile = "the file ends before the chip does";
+}  // namespace
+
+#if defined(_WIN32)
+
+FlashStore::File::~File() {
+  if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+}
+
+std::string FlashStore::File::reason() const {
+  if (error_ == 0) return kShortFile;
+  char text[256] = {};
+  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, error_, 0, text, sizeof text, nullptr);
+  std::string message(text, n);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                              message.back() == '.' || message.back() == ' '))
+    message.pop_back();
+  return message.empty() ? "error " + std::to_string(error_) : message;
+}
+
+std::string FlashStore::File::open(const std::string& path) {
+  path_ = path;
+  // Others may read the file meanwhile (cmp, a hex viewer), nobody else may
+  // write it: a second board, which asks to write, meets a sharing violation.
+  // That is the lock.
+  constexpr DWORD kAccess = GENERIC_READ | GENERIC_WRITE;
+  handle_ = CreateFileA(path.c_str(), kAccess, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle_ == INVALID_HANDLE_VALUE) {
+    error_ = GetLastError();
+    if (error_ == ERROR_SHARING_VIOLATION) return "in use by another simulated board";
+    if (error_ != ERROR_FILE_NOT_FOUND)
+      return "cannot open it for reading and writing: " + reason() + "; it is left as it is";
+    handle_ = CreateFileA(path.c_str(), kAccess, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle_ == INVALID_HANDLE_VALUE) {
+      error_ = GetLastError();
+      return "cannot create it: " + reason();
+    }
+    created_ = true;
+  }
+  if (GetFileType(handle_) != FILE_TYPE_DISK) return "not a plain file; it is left as it is";
+  return {};
+}
+
+bool FlashStore::File::size(uint64_t& bytes) {
+  LARGE_INTEGER length{};
+  if (!GetFileSizeEx(handle_, &length)) {
+    error_ = GetLastError();
     return false;
   }
+  bytes = static_cast<uint64_t>(length.QuadPart);
+  return true;
+}
 
-  std::fstream stream_;
-};
+namespace {
+OVERLAPPED at_offset(uint64_t offset) {
+  OVERLAPPED position{};
+  position.Offset = static_cast<DWORD>(offset);
+  position.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return position;
+}
+}  // namespace
+
+bool FlashStore::File::read(uint64_t offset, std::span<uint8_t> out) {
+  while (!out.empty()) {
+    OVERLAPPED position = at_offset(offset);
+    DWORD got = 0;
+    if (!ReadFile(handle_, out.data(), static_cast<DWORD>(out.size()), &got, &position)) {
+      error_ = GetLastError();
+      if (error_ == ERROR_HANDLE_EOF) error_ = 0;
+      return false;
+    }
+    if (got == 0) {
+      error_ = 0;
+      return false;
+    }
+    out = out.subspan(got);
+    offset += got;
+  }
+  return true;
+}
+
+bool FlashStore::File::write(uint64_t offset, std::span<const uint8_t> bytes) {
+  while (!bytes.empty()) {
+    OVERLAPPED position = at_offset(offset);
+    DWORD put = 0;
+    if (!WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &put, &position)) {
+      error_ = GetLastError();
+      return false;
+    }
+    bytes = bytes.subspan(put);
+    offset += put;
+  }
+  return true;
+}
+
+void FlashStore::File::undo_fill(uint64_t original_size) {
+  if (created_) {
+    CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+    DeleteFileA(path_.c_str());
+    return;
+  }
+  LARGE_INTEGER end{};
+  end.QuadPart = static_cast<LONGLONG>(original_size);
+  if (SetFilePointerEx(handle_, end, nullptr, FILE_BEGIN)) SetEndOfFile(handle_);
+}
+
+#else
+
+static_assert(sizeof(off_t) >= 8, "a 1 GiB chip needs 64-bit file offsets");
+
+FlashStore::File::~File() {
+  if (fd_ >= 0) close(fd_);
+}
+
+std::string FlashStore::File::reason() const {
+  return error_ == 0 ? kShortFile : std::strerror(error_);
+}
+
+std::string FlashStore::File::open(const std::string& path) {
+  path_ = path;
+  // Only a plain file is a chip: a device or a FIFO is not even opened, as an
+  // open alone may do something to it.
+  struct stat info {};
+  if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+    return "not a plain file; it is left as it is";
+  fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY);
+  if (fd_ < 0) {
+    error_ = errno;
+    if (error_ != ENOENT)
+      return "cannot open it for reading and writing: " + reason() + "; it is left as it is";
+    // Missing: create it, and only if it is still missing.
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd_ < 0) {
+      error_ = errno;
+      return "cannot create it: " + reason();
+    }
+    created_ = true;
+  }
+  if (fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode))
+    return "not a plain file; it is left as it is";
+  // One board per file: two boards writing one file would each report success
+  // over a file that holds neither image. A file system without locks
+  // (ENOLCK, EINVAL) still serves a single board.
+  if (flock(fd_, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+    return "in use by another simulated board";
+  return {};
+}
+
+bool FlashStore::File::size(uint64_t& bytes) {
+  struct stat info {};
+  if (fstat(fd_, &info) != 0) {
+    error_ = errno;
+    return false;
+  }
+  bytes = static_cast<uint64_t>(info.st_size);
+  return true;
+}
+
+bool FlashStore::File::read(uint64_t offset, std::span<uint8_t> out) {
+  while (!out.empty()) {
+    const ssize_t got = pread(fd_, out.data(), out.size(), static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      error_ = got < 0 ? errno : 0;
+      return false;
+    }
+    out = out.subspan(static_cast<std::size_t>(got));
+    offset += static_cast<uint64_t>(got);
+  }
+  return true;
+}
+
+bool FlashStore::File::write(uint64_t offset, std::span<const uint8_t> bytes) {
+  while (!bytes.empty()) {
+    const ssize_t put = pwrite(fd_, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      error_ = put < 0 ? errno : ENOSPC;
+      return false;
+    }
+    bytes = bytes.subspan(static_cast<std::size_t>(put));
+    offset += static_cast<uint64_t>(put);
+  }
+  return true;
+}
+
+void FlashStore::File::undo_fill(uint64_t original_size) {
+  if (created_) {
+    unlink(path_.c_str());
+    return;
+  }
+  static_cast<void>(ftruncate(fd_, static_cast<off_t>(original_size)));
+}
+
+#endif
 
 FlashStore::FlashStore(uint64_t total_size, uint32_t block_size)
     : total_size_(total_size),
@@ -79,16 +286,17 @@ FlashStore::~FlashStore() = default;
 
 std::unique_ptr<FlashStore> FlashStore::open_file(const std::string& path, uint64_t total_size,
                                                   uint32_t block_size, std::string& error) {
-  auto fail = [&](const char* what) {
-    error = "flash file " + path + ": " + what;
-    if (errno != 0) error += std::string(": ") + std::strerror(errno);
-    return nullptr;
-  };
-  errno = 0;
   auto file = std::make_unique<File>();
-  if (!file->open(path)) return fail("cannot open or create");
+  const std::string refusal = file->open(path);
+  if (!refusal.empty()) {
+    error = "flash file " + path + ": " + refusal;
+    return nullptr;
+  }
   uint64_t size = 0;
-  if (!file->size(size)) return fail("cannot find its size");
+  if (!file->size(size)) {
+    error = "flash file " + path + ": cannot find its size: " + file->reason();
+    return nullptr;
+  }
   if (size > total_size) {
     error = "flash file " + path + " holds " + std::to_string(size) +
             " bytes, more than the chip's " + std::to_string(total_size);
@@ -99,8 +307,12 @@ std::unique_ptr<FlashStore> FlashStore::open_file(const std::string& path, uint6
       static_cast<std::size_t>(std::min<uint64_t>(uint64_t{1} << 20, total_size)), 0xFF);
   for (uint64_t at = size; at < total_size;) {
     const auto n = static_cast<std::size_t>(std::min<uint64_t>(erased.size(), total_size - at));
-    if (!file->write(at, std::span<const uint8_t>(erased.data(), n)))
-      return fail("cannot fill with erased bytes");
+    if (!file->write(at, std::span<const uint8_t>(erased.data(), n))) {
+      error = "flash file " + path + ": cannot fill it with erased bytes to the chip's " +
+              std::to_string(total_size) + ": " + file->reason() + "; it is left as it was";
+      file->undo_fill(size);
+      return nullptr;
+    }
     at += n;
   }
   return std::unique_ptr<FlashStore>(new FlashStore(total_size, block_size, std::move(file)));
@@ -140,7 +352,8 @@ void FlashStore::read(uint64_t offset, std::span<uint8_t> out) const {
   for_each_piece(offset, out.size(), total_size_, block_size_,
                  [&](uint32_t block, uint32_t within, std::size_t done, std::size_t n) {
                    if (file_) {
-                     file_->read(uint64_t{block} * block_size_ + within, out.subspan(done, n));
+                     if (!file_->read(uint64_t{block} * block_size_ + within, out.subspan(done, n)))
+                       file_->fail("cannot read");
                    } else if (const uint8_t* b = block_or_null(block)) {
                      std::memcpy(out.data() + done, b + within, n);
                    }
@@ -148,15 +361,16 @@ void FlashStore::read(uint64_t offset, std::span<uint8_t> out) const {
 }
 
 void FlashStore::write(uint64_t offset, std::span<const uint8_t> bytes) {
-  for_each_piece(offset, bytes.size(), total_size_, block_size_,
-                 [&](uint32_t block, uint32_t within, std::size_t done, std::size_t n) {
-                   if (file_) {
-                     static_cast<void>(file_->write(uint64_t{block} * block_size_ + within,
-                                                    bytes.subspan(done, n)));
-                   } else {
-                     std::memcpy(writable_block(block) + within, bytes.data() + done, n);
-                   }
-                 });
+  for_each_piece(
+      offset, bytes.size(), total_size_, block_size_,
+      [&](uint32_t block, uint32_t within, std::size_t done, std::size_t n) {
+        if (file_) {
+          if (!file_->write(uint64_t{block} * block_size_ + within, bytes.subspan(done, n)))
+            file_->fail("cannot write");
+        } else {
+          std::memcpy(writable_block(block) + within, bytes.data() + done, n);
+        }
+      });
 }
 
 void FlashStore::program(uint64_t offset, std::span<const uint8_t> bytes) {
@@ -170,9 +384,9 @@ void FlashStore::program(uint64_t offset, std::span<const uint8_t> bytes) {
                      const uint64_t at = uint64_t{block} * block_size_ + within;
                      std::vector<uint8_t>& old = file_->scratch;
                      old.assign(n, 0xFF);
-                     file_->read(at, old);
+                     if (!file_->read(at, old)) file_->fail("cannot read");
                      for (std::size_t i = 0; i < n; ++i) old[i] &= src[i];
-                     static_cast<void>(file_->write(at, old));
+                     if (!file_->write(at, old)) file_->fail("cannot write");
                      return;
                    }
                    uint8_t* dst = writable_block(block) + within;
@@ -183,7 +397,7 @@ void FlashStore::program(uint64_t offset, std::span<const uint8_t> bytes) {
 void FlashStore::erase_block(uint32_t block) {
   if (uint64_t{block} * block_size_ >= total_size_) return;
   if (file_) {
-    static_cast<void>(file_->write(uint64_t{block} * block_size_, file_->erased));
+    if (!file_->write(uint64_t{block} * block_size_, file_->erased)) file_->fail("cannot write");
   } else {
     blocks_[block].reset();
   }

@@ -4,7 +4,8 @@
 // block allocated on first write (an erased block costs nothing), or a plain
 // file of exactly the chip's size, erased bytes 0xFF. The file is read and
 // written in place at each access (no caching), so that what the chip holds is
-// in the file the moment it is stored, for cmp, hexdump or dd to see.
+// in the file the moment it is stored, for cmp, hexdump or dd to see. One board
+// at a time holds the file (a lock); a second one is refused.
 
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +16,11 @@
 
 namespace jtagnand::sim {
 
+// Exit status of a process whose flash file failed under it (a write on a full
+// disk, a read error): the failure is named on standard error, and the process
+// ends before it could show as a wrong read-back.
+inline constexpr int kFlashFileFailedExit = 4;
+
 class FlashStore {
  public:
   // An in-memory chip, all erased.
@@ -24,7 +30,9 @@ class FlashStore {
   FlashStore& operator=(const FlashStore&) = delete;
 
   // A chip kept in `path`: created filled with 0xFF when missing, a shorter
-  // file is extended with 0xFF; null + error when it cannot be used.
+  // file is extended with 0xFF; null + error when it cannot be used (not a
+  // plain file, no read and write access, longer than the chip, in use by
+  // another board, no room to extend it), and then the file is as it was.
   [[nodiscard]] static std::unique_ptr<FlashStore> open_file(const std::string& path,
                                                              uint64_t total_size,
                                                              uint32_t block_size,

@@ -120,6 +120,13 @@ constexpr CpuName kCpuNames[] = {
   }
   if (key == "flash") {
     if (!need_value("a file path")) return false;
+    // One chip, one file: a second flash= would silently leave the first
+    // file out of the run.
+    if (!options.flash_path.empty()) {
+      error = "sim option flash given twice ('" + options.flash_path + "' and '" +
+              std::string(value) + "'); the chip has one file";
+      return false;
+    }
     options.flash_path = std::string(value);
     return true;
   }

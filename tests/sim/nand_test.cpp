@@ -722,6 +722,26 @@ TEST(SimFlashFile, ShortFileExtendedLongFileRefused) {
   EXPECT_EQ(make_sim_port(options, error), nullptr);
 }
 
+// Two boards on one file would each report success over a file that holds
+// neither image: while one board holds the file, a second is refused.
+TEST(SimFlashFile, SecondBoardOnTheSameFileIsRefused) {
+  jtagnand::testing::TempDir dir;
+  const std::string path = dir.file("chip.bin");
+  const auto data = pattern(512, 12);
+  SimOptions options;
+  std::string error;
+  ASSERT_TRUE(parse_sim_options("nand=0xE6,flash=" + path, "", options, error));
+  {
+    Rig first("nand=0xE6,flash=" + path);
+    EXPECT_EQ(make_sim_port(options, error), nullptr);
+    EXPECT_EQ(error, "flash file " + path + ": in use by another simulated board");
+    EXPECT_EQ(program_page(first, 0xE6, 0x4000, data), 0xC0);
+  }
+  // Once the first board is gone, the file is free again.
+  Rig next("nand=0xE6,flash=" + path);
+  EXPECT_EQ(read_page(next, 0xE6, 0x4000, 512), data);
+}
+
 TEST(SimFlashFile, MemoryChipOfAGigabyteCostsOnlyWhatIsWritten) {
   Rig rig("nand=0xD3");
   const auto data = pattern(2048, 6);

@@ -54,6 +54,15 @@ TEST(SimOptionsParse, EveryOption) {
   EXPECT_EQ(o.port_base, 0);
 }
 
+// A second flash= would leave the first file silently out of the run.
+TEST(SimOptionsParse, FlashFileGivenTwiceIsRefused) {
+  SimOptions o;
+  std::string error;
+  EXPECT_FALSE(parse_sim_options("flash=a.bin,nand=0x76,flash=b.bin", "", o, error));
+  EXPECT_EQ(error, "sim option flash given twice ('a.bin' and 'b.bin'); the chip has one file");
+  EXPECT_TRUE(o.flash_path.empty());
+}
+
 TEST(SimOptionsParse, BadInputIsRefusedWithOneLine) {
   const char* bad[] = {
       "frobnicate", "cpu=",
