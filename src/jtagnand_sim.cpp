@@ -27,7 +27,8 @@ namespace {
 using jtagnand::sim::RbbServer;
 
 constexpr const char* kHelp =
-    "usage: jtagnand-sim [--port N | --socket PATH] [--once] [OPTION,OPTION,...]\n"
+    "usage: jtagnand-sim [--port N | --socket PATH] [--once] [--idle-timeout S]\n"
+    "                    [OPTION,OPTION,...]\n"
     "\n"
     "Serves one simulated board (parallel-port JTAG cable, CPU, NAND flash) as a\n"
     "remote_bitbang JTAG target. Point OpenOCD at it with\n"
@@ -37,6 +38,11 @@ constexpr const char* kHelp =
     "  --port N       listen on TCP 127.0.0.1:N; 0 (the default) picks a free port\n"
     "  --socket PATH  listen on a Unix socket at PATH instead\n"
     "  --once         exit when the first connection ends\n"
+    "  --idle-timeout S\n"
+    "                 close a connection whose master has sent no command, or\n"
+    "                 taken none of the answers it is owed, for S seconds, so\n"
+    "                 that it cannot lock the next master out (default 60;\n"
+    "                 0 = never)\n"
     "  --help         this text\n"
     "\n"
     "The first line on standard output is \"listening on 127.0.0.1:PORT\" (or\n"
@@ -76,15 +82,23 @@ constexpr const char* kHelp =
     "reported on stderr and the connection is closed.\n"
     "\n"
     "Exit status: 0 after --once ended normally, 1 when that connection sent an\n"
-    "unknown command, 2 for a bad argument or a socket that cannot be set up,\n"
+    "unknown command or went idle, 2 for a bad argument or a socket that cannot be set up,\n"
     "3 for a violation under strict, 4 when the flash file cannot be read or\n"
     "written (a full disk).\n";
+
+// How long a master may stay idle before its connection is closed: long
+// enough for a person to answer the program's erase question, short enough
+// that a vanished master does not hold the board for good.
+constexpr unsigned kDefaultIdleSeconds = 60;
+// A day: more is taken for a typing error.
+constexpr unsigned kMaxIdleSeconds = 86400;
 
 struct Settings {
   bool use_socket = false;
   std::string socket_path;
   uint16_t port = 0;
   bool once = false;
+  unsigned idle_seconds = kDefaultIdleSeconds;
   std::string board_options;
 };
 
@@ -103,6 +117,16 @@ int parse_arguments(int argc, char** argv, Settings& settings, bool& help) {
     }
     if (arg == "--once") {
       settings.once = true;
+    } else if (arg == "--idle-timeout") {
+      if (i + 1 >= argc) return usage_error("--idle-timeout needs a number of seconds");
+      const std::string_view value = argv[++i];
+      unsigned number = 0;
+      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), number);
+      if (value.empty() || ec != std::errc() || end != value.data() + value.size() ||
+          number > kMaxIdleSeconds)
+        return usage_error("bad idle time-out '" + std::string(value) + "' (seconds, 0 to " +
+                           std::to_string(kMaxIdleSeconds) + ")");
+      settings.idle_seconds = number;
     } else if (arg == "--port" || arg == "--socket") {
       if (i + 1 >= argc) return usage_error(std::string(arg) + " needs a value");
       const std::string_view value = argv[++i];
@@ -241,8 +265,8 @@ int run(int argc, char** argv) {
       std::fprintf(stderr, "jtagnand-sim: accept: %s\n", std::strerror(errno));
       return 2;
     }
-    const jtagnand::sim::RbbSessionEnd end =
-        jtagnand::sim::serve_rbb_connection(server, connection);
+    const jtagnand::sim::RbbSessionEnd end = jtagnand::sim::serve_rbb_connection(
+        server, connection, static_cast<int>(settings.idle_seconds * 1000));
     close(connection);
     int status = 0;
     if (end.stop == RbbServer::Stop::kBadCommand) {
@@ -251,6 +275,12 @@ int run(int argc, char** argv) {
                    "jtagnand-sim: unknown remote_bitbang command 0x%02X ('%c'); connection "
                    "closed\n",
                    code, code >= 0x20 && code < 0x7F ? end.bad : '?');
+      status = 1;
+    } else if (end.idle) {
+      std::fprintf(stderr,
+                   "jtagnand-sim: connection idle for %u s (no command, or answers not taken); "
+                   "closed\n",
+                   settings.idle_seconds);
       status = 1;
     } else if (end.error != 0) {
       std::fprintf(stderr, "jtagnand-sim: connection lost: %s\n", std::strerror(end.error));

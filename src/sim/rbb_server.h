@@ -75,12 +75,16 @@ struct RbbSessionEnd {
   RbbServer::Stop stop = RbbServer::Stop::kNone;  // kNone: the master hung up
   char bad = 0;                                   // for kBadCommand
   int error = 0;                                  // errno of a failed read or write, else 0
+  bool idle = false;  // the master neither sent nor took anything for the idle time
 };
 
-// Serves the connected socket `fd` until 'Q', an unknown command, end of input
-// or an I/O error. Reads as much as the master has sent, carries it out and
-// writes all answers of that batch in one go. Does not close `fd`.
-[[nodiscard]] RbbSessionEnd serve_rbb_connection(RbbServer& server, int fd);
+// Serves the connected socket `fd` until 'Q', an unknown command, end of input,
+// an I/O error or, when `idle_ms` is above 0, a master that for that many
+// milliseconds sends no command while none is owed an answer, or takes none of
+// the answers owed (a master that sends 'R' and never reads). Reads as much as
+// the master has sent, carries it out and writes all answers of that batch in
+// one go. Does not close `fd`.
+[[nodiscard]] RbbSessionEnd serve_rbb_connection(RbbServer& server, int fd, int idle_ms = 0);
 #endif
 
 }  // namespace jtagnand::sim

@@ -1,11 +1,15 @@
 // The program against jtagnand-sim over remote_bitbang (TCP and Unix socket),
 // and the server's own command line and error handling.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -47,6 +51,9 @@ TEST(ProgramOverRbb, IdcodeCheckOverTcpTwiceOnTheSameBoard) {
           << r.out;
       EXPECT_TRUE(contains(r.out, "\nOK!, JTAG ID:   " + c.id + "\n")) << r.out;
     }
+    // The server prints a connection's stats line once it has seen the end of
+    // it, which may come after the program has exited: wait for the second.
+    EXPECT_TRUE(server.wait_for_err("ir_scans=2 ")) << server.err();
     server.stop();
     // One stats line per connection; the counts grow, the board is the same.
     const std::string err = server.err();
@@ -171,15 +178,26 @@ TEST(SimServerCommandLine, HelpAndBadArguments) {
   }
 }
 
-TEST(SimServerCommandLine, UnknownCommandClosesTheConnectionAfterEarlierAnswers) {
-  SimServer server({"--once"});
-  ASSERT_FALSE(server.address().empty()) << server.err();
+// A TCP connection to the server; `receive_buffer` bytes of socket buffer
+// when above 0. -1 when it fails.
+int connect_to(const SimServer& server, int receive_buffer = 0) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (receive_buffer > 0)
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(std::stoi(server.tcp_port())));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return fd;
+  close(fd);
+  return -1;
+}
+
+TEST(SimServerCommandLine, UnknownCommandClosesTheConnectionAfterEarlierAnswers) {
+  SimServer server({"--once"});
+  ASSERT_FALSE(server.address().empty()) << server.err();
+  const int fd = connect_to(server);
+  ASSERT_GE(fd, 0);
   const std::string sent = "R5R#RR";
   ASSERT_EQ(send(fd, sent.data(), sent.size(), 0), static_cast<ssize_t>(sent.size()));
   std::string answers;
@@ -189,6 +207,57 @@ TEST(SimServerCommandLine, UnknownCommandClosesTheConnectionAfterEarlierAnswers)
   EXPECT_EQ(answers, "11");
   EXPECT_EQ(server.wait(), 1);
   EXPECT_TRUE(contains(server.err(), "unknown remote_bitbang command 0x23 ('#')")) << server.err();
+}
+
+// Sends 'R's without reading a single answer until the server stops taking
+// them (its answers fill the sockets), or it closes the connection.
+void flood_with_reads(int fd) {
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  const std::string reads(64 * 1024, 'R');
+  for (;;) {
+    const ssize_t sent = send(fd, reads.data(), reads.size(), MSG_NOSIGNAL);
+    if (sent > 0) continue;
+    if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return;
+    // Nothing taken for a second: the server is no longer reading.
+    pollfd writable{fd, POLLOUT, 0};
+    if (poll(&writable, 1, 1000) == 0) return;
+  }
+}
+
+// A master that connects and stays idle, or sends 'R' and never reads, must
+// not hold the board for good: after the idle time-out its connection is
+// closed and the next master is served.
+TEST(SimServerIdle, StuckMasterDoesNotLockOutTheNextOne) {
+  for (const bool never_reads : {false, true}) {
+    SimServer server({"--idle-timeout", "1"});
+    ASSERT_FALSE(server.address().empty()) << server.err();
+    const int stuck = connect_to(server, never_reads ? 4096 : 0);
+    ASSERT_GE(stuck, 0);
+    if (never_reads) flood_with_reads(stuck);
+
+    const int next = connect_to(server);
+    ASSERT_GE(next, 0);
+    // A deadline for a loaded machine, not a measure of the time-out.
+    const timeval deadline{30, 0};
+    setsockopt(next, SOL_SOCKET, SO_RCVTIMEO, &deadline, sizeof deadline);
+    ASSERT_EQ(send(next, "R", 1, MSG_NOSIGNAL), 1);
+    char answer = 0;
+    EXPECT_EQ(recv(next, &answer, 1, 0), 1) << never_reads;
+    EXPECT_EQ(answer, '1') << never_reads;  // TDO idles high outside a shift
+    close(next);
+    close(stuck);
+    EXPECT_TRUE(server.wait_for_err(
+        "jtagnand-sim: connection idle for 1 s (no command, or answers not taken); closed\n"))
+        << server.err();
+  }
+
+  const ProgramResult help = run_program(JTAGNAND_SIM_BINARY, {"--help"});
+  EXPECT_TRUE(contains(help.out, "--idle-timeout S")) << help.out;
+  for (const std::string bad : {"", "x", "-1", "86401"}) {
+    const ProgramResult r = run_program(JTAGNAND_SIM_BINARY, {"--idle-timeout", bad});
+    EXPECT_EQ(r.exit_status, 2) << bad;
+    EXPECT_TRUE(contains(r.err, "jtagnand-sim: bad idle time-out '" + bad + "'")) << r.err;
+  }
 }
 
 }  // namespace

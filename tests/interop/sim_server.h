@@ -111,6 +111,18 @@ class SimServer {
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
   }
 
+  // Waits (up to `seconds`, a deadline for a loaded machine, not a measure)
+  // until standard error holds `text`, which a running server prints when it
+  // is done with a connection.
+  [[nodiscard]] bool wait_for_err(const std::string& text, int seconds = 30) const {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (err().find(text) == std::string::npos) {
+      if (std::chrono::steady_clock::now() > until) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+  }
+
   [[nodiscard]] const TempDir& dir() const { return dir_; }
 
  private:
