@@ -29,6 +29,15 @@ TEST(Startup, NoPortPrintsTheBannerOnlyAndExitsOne) {
   }
 }
 
+// Standard output stays the banner alone; standard error says why.
+TEST(Startup, NoPortNamesTheBasesTriedOnStandardError) {
+  const ProgramResult r = jtagnand("sim:port=none", {"-C", "RQ7220"});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.out, kBanner);
+  EXPECT_TRUE(contains(r.err, "jtagnand: no parallel port answered at 0x378, 0x278 or 0x3BC"))
+      << r.err;
+}
+
 TEST(Startup, RefusedPortAccessSaysSoAndExitsOne) {
   // Direct I/O needs CAP_SYS_RAWIO, which this test environment does not give.
   const ProgramResult r = jtagnand("direct", {"-C", "RQ7220"});
