@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all build test test-release test-asan demo bench windows clean format
+.PHONY: all build test test-release test-asan demo bench fuzz windows clean format
 
 all: build
 
@@ -32,6 +32,18 @@ bench:
 	cmake --build build-bench -j $(JOBS)
 	scripts/bench.sh build-bench
 
+# The libFuzzer targets (fuzz/), built with clang-14 in build-fuzz (ASan and
+# UBSan, coverage in every library), each run for FUZZ_SECONDS from its seed
+# corpus; a crash fails. The g++ builds are not touched.
+FUZZ_SECONDS ?= 20
+FUZZ_CC ?= clang-14
+FUZZ_CXX ?= clang++-14
+fuzz:
+	CC=$(FUZZ_CC) CXX=$(FUZZ_CXX) cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DJTAGNAND_FUZZ=ON -DJTAGNAND_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build build-fuzz -j $(JOBS) --target fuzzers
+	scripts/fuzz.sh build-fuzz $(FUZZ_SECONDS)
+
 # The program for Windows, cross-built with MinGW-w64: build-win64/jtagnand.exe
 # and build-win32/jtagnand.exe (the one for the giveio driver, which loads on
 # 32-bit Windows only), each with the unit tests that need no POSIX
@@ -46,7 +58,7 @@ windows:
 	cmake --build build-win32 -j $(JOBS)
 
 clean:
-	rm -rf build build-asan build-bench build-win64 build-win32
+	rm -rf build build-asan build-bench build-fuzz build-win64 build-win32
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

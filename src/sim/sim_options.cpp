@@ -46,10 +46,28 @@ constexpr CpuName kCpuNames[] = {
   return true;
 }
 
+// User text as it goes into a one-line message: control characters (a line
+// end, ESC starting a terminal sequence) are shown as \xNN.
+[[nodiscard]] std::string shown(std::string_view text) {
+  constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xF];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 [[nodiscard]] std::string bad_value(std::string_view key, std::string_view value,
                                     std::string_view expected) {
-  return "bad value '" + std::string(value) + "' for sim option " + std::string(key) +
-         " (expected " + std::string(expected) + ")";
+  return "bad value '" + shown(value) + "' for sim option " + std::string(key) + " (expected " +
+         std::string(expected) + ")";
 }
 
 [[nodiscard]] bool apply_option(std::string_view key, std::string_view value, bool has_value,
@@ -123,8 +141,8 @@ constexpr CpuName kCpuNames[] = {
     // One chip, one file: a second flash= would silently leave the first
     // file out of the run.
     if (!options.flash_path.empty()) {
-      error = "sim option flash given twice ('" + options.flash_path + "' and '" +
-              std::string(value) + "'); the chip has one file";
+      error = "sim option flash given twice ('" + shown(options.flash_path) + "' and '" +
+              shown(value) + "'); the chip has one file";
       return false;
     }
     options.flash_path = std::string(value);
@@ -199,7 +217,7 @@ constexpr CpuName kCpuNames[] = {
     return false;
   }
   error =
-      "unknown sim option '" + std::string(key) +
+      "unknown sim option '" + shown(key) +
       "' (known: cpu, nand, maker, id, onfi, flash, bad, progfail, flip, busy, hang, target, port, "
       "stats, strict)";
   return false;

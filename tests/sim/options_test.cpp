@@ -63,6 +63,25 @@ TEST(SimOptionsParse, FlashFileGivenTwiceIsRefused) {
   EXPECT_TRUE(o.flash_path.empty());
 }
 
+// The option text comes from the environment: a line end or an ESC in it
+// must not break the one-line message or reach the terminal as a sequence.
+TEST(SimOptionsParse, ControlCharactersInTheTextAreShownEscaped) {
+  const struct {
+    const char* text;
+    const char* error;
+  } cases[] = {
+      {"sta\nts", "unknown sim option 'sta\\x0Ats' (known: "},
+      {"cpu=\x1B[2J", "bad value '\\x1B[2J' for sim option cpu"},
+      {"flash=a\rb,flash=c", "sim option flash given twice ('a\\x0Db' and 'c')"},
+  };
+  for (const auto& c : cases) {
+    SimOptions o;
+    std::string error;
+    EXPECT_FALSE(parse_sim_options(c.text, "", o, error)) << c.text;
+    EXPECT_EQ(error.rfind(c.error, 0), 0U) << error;
+  }
+}
+
 TEST(SimOptionsParse, BadInputIsRefusedWithOneLine) {
   const char* bad[] = {
       "frobnicate", "cpu=",
