@@ -168,6 +168,11 @@ int32_t nand_wait_ready_then_status(NandBus& bus, uint8_t* status) {
   for (int32_t polls = 1;;) {
     const int32_t sent = std::min(batch, kNandReadyPolls + 1 - (polls - 1));
     const auto slots = static_cast<std::size_t>(sent);
+    // The cable keeps where each queued capture goes until the flush: make room
+    // for all of this round trip's captures before the first is queued, as
+    // growing read_captures later would move the ones already queued.
+    const std::size_t captures = slots + (status_behind_polls ? 1 : 0);
+    if (bus.read_captures.size() < captures) bus.read_captures.resize(captures);
     queue_polls(bus, slots);
     if (status_behind_polls) {
       nand_command(bus, kNandCmdStatus);
