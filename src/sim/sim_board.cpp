@@ -1,10 +1,6 @@
-// The simulated board: TAP controller, instruction register, IDCODE and bypass
-// registers, the CPU's boundary register and the pins it drives, and the
-// virtual parallel port in front of it all.
-//
-// The boundary register is a ring buffer with a moving head, so a shift costs
-// the same whatever the register's length; Capture-DR and Update-DR touch only
-// the cells wired to the flash.
+// The simulated board: the TAP state machine and the devices on the chain (a
+// built-in CPU, or a CPU from a BSDL file with bypass-only devices beside it),
+// and the virtual parallel port in front of it all.
 
 #include "sim/sim_board.h"
 
@@ -13,9 +9,11 @@
 #include <utility>
 
 #include "sim/board_layouts.h"
+#include "sim/bsdl_cpu.h"
 #include "sim/chip_model.h"
 #include "sim/flash_store.h"
 #include "sim/nand_chip.h"
+#include "sim/tap_device.h"
 
 namespace jtagnand::sim {
 namespace {
@@ -61,15 +59,20 @@ struct SenseCell {
   uint8_t bit;  // for kIo
 };
 
-}  // namespace
-
-struct SimBoard::Impl {
-  Impl(const SimOptions& options, ChipModel model, std::unique_ptr<FlashStore> store)
-      : layout(board_layout(options.cpu)),
-        length(static_cast<uint32_t>(layout.length)),
-        chip(options, std::move(model), std::move(store), checker),
-        ring(layout.length, 0) {
-    checker.strict = options.strict;
+// One of the four built-in CPUs, from its layout: a 4-bit IR, EXTEST 0000,
+// the IDCODE instruction, every other code BYPASS.
+//
+// The boundary register is a ring buffer with a moving head, so a shift costs
+// the same whatever the register's length; Capture-DR and Update-DR touch only
+// the cells wired to the flash.
+class LayoutCpu final : public CpuTap {
+ public:
+  LayoutCpu(const BoardLayout& board, NandChip& nand)
+      : CpuTap(4, kIrCapture),
+        layout(board),
+        length(static_cast<uint32_t>(board.length)),
+        chip(nand),
+        ring(static_cast<std::size_t>(board.length), 0) {
     auto add = [&](int cell, Sense net, uint8_t bit) {
       for (const auto& s : sense)
         if (s.cell == cell) return;
@@ -83,75 +86,20 @@ struct SimBoard::Impl {
     add(layout.rnb, Sense::kRnb, 0);
     for (uint8_t k = 0; k < 8; ++k) add(layout.io_in[k], Sense::kIo, k);
     reset_latches();
-    select_instruction(layout.idcode_instruction);
+    select(layout.idcode_instruction);
   }
 
-  // --- cable lines -------------------------------------------------------
-  void set_lines(uint8_t value) {
-    const uint8_t changed = static_cast<uint8_t>(lines ^ value);
-    lines = value;
-    if ((value & kTrstN) == 0) {  // nTRST low: held in Test-Logic-Reset
-      if (changed & kTrstN) test_logic_reset();
-      return;
-    }
-    if ((changed & kTck) == 0) return;
-    if (value & kTck) {
-      rising(value);
-    } else {
-      falling();
-    }
+  [[nodiscard]] uint64_t instruction() const override { return instruction_; }
+  [[nodiscard]] uint64_t idcode_instruction() const override { return layout.idcode_instruction; }
+  [[nodiscard]] uint32_t idcode() const override { return layout.idcode; }
+  [[nodiscard]] int boundary_length() const override { return layout.length; }
+
+  void reset() override {
+    reset_latches();
+    select(layout.idcode_instruction);
   }
 
-  void rising(uint8_t value) {
-    const uint8_t tdi = value & kTdi;
-    switch (state) {
-      case S::kShiftDr:
-        shift_dr(tdi);
-        break;
-      case S::kCaptureDr:
-        capture_dr();
-        break;
-      case S::kShiftIr:
-        ir_shift = static_cast<uint8_t>((ir_shift >> 1) | (tdi << 3));
-        break;
-      case S::kCaptureIr:
-        ir_shift = kIrCapture;
-        break;
-      default:
-        break;
-    }
-    const TapState next = kNext[static_cast<int>(state)][(value & kTms) ? 1 : 0];
-    if (next == S::kTestLogicReset && state != S::kTestLogicReset) {
-      test_logic_reset();
-      return;
-    }
-    state = next;
-  }
-
-  void falling() {
-    switch (state) {
-      case S::kShiftDr:
-        tdo = dr_out();
-        return;
-      case S::kShiftIr:
-        tdo = ir_shift & 1;
-        return;
-      case S::kUpdateDr:
-        tdo = 1;
-        update_dr();
-        return;
-      case S::kUpdateIr:
-        tdo = 1;
-        update_ir();
-        return;
-      default:
-        tdo = 1;  // TDO floats outside the shift states; the cable's pull-up reads 1
-        return;
-    }
-  }
-
-  // --- registers ---------------------------------------------------------
-  [[nodiscard]] uint8_t dr_out() const {
+  [[nodiscard]] uint8_t dr_out() const override {
     switch (dr) {
       case DataRegister::kBoundary:
         return ring[head];
@@ -163,7 +111,7 @@ struct SimBoard::Impl {
     return 1;
   }
 
-  void shift_dr(uint8_t tdi) {
+  void shift_dr(uint8_t tdi) override {
     switch (dr) {
       case DataRegister::kBoundary:
         // Cell 0 sits at TDO; the slot that leaves becomes the TDI end.
@@ -179,13 +127,7 @@ struct SimBoard::Impl {
     }
   }
 
-  [[nodiscard]] uint8_t& cell(int index) {
-    uint32_t at = head + static_cast<uint32_t>(index);
-    if (at >= length) at -= length;
-    return ring[at];
-  }
-
-  void capture_dr() {
+  void capture_dr() override {
     switch (dr) {
       case DataRegister::kBoundary:
         for (const auto& s : sense) cell(s.cell) = sensed(s);
@@ -200,28 +142,7 @@ struct SimBoard::Impl {
     chip.tick();  // R/nB was sampled above; the busy time runs on capture events
   }
 
-  [[nodiscard]] uint8_t sensed(const SenseCell& s) const {
-    switch (s.net) {
-      case Sense::kNce:
-        return chip.nce();
-      case Sense::kCle:
-        return chip.cle();
-      case Sense::kAle:
-        return chip.ale();
-      case Sense::kNwe:
-        return chip.nwe();
-      case Sense::kNre:
-        return chip.nre();
-      case Sense::kRnb:
-        return chip.ready();
-      case Sense::kIo:
-        return static_cast<uint8_t>((chip.io() >> s.bit) & 1U);
-    }
-    return 1;
-  }
-
-  void update_dr() {
-    ++dr_scans;
+  void update_dr() override {
     if (dr != DataRegister::kBoundary) return;
     latch.nce = cell(layout.nce);
     latch.cle = cell(layout.cle);
@@ -245,14 +166,9 @@ struct SimBoard::Impl {
     apply_pins();
   }
 
-  void update_ir() {
-    ++ir_scans;
-    select_instruction(ir_shift);
-    if (instruction_observer) instruction_observer(instruction);
-  }
-
-  void select_instruction(uint8_t code) {
-    instruction = code;
+ private:
+  void select(uint64_t code) override {
+    instruction_ = static_cast<uint8_t>(code);
     if (code == kExtest) {
       dr = DataRegister::kBoundary;
     } else if (code == layout.idcode_instruction) {
@@ -263,11 +179,30 @@ struct SimBoard::Impl {
     apply_pins();
   }
 
-  void test_logic_reset() {
-    state = S::kTestLogicReset;
-    tdo = 1;
-    reset_latches();
-    select_instruction(layout.idcode_instruction);
+  [[nodiscard]] uint8_t& cell(int index) {
+    uint32_t at = head + static_cast<uint32_t>(index);
+    if (at >= length) at -= length;
+    return ring[at];
+  }
+
+  [[nodiscard]] uint8_t sensed(const SenseCell& s) const {
+    switch (s.net) {
+      case Sense::kNce:
+        return chip.nce();
+      case Sense::kCle:
+        return chip.cle();
+      case Sense::kAle:
+        return chip.ale();
+      case Sense::kNwe:
+        return chip.nwe();
+      case Sense::kNre:
+        return chip.nre();
+      case Sense::kRnb:
+        return chip.ready();
+      case Sense::kIo:
+        return static_cast<uint8_t>((chip.io() >> s.bit) & 1U);
+    }
+    return 1;
   }
 
   // Power-up state of the update latches: the flash deselected and idle, the
@@ -276,20 +211,15 @@ struct SimBoard::Impl {
 
   // Outside EXTEST the CPU's own logic holds the flash idle.
   void apply_pins() {
-    const CpuPins pins = instruction == kExtest ? latch : CpuPins{};
+    const CpuPins pins = instruction_ == kExtest ? latch : CpuPins{};
     chip.apply(pins);
   }
 
   const BoardLayout& layout;
   const uint32_t length;
-  Checker checker;
-  NandChip chip;
+  NandChip& chip;
 
-  TapState state = S::kTestLogicReset;
-  uint8_t lines = 0;  // TDI, TMS, TCK, nTRST as last set
-  uint8_t tdo = 1;
-  uint8_t instruction = 0;
-  uint8_t ir_shift = kIrCapture;
+  uint8_t instruction_ = 0;
   DataRegister dr = DataRegister::kIdcode;
   uint32_t id_shift = 0;
   uint8_t bypass = 0;
@@ -297,12 +227,135 @@ struct SimBoard::Impl {
   uint32_t head = 0;          // ring slot of cell 0, the cell nearest TDO
   CpuPins latch;              // update latches of the wired cells
   std::vector<SenseCell> sense;
+  std::string latches_text;
+};
+
+class BypassTap final : public TapDevice {
+ public:
+  explicit BypassTap(int ir_length) : TapDevice(ir_length, kIrCapture) {}
+  void reset() override {}
+  void capture_dr() override { bit = 0; }
+  void shift_dr(uint8_t tdi) override { bit = tdi; }
+  [[nodiscard]] uint8_t dr_out() const override { return bit; }
+  void update_dr() override {}
+
+ private:
+  void select(uint64_t) override {}
+  uint8_t bit = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<TapDevice> make_bypass_tap(int ir_length) {
+  return std::make_unique<BypassTap>(ir_length);
+}
+
+// The board: the cable lines, the one TAP state machine the chain shares, the
+// devices from TDI to TDO, and the flash behind the CPU.
+struct SimBoard::Impl {
+  Impl(const SimOptions& options, ChipModel model, std::unique_ptr<FlashStore> store)
+      : cpu_kind(options.cpu), chip(options, std::move(model), std::move(store), checker) {
+    checker.strict = options.strict;
+  }
+
+  // The chain, nearest TDI first; `cpu_device` is one of them.
+  void set_chain(std::vector<std::unique_ptr<TapDevice>> chain, CpuTap* cpu_device) {
+    devices = std::move(chain);
+    cpu = cpu_device;
+    outs.assign(devices.size(), 1);
+  }
+
+  // --- cable lines -------------------------------------------------------
+  void set_lines(uint8_t value) {
+    const uint8_t changed = static_cast<uint8_t>(lines ^ value);
+    lines = value;
+    if ((value & kTrstN) == 0) {  // nTRST low: held in Test-Logic-Reset
+      if (changed & kTrstN) test_logic_reset();
+      return;
+    }
+    if ((changed & kTck) == 0) return;
+    if (value & kTck) {
+      rising(value);
+    } else {
+      falling();
+    }
+  }
+
+  void rising(uint8_t value) {
+    const uint8_t tdi = value & kTdi;
+    const std::size_t n = devices.size();
+    switch (state) {
+      case S::kShiftDr:
+        for (std::size_t i = 0; i < n; ++i) devices[i]->shift_dr(i == 0 ? tdi : outs[i - 1]);
+        break;
+      case S::kCaptureDr:
+        for (auto& device : devices) device->capture_dr();
+        break;
+      case S::kShiftIr:
+        for (std::size_t i = 0; i < n; ++i) devices[i]->shift_ir(i == 0 ? tdi : outs[i - 1]);
+        break;
+      case S::kCaptureIr:
+        for (auto& device : devices) device->capture_ir();
+        break;
+      default:
+        break;
+    }
+    const TapState next = kNext[static_cast<int>(state)][(value & kTms) ? 1 : 0];
+    if (next == S::kTestLogicReset && state != S::kTestLogicReset) {
+      test_logic_reset();
+      return;
+    }
+    state = next;
+  }
+
+  void falling() {
+    const std::size_t n = devices.size();
+    switch (state) {
+      case S::kShiftDr:
+        for (std::size_t i = 0; i < n; ++i) outs[i] = devices[i]->dr_out();
+        tdo = outs[n - 1];
+        return;
+      case S::kShiftIr:
+        for (std::size_t i = 0; i < n; ++i) outs[i] = devices[i]->ir_out();
+        tdo = outs[n - 1];
+        return;
+      case S::kUpdateDr:
+        tdo = 1;
+        ++dr_scans;
+        for (auto& device : devices) device->update_dr();
+        return;
+      case S::kUpdateIr:
+        tdo = 1;
+        ++ir_scans;
+        for (auto& device : devices) device->update_ir();
+        if (instruction_observer) instruction_observer(static_cast<uint8_t>(cpu->instruction()));
+        return;
+      default:
+        tdo = 1;  // TDO floats outside the shift states; the cable's pull-up reads 1
+        return;
+    }
+  }
+
+  void test_logic_reset() {
+    state = S::kTestLogicReset;
+    tdo = 1;
+    for (auto& device : devices) device->reset();
+  }
+
+  Cpu cpu_kind;
+  Checker checker;
+  NandChip chip;
+  std::vector<std::unique_ptr<TapDevice>> devices;
+  CpuTap* cpu = nullptr;
+  std::vector<uint8_t> outs;  // each device's TDO as of the last falling edge
+
+  TapState state = S::kTestLogicReset;
+  uint8_t lines = 0;  // TDI, TMS, TCK, nTRST as last set
+  uint8_t tdo = 1;
 
   uint64_t ir_scans = 0;
   uint64_t dr_scans = 0;
-  std::function<void(std::string_view)> update_observer;
   std::function<void(uint8_t)> instruction_observer;
-  std::string latches_text;
 };
 
 // --- SimBoard ----------------------------------------------------------------
@@ -313,6 +366,13 @@ SimBoard::~SimBoard() = default;
 std::unique_ptr<SimBoard> SimBoard::create(const SimOptions& options, std::string& error) {
   ChipModel model;
   if (!make_chip_model(options, model, error)) return nullptr;
+  // A described board is read first: a file that cannot be used leaves no
+  // flash file behind.
+  std::shared_ptr<const BsdlWiring> wiring;
+  if (!options.board_path.empty()) {
+    wiring = wire_bsdl_board(options.board_path, error);
+    if (!wiring) return nullptr;
+  }
   const ChipGeometry geometry = model.geometry;
   const uint32_t blocks = static_cast<uint32_t>(geometry.total_size / geometry.block_size);
   const uint32_t pages = static_cast<uint32_t>(geometry.total_size / geometry.page_size);
@@ -345,8 +405,21 @@ std::unique_ptr<SimBoard> SimBoard::create(const SimOptions& options, std::strin
         FlashStore::open_file(options.flash_path, geometry.total_size, geometry.block_size, error);
     if (!store) return nullptr;
   }
-  return std::unique_ptr<SimBoard>(
-      new SimBoard(std::make_unique<Impl>(options, std::move(model), std::move(store))));
+  auto impl = std::make_unique<Impl>(options, std::move(model), std::move(store));
+  std::vector<std::unique_ptr<TapDevice>> chain;
+  std::unique_ptr<CpuTap> cpu;
+  if (wiring) {
+    for (int ir_length : wiring->tdi_side) chain.push_back(make_bypass_tap(ir_length));
+    cpu = make_bsdl_cpu(wiring, impl->chip, impl->checker);
+  } else {
+    cpu = std::make_unique<LayoutCpu>(board_layout(options.cpu), impl->chip);
+  }
+  CpuTap* cpu_device = cpu.get();
+  chain.push_back(std::move(cpu));
+  if (wiring)
+    for (int ir_length : wiring->tdo_side) chain.push_back(make_bypass_tap(ir_length));
+  impl->set_chain(std::move(chain), cpu_device);
+  return std::unique_ptr<SimBoard>(new SimBoard(std::move(impl)));
 }
 
 void SimBoard::drive(bool tck, bool tms, bool tdi, bool trst_n) {
@@ -358,22 +431,25 @@ bool SimBoard::tdo() const {
   return impl_->tdo != 0;
 }
 Cpu SimBoard::cpu() const {
-  return impl_->layout.cpu;
+  return impl_->cpu_kind;
 }
 uint32_t SimBoard::idcode() const {
-  return impl_->layout.idcode;
+  return impl_->cpu->idcode();
 }
 uint8_t SimBoard::idcode_instruction() const {
-  return impl_->layout.idcode_instruction;
+  return static_cast<uint8_t>(impl_->cpu->idcode_instruction());
 }
 int SimBoard::boundary_length() const {
-  return impl_->layout.length;
+  return impl_->cpu->boundary_length();
+}
+std::size_t SimBoard::chain_length() const {
+  return impl_->devices.size();
 }
 TapState SimBoard::tap_state() const {
   return impl_->state;
 }
 uint8_t SimBoard::instruction() const {
-  return impl_->instruction;
+  return static_cast<uint8_t>(impl_->cpu->instruction());
 }
 
 bool SimBoard::net(Net which) const {
@@ -432,7 +508,7 @@ void SimBoard::write_flash(uint64_t offset, std::span<const uint8_t> bytes) {
 }
 
 void SimBoard::set_update_observer(std::function<void(std::string_view)> observer) {
-  impl_->update_observer = std::move(observer);
+  impl_->cpu->update_observer = std::move(observer);
 }
 
 void SimBoard::set_instruction_observer(std::function<void(uint8_t)> observer) {

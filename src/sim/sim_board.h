@@ -28,6 +28,7 @@ inline constexpr std::size_t kNandOps = 4;
 
 struct SimOptions {
   Cpu cpu = Cpu::kRq7220;
+  std::string board_path;     // board description (board=FILE): a CPU from its BSDL file instead
   uint8_t nand_code = 0xDA;   // second Read ID byte; unknown codes act as a 128 MiB 2 KiB-page chip
   uint8_t maker_code = 0xEC;  // first Read ID byte
   std::vector<uint8_t>
@@ -61,8 +62,10 @@ enum class Violation : uint8_t {
   kCommandWhileBusy,       // a command other than 0x70 or 0xFF while R/nB is low
   kWeAndRe,                // nWE and nRE low together
   kConfirmWithoutAddress,  // 0x10, 0xD0 or 0x30 without the chip's address cycles
+  kFloatingInput,          // a line the flash latches was not driven (board= boards)
+  kSecondDriver,           // the CPU drives the flash's R/nB output (board= boards)
 };
-inline constexpr std::size_t kViolationKinds = 6;
+inline constexpr std::size_t kViolationKinds = 8;
 [[nodiscard]] std::string_view violation_name(Violation kind);
 
 // The nets between CPU and flash. Levels are electrical: true = high.
@@ -143,10 +146,11 @@ class SimBoard {
   // The TDO line (high while no register is shifting).
   [[nodiscard]] bool tdo() const;
 
-  [[nodiscard]] Cpu cpu() const;
+  [[nodiscard]] Cpu cpu() const;  // the built-in CPU (meaningless with board=)
   [[nodiscard]] uint32_t idcode() const;
   [[nodiscard]] uint8_t idcode_instruction() const;  // register value, bit 0 nearest TDO
   [[nodiscard]] int boundary_length() const;
+  [[nodiscard]] std::size_t chain_length() const;  // TAPs between TDI and TDO, the CPU included
   [[nodiscard]] TapState tap_state() const;
   [[nodiscard]] uint8_t instruction() const;  // the instruction in force
   [[nodiscard]] bool net(Net which) const;    // current level of a NAND net

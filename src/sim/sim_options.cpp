@@ -136,6 +136,11 @@ constexpr CpuName kCpuNames[] = {
     options.onfi_path = std::string(value);
     return true;
   }
+  if (key == "board") {
+    if (!need_value("a board description file")) return false;
+    options.board_path = std::string(value);
+    return true;
+  }
   if (key == "flash") {
     if (!need_value("a file path")) return false;
     // One chip, one file: a second flash= would silently leave the first
@@ -216,10 +221,9 @@ constexpr CpuName kCpuNames[] = {
     error = bad_value(key, value, "0x378, 0x278, 0x3BC or none");
     return false;
   }
-  error =
-      "unknown sim option '" + shown(key) +
-      "' (known: cpu, nand, maker, id, onfi, flash, bad, progfail, flip, busy, hang, target, port, "
-      "stats, strict)";
+  error = "unknown sim option '" + shown(key) +
+          "' (known: cpu, board, nand, maker, id, onfi, flash, bad, progfail, flip, busy, hang, "
+          "target, port, stats, strict)";
   return false;
 }
 
@@ -228,6 +232,7 @@ constexpr CpuName kCpuNames[] = {
 bool parse_sim_options(std::string_view text, std::string_view cpu_hint, SimOptions& options,
                        std::string& error) {
   SimOptions parsed;
+  bool explicit_cpu = false;
   for (const auto& entry : kCpuNames)
     if (cpu_hint == entry.name) parsed.cpu = entry.cpu;
 
@@ -241,6 +246,11 @@ bool parse_sim_options(std::string_view text, std::string_view cpu_hint, SimOpti
     const std::string_view key = item.substr(0, equals);
     const std::string_view value = has_value ? item.substr(equals + 1) : std::string_view();
     if (!apply_option(key, value, has_value, parsed, error)) return false;
+    explicit_cpu = explicit_cpu || key == "cpu";
+  }
+  if (explicit_cpu && !parsed.board_path.empty()) {
+    error = "sim options cpu= and board= exclude each other (board= describes the CPU)";
+    return false;
   }
   options = std::move(parsed);
   return true;
@@ -260,6 +270,10 @@ std::string_view violation_name(Violation kind) {
       return "nWE and nRE low together";
     case Violation::kConfirmWithoutAddress:
       return "confirm without the address cycles";
+    case Violation::kFloatingInput:
+      return "a flash input floating at a latch";
+    case Violation::kSecondDriver:
+      return "a second driver on R/nB";
   }
   return "unknown";
 }
