@@ -5,8 +5,10 @@
 // through raw port writes, and a NAND bus driver that expresses bus cycles as
 // full boundary scans in EXTEST.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/port_io.h"
@@ -37,33 +39,49 @@ class Cable {
     port_.write_byte(base_, 0x0C);
   }
 
+  // Other TAPs on the chain, held in BYPASS: their IR lengths between TDI and
+  // the CPU and between the CPU and TDO, each list from TDI towards TDO.
+  // scan_ir and scan_dr add their bits (all-ones instructions, one bypass bit
+  // each) and return only the CPU's part.
+  void set_chain(std::vector<int> tdi_side, std::vector<int> tdo_side) {
+    tdi_side_ = std::move(tdi_side);
+    tdo_side_ = std::move(tdo_side);
+  }
+
   // From Test-Logic-Reset or Run-Test/Idle through an IR scan back to
   // Run-Test/Idle; bit 0 of `value` goes first. Returns the captured bits.
   uint8_t scan_ir(uint8_t value, int length = 4) {
-    for (int tms : {0, 1, 1, 0, 0}) clock(tms, 0);
+    std::vector<uint8_t> bits;
+    for (int n : tdo_side_) bits.insert(bits.end(), static_cast<std::size_t>(n), 1);
+    const std::size_t first = bits.size();
+    for (int i = 0; i < length; ++i) bits.push_back(static_cast<uint8_t>((value >> i) & 1));
+    for (int n : tdi_side_) bits.insert(bits.end(), static_cast<std::size_t>(n), 1);
+    const std::vector<uint8_t> out = scan_ir_raw(bits);
     uint8_t captured = 0;
-    for (int i = 0; i < length; ++i) {
-      const int last = i == length - 1;
-      clock(last, (value >> i) & 1);
-      captured = static_cast<uint8_t>(captured | (tdo() << i));
-    }
-    clock(1, (value >> (length - 1)) & 1);  // Update-IR
-    clock(0, 0);                            // new instruction on the falling edge
+    for (int i = 0; i < length; ++i)
+      captured = static_cast<uint8_t>(captured | (out[first + static_cast<std::size_t>(i)] << i));
     return captured;
   }
 
   // The same for a DR scan; bits[0] goes first and captured[i] comes out of
   // the i-th clock.
   std::vector<uint8_t> scan_dr(const std::vector<uint8_t>& bits) {
+    std::vector<uint8_t> all(tdo_side_.size(), 0);
+    all.insert(all.end(), bits.begin(), bits.end());
+    all.insert(all.end(), tdi_side_.size(), 0);
+    const std::vector<uint8_t> out = scan_dr_raw(all);
+    const auto from = out.begin() + static_cast<std::ptrdiff_t>(tdo_side_.size());
+    return {from, from + static_cast<std::ptrdiff_t>(bits.size())};
+  }
+
+  // Whole-chain scans: every bit given is shifted, every bit out returned.
+  std::vector<uint8_t> scan_ir_raw(const std::vector<uint8_t>& bits) {
+    for (int tms : {0, 1, 1, 0, 0}) clock(tms, 0);
+    return shift(bits);
+  }
+  std::vector<uint8_t> scan_dr_raw(const std::vector<uint8_t>& bits) {
     for (int tms : {0, 1, 0, 0}) clock(tms, 0);
-    std::vector<uint8_t> captured(bits.size());
-    for (std::size_t i = 0; i < bits.size(); ++i) {
-      clock(i + 1 == bits.size(), bits[i]);
-      captured[i] = static_cast<uint8_t>(tdo());
-    }
-    clock(1, bits.back());
-    clock(0, 0);
-    return captured;
+    return shift(bits);
   }
 
   // 32 bits of the data register selected, as a number (first bit out = bit 0).
@@ -75,8 +93,22 @@ class Cable {
   }
 
  private:
+  // From Shift-IR or Shift-DR: the bits, Update, then Run-Test/Idle.
+  std::vector<uint8_t> shift(const std::vector<uint8_t>& bits) {
+    std::vector<uint8_t> captured(bits.size());
+    for (std::size_t i = 0; i < bits.size(); ++i) {
+      clock(i + 1 == bits.size(), bits[i]);
+      captured[i] = static_cast<uint8_t>(tdo());
+    }
+    clock(1, bits.back());  // Update
+    clock(0, 0);            // the update takes effect on the falling edge
+    return captured;
+  }
+
   PortIo& port_;
   uint16_t base_;
+  std::vector<int> tdi_side_;
+  std::vector<int> tdo_side_;
 };
 
 // NAND bus cycles through EXTEST, one full scan per pin change.
