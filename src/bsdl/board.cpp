@@ -17,6 +17,7 @@ namespace {
 constexpr std::string_view kSignalNames[kNandSignals] = {
     "D0", "D1", "D2", "D3", "D4", "D5", "D6", "D7", "nCE", "CLE", "ALE", "nWE", "nRE", "RnB"};
 
+constexpr auto kRnb = static_cast<std::size_t>(NandSignal::kRnb);
 constexpr int kMaxChainIr = 64;  // the longest IR a bypassed device may have
 constexpr std::size_t kMaxChainDevices = 32;
 constexpr std::size_t kMaxFileSize = 16 << 20;
@@ -227,11 +228,12 @@ struct Deriver {
     }
   }
 
-  bool port(const PinRef& pin, std::string_view what, int& index) {
+  // `label` is the description's line as the messages quote it: "D0 = PD14".
+  bool port(const PinRef& pin, const std::string& label, int& index) {
     index = bsdl.find_port(pin.port);
     if (index < 0)
-      return fail(pin.line, std::string(what) + " = " + pin.port + ": " + pin.port +
-                                " is not a port of " + bsdl.entity + " (" + board.bsdl + ")");
+      return fail(pin.line, label + ": " + pin.port + " is not a port of " + bsdl.entity + " (" +
+                                board.bsdl + ")");
     return true;
   }
 
@@ -252,27 +254,26 @@ struct Deriver {
                                           : ", which the description does not name"));
   }
 
-  bool driven(const PinRef& pin, std::string_view what, DrivenPin& out) {
-    if (!port(pin, what, out.port)) return false;
+  bool driven(const PinRef& pin, const std::string& label, DrivenPin& out) {
+    if (!port(pin, label, out.port)) return false;
     const auto p = static_cast<std::size_t>(out.port);
     out.output_cell = output[p];
     if (out.output_cell < 0)
-      return fail(pin.line, std::string(what) + " = " + pin.port + ": " + pin.port +
-                                " has no output cell, so the CPU cannot drive it");
+      return fail(pin.line,
+                  label + ": " + pin.port + " has no output cell, so the CPU cannot drive it");
     const Cell& cell = bsdl.cells[static_cast<std::size_t>(out.output_cell)];
     out.control_cell = cell.control;
     out.disable = static_cast<uint8_t>(cell.disable == '1' ? 1 : 0);
     out.enable = static_cast<uint8_t>(out.disable ^ 1U);
     if (out.control_cell >= 0)
-      return claim(out.control_cell, Role::kStrobe, out.port, pin.line,
-                   std::string(what) + " = " + pin.port);
+      return claim(out.control_cell, Role::kStrobe, out.port, pin.line, label);
     return true;
   }
 
-  bool data(const PinRef& pin, std::string_view what, DataPin& out) {
-    if (!port(pin, what, out.port)) return false;
+  bool data(const PinRef& pin, const std::string& label, DataPin& out) {
+    if (!port(pin, label, out.port)) return false;
     const auto p = static_cast<std::size_t>(out.port);
-    const std::string head = std::string(what) + " = " + pin.port + ": " + pin.port;
+    const std::string head = label + ": " + pin.port;
     out.output_cell = output[p];
     out.input_cell = input[p];
     if (out.output_cell < 0)
@@ -287,8 +288,7 @@ struct Deriver {
     out.control_cell = cell.control;
     out.disable = static_cast<uint8_t>(cell.disable == '1' ? 1 : 0);
     out.enable = static_cast<uint8_t>(out.disable ^ 1U);
-    return claim(out.control_cell, Role::kData, out.port, pin.line,
-                 std::string(what) + " = " + pin.port);
+    return claim(out.control_cell, Role::kData, out.port, pin.line, label);
   }
 
   bool jtag(TapFacts& tap) {
@@ -328,36 +328,41 @@ struct Deriver {
     map.length = bsdl.boundary_length;
     map.tdi_side = board.tdi_side;
     map.tdo_side = board.tdo_side;
+    const auto label = [&](std::size_t s) {
+      return std::string(kSignalNames[s]) + " = " + board.nand[s].port;
+    };
+    const auto hold_label = [](const HoldRef& hold) {
+      return "hold " + hold.port + " = " + std::to_string(hold.level);
+    };
     for (std::size_t k = 0; k < 8; ++k)
-      if (!data(board.nand[k], kSignalNames[k], map.data[k])) return false;
+      if (!data(board.nand[k], label(k), map.data[k])) return false;
     const std::pair<NandSignal, DrivenPin*> strobes[] = {{NandSignal::kNce, &map.nce},
                                                          {NandSignal::kCle, &map.cle},
                                                          {NandSignal::kAle, &map.ale},
                                                          {NandSignal::kNwe, &map.nwe},
                                                          {NandSignal::kNre, &map.nre}};
     for (const auto& [signal, pin] : strobes)
-      if (!driven(board.pin(signal), signal_name(signal), *pin)) return false;
+      if (!driven(board.pin(signal), label(static_cast<std::size_t>(signal)), *pin)) return false;
     for (const HoldRef& hold : board.hold) {
       HoldPin pin;
       pin.level = hold.level;
-      if (!driven(PinRef{hold.port, hold.line}, "hold " + hold.port, pin.pin)) return false;
+      if (!driven(PinRef{hold.port, hold.line}, hold_label(hold), pin.pin)) return false;
       map.hold.push_back(pin);
     }
 
     const PinRef& rnb = board.pin(NandSignal::kRnb);
-    if (!port(rnb, "RnB", map.rnb_port)) return false;
+    if (!port(rnb, label(kRnb), map.rnb_port)) return false;
     const auto rp = static_cast<std::size_t>(map.rnb_port);
     map.rnb_input_cell = input[rp];
     if (map.rnb_input_cell < 0)
-      return fail(rnb.line, "RnB = " + rnb.port + ": " + rnb.port +
+      return fail(rnb.line, label(kRnb) + ": " + rnb.port +
                                 " has no input cell, so the CPU cannot read the flash's R/nB");
     if (output[rp] >= 0) {
       const Cell& cell = bsdl.cells[static_cast<std::size_t>(output[rp])];
       if (cell.control < 0)
-        return fail(rnb.line, "RnB = " + rnb.port + ": " + rnb.port +
+        return fail(rnb.line, label(kRnb) + ": " + rnb.port +
                                   " is always driven by the CPU and would fight the flash's R/nB");
-      if (!claim(cell.control, Role::kOff, map.rnb_port, rnb.line, "RnB = " + rnb.port))
-        return false;
+      if (!claim(cell.control, Role::kOff, map.rnb_port, rnb.line, label(kRnb))) return false;
     }
     // Pins the description does not name stay undriven: their control cells
     // must not be among those the program turns on.
@@ -378,10 +383,9 @@ struct Deriver {
       std::string what;
       if (it != roles.end()) {
         for (std::size_t s = 0; s < kNandSignals; ++s)
-          if (same_name(board.nand[s].port, owner))
-            what = std::string(kSignalNames[s]) + " = " + owner;
+          if (same_name(board.nand[s].port, owner)) what = label(s);
         for (const HoldRef& hold : board.hold)
-          if (same_name(hold.port, owner)) what = "hold " + owner;
+          if (same_name(hold.port, owner)) what = hold_label(hold);
       }
       if (!claim(cell.control, Role::kOff, static_cast<int>(p), 0, what)) return false;
     }
