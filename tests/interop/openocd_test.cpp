@@ -24,16 +24,16 @@ std::string hex32(uint32_t value) {
   return text;
 }
 
-// Runs OpenOCD with `commands` after the adapter set-up for the server at
-// `port`; returns everything it printed.
-std::string run_openocd(const std::string& openocd, const TempDir& dir, const std::string& port,
-                        const std::string& tap_options, const std::string& commands) {
+// Runs OpenOCD with the TAP declarations `taps` and then `commands` after the
+// adapter set-up for the server at `port`; returns everything it printed.
+std::string run_openocd_chain(const std::string& openocd, const TempDir& dir,
+                              const std::string& port, const std::string& taps,
+                              const std::string& commands) {
   const std::string config = dir.file("board.cfg");
   std::ofstream(config) << "adapter driver remote_bitbang\n"
                         << "remote_bitbang host 127.0.0.1\n"
                         << "remote_bitbang port " << port << "\n"
-                        << "jtag newtap board cpu -irlen 4 " << tap_options << "\n"
-                        << "gdb_port disabled\ntelnet_port disabled\ntcl_port disabled\n"
+                        << taps << "gdb_port disabled\ntelnet_port disabled\ntcl_port disabled\n"
                         << commands;
   // A hung exchange must not hang the suite.
   const std::string timeout = find_in_path("timeout");
@@ -42,8 +42,45 @@ std::string run_openocd(const std::string& openocd, const TempDir& dir, const st
   return "exit status " + std::to_string(r.exit_status) + "\n" + r.out + r.err;
 }
 
+// The same for the one TAP of a built-in board, with `tap_options`.
+std::string run_openocd(const std::string& openocd, const TempDir& dir, const std::string& port,
+                        const std::string& tap_options, const std::string& commands) {
+  return run_openocd_chain(openocd, dir, port,
+                           "jtag newtap board cpu -irlen 4 " + tap_options + "\n", commands);
+}
+
 bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
+}
+
+// EXTEST on the TAP board.cpu, then one full-length scan per bus step, each
+// capture echoed as "SCAN i VALUE".
+std::string read_id_commands(const CpuCells& cpu, const ReadIdScans& read_id) {
+  std::ostringstream commands;
+  commands << "init\nirscan board.cpu 0x0\n";
+  for (size_t i = 0; i < read_id.scans.size(); ++i) {
+    commands << "echo \"SCAN " << i << " [drscan board.cpu " << cpu.length << ' '
+             << to_drscan_value(boundary_image(cpu, read_id.scans[i])) << "]\"\n";
+  }
+  commands << "shutdown\n";
+  return commands.str();
+}
+
+// The captures echoed by read_id_commands, in order; a value that is not
+// hex ends the list.
+std::vector<std::vector<bool>> captures_of(const std::string& out, const CpuCells& cpu) {
+  std::vector<std::vector<bool>> captures;
+  std::istringstream lines(out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream words(line);
+    std::string tag, hex;
+    size_t index = 0;
+    if (!(words >> tag >> index >> hex) || tag != "SCAN" || index != captures.size()) continue;
+    captures.push_back(from_drscan_value(hex, cpu.length));
+    if (captures.back().empty()) break;
+  }
+  return captures;
 }
 
 class OpenOcdInterop : public ::testing::TestWithParam<CpuCells> {
@@ -77,18 +114,11 @@ TEST_P(OpenOcdInterop, InitFindsTheCpuAndIrAndDrScansReadTheNandId) {
   SimServer server({"--port", "0", "--once", board_options});
   ASSERT_FALSE(server.address().empty()) << server.err();
 
-  // EXTEST, then one full-length scan per bus step, each capture echoed.
   const ReadIdScans read_id = read_id_scans();
-  std::ostringstream commands;
-  commands << "init\nirscan board.cpu 0x0\n";
-  for (size_t i = 0; i < read_id.scans.size(); ++i) {
-    commands << "echo \"SCAN " << i << " [drscan board.cpu " << cpu.length << ' '
-             << to_drscan_value(boundary_image(cpu, read_id.scans[i])) << "]\"\n";
-  }
-  commands << "shutdown\n";
   const std::string out =
       run_openocd(openocd_, server.dir(), server.tcp_port(),
-                  "-ircapture 0x1 -irmask 0x3 -expected-id " + hex32(cpu.idcode), commands.str());
+                  "-ircapture 0x1 -irmask 0x3 -expected-id " + hex32(cpu.idcode),
+                  read_id_commands(cpu, read_id));
 
   // The chain scan found exactly the expected IDCODE, and the IR capture
   // check (...01) passed: OpenOCD reports either failure as an error.
@@ -96,17 +126,7 @@ TEST_P(OpenOcdInterop, InitFindsTheCpuAndIrAndDrScansReadTheNandId) {
   EXPECT_FALSE(contains(out, "UNEXPECTED")) << out;
   EXPECT_FALSE(contains(out, "Error")) << out;
 
-  std::vector<std::vector<bool>> captures;
-  std::istringstream lines(out);
-  std::string line;
-  while (std::getline(lines, line)) {
-    std::istringstream words(line);
-    std::string tag, hex;
-    size_t index = 0;
-    if (!(words >> tag >> index >> hex) || tag != "SCAN" || index != captures.size()) continue;
-    captures.push_back(from_drscan_value(hex, cpu.length));
-    ASSERT_FALSE(captures.back().empty()) << line;
-  }
+  const std::vector<std::vector<bool>> captures = captures_of(out, cpu);
   ASSERT_EQ(captures.size(), read_id.scans.size()) << out;
 
   EXPECT_EQ(data_byte(cpu, captures[read_id.maker_capture]), chip.maker) << out;
@@ -134,6 +154,64 @@ TEST_P(OpenOcdInterop, InitFindsTheCpuAndIrAndDrScansReadTheNandId) {
 INSTANTIATE_TEST_SUITE_P(EveryCpu, OpenOcdInterop, ::testing::ValuesIn(kCpuCells),
                          [](const ::testing::TestParamInfo<CpuCells>& param) {
                            return std::string(param.param.name);
+                         });
+
+// A two-device chain: the KELDA board built from its BSDL file and board
+// description, with a bypass-only TAP of IR 4 between it and TDO, or between
+// TDI and it. OpenOCD must find both TAPs' IR capture patterns where it expects
+// them, the CPU's IDCODE behind the other TAP's bypass bit, and reach the
+// flash with the other TAP in BYPASS.
+class OpenOcdChain : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(OpenOcdChain, BothTapsAreFoundAndTheNandIdIsReadThroughTheChain) {
+  const std::string openocd = find_in_path("openocd");
+  if (openocd.empty()) GTEST_SKIP() << "openocd is not installed: chain interop not run";
+  const std::string side = GetParam();
+  const CpuCells& cpu = kCpuCells[2];  // KELDA
+  TempDir boards;
+  const std::string file = boards.file("chain.board");
+  {
+    std::ifstream in(std::string(JTAGNAND_TEST_DATA) + "/boards/kelda.board");
+    std::ofstream board(file);
+    std::string line;
+    while (std::getline(in, line)) {
+      if (line.rfind("BSDL=", 0) == 0)
+        line = std::string("bsdl = ") + JTAGNAND_TEST_DATA + "/boards/kelda.bsdl";
+      if (line.rfind("tdi_side", 0) == 0) line = side + " = 4";
+      board << line << "\n";
+    }
+  }
+  SimServer server({"--once", "stats,strict,maker=0xAD,nand=0xF1,board=" + file});
+  ASSERT_FALSE(server.address().empty()) << server.err();
+
+  // OpenOCD declares the TAP nearest TDO first.
+  const std::string cpu_tap =
+      "jtag newtap board cpu -irlen 4 -ircapture 0x1 -irmask 0x3 "
+      "-expected-id " +
+      hex32(cpu.idcode) + "\n";
+  const std::string other_tap = "jtag newtap board dap -irlen 4 -ircapture 0x1 -irmask 0xF\n";
+  const std::string taps = side == "tdo_side" ? other_tap + cpu_tap : cpu_tap + other_tap;
+  const ReadIdScans read_id = read_id_scans();
+  const std::string out = run_openocd_chain(openocd, server.dir(), server.tcp_port(), taps,
+                                            read_id_commands(cpu, read_id));
+
+  EXPECT_TRUE(contains(out, "tap/device found: " + hex32(cpu.idcode))) << out;
+  EXPECT_FALSE(contains(out, "UNEXPECTED")) << out;
+  EXPECT_FALSE(contains(out, "Error")) << out;
+  // The other TAP answered the IDCODE scan with its one bypass bit.
+  EXPECT_TRUE(contains(out, "TAP board.dap does not have valid IDCODE")) << out;
+
+  const std::vector<std::vector<bool>> captures = captures_of(out, cpu);
+  ASSERT_EQ(captures.size(), read_id.scans.size()) << out;
+  EXPECT_EQ(data_byte(cpu, captures[read_id.maker_capture]), 0xAD) << out;
+  EXPECT_EQ(data_byte(cpu, captures[read_id.device_capture]), 0xF1) << out;
+  EXPECT_EQ(server.wait(), 0) << server.err();
+  EXPECT_TRUE(contains(server.err(), "violations=0\n")) << server.err();
+}
+
+INSTANTIATE_TEST_SUITE_P(BothSides, OpenOcdChain, ::testing::Values("tdo_side", "tdi_side"),
+                         [](const ::testing::TestParamInfo<const char*>& param) {
+                           return std::string(param.param);
                          });
 
 // The two checks above are live: a wrong IDCODE and a wrong IR capture
