@@ -52,6 +52,8 @@ constexpr const char* kHelp =
     "Board options, comma-separated as for JTAGNAND_PORT=sim:... (several\n"
     "arguments are joined):\n"
     "  cpu=RQ7220|ZELT|KELDA|TOMUX   the CPU on the board (default RQ7220)\n"
+    "  board=FILE                    instead a CPU from a board description and its\n"
+    "                                BSDL file, with the other TAPs of its chain\n"
     "  nand=CODE, maker=CODE         Read ID answer (default maker 0xEC, device 0xDA)\n"
     "  id=B0:B1:B2:B3:B4             every Read ID byte, in hex (maker and device\n"
     "                                first; overrides nand= and maker=)\n"
