@@ -263,6 +263,7 @@ struct SimBoard::Impl {
     devices = std::move(chain);
     cpu = cpu_device;
     outs.assign(devices.size(), 1);
+    solo = devices.size() == 1 ? dynamic_cast<LayoutCpu*>(cpu) : nullptr;
   }
 
   // --- cable lines -------------------------------------------------------
@@ -286,6 +287,10 @@ struct SimBoard::Impl {
     const std::size_t n = devices.size();
     switch (state) {
       case S::kShiftDr:
+        if (solo != nullptr) {
+          solo->shift_dr(tdi);
+          break;
+        }
         for (std::size_t i = 0; i < n; ++i) devices[i]->shift_dr(i == 0 ? tdi : outs[i - 1]);
         break;
       case S::kCaptureDr:
@@ -312,6 +317,10 @@ struct SimBoard::Impl {
     const std::size_t n = devices.size();
     switch (state) {
       case S::kShiftDr:
+        if (solo != nullptr) {
+          tdo = solo->dr_out();
+          return;
+        }
         for (std::size_t i = 0; i < n; ++i) outs[i] = devices[i]->dr_out();
         tdo = outs[n - 1];
         return;
@@ -347,6 +356,9 @@ struct SimBoard::Impl {
   NandChip chip;
   std::vector<std::unique_ptr<TapDevice>> devices;
   CpuTap* cpu = nullptr;
+  // A built-in CPU alone on the chain: the data-shift path, which carries
+  // nearly every clock of a run, calls it directly.
+  LayoutCpu* solo = nullptr;
   std::vector<uint8_t> outs;  // each device's TDO as of the last falling edge
 
   TapState state = S::kTestLogicReset;
