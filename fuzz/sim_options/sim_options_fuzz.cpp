@@ -58,9 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
              options.port_base == 0x3BC);
 
   // Boards are built in memory only: a flash file would be created, and an
-  // onfi= file read (a FIFO or a device named there would hang). strict would
-  // end the process at the first violation, which is its job.
-  if (!options.flash_path.empty() || !options.onfi_path.empty()) return 0;
+  // onfi= or board= file read (a FIFO or a device named there would hang).
+  // strict would end the process at the first violation, which is its job.
+  if (!options.flash_path.empty() || !options.onfi_path.empty() || !options.board_path.empty())
+    return 0;
   options.strict = false;
   // A board is refused only with a reason (a fault placed past the chip).
   const std::unique_ptr<SimBoard> board = SimBoard::create(options, error);
