@@ -33,12 +33,60 @@ namespace {
 
 }  // namespace
 
-NandChip::NandChip(const SimOptions& options, ChipModel model, std::unique_ptr<FlashStore> store,
-                   Checker& checker)
+bool open_chip_stores(const SimOptions& options, const ChipGeometry& geometry, ChipStores& stores,
+                      std::string& error) {
+  const uint64_t blocks = geometry.total_size / geometry.block_size;
+  const uint32_t pages_per_block = geometry.block_size / geometry.page_size;
+  const uint64_t pages = blocks * pages_per_block;
+  for (const uint32_t block : options.marked_blocks) {
+    if (block >= blocks) {
+      error = "marked=" + std::to_string(block) + " is past the chip's last block (" +
+              std::to_string(blocks - 1) + ")";
+      return false;
+    }
+  }
+  ChipStores opened;
+  if (options.flash_path.empty()) {
+    opened.main = std::make_unique<FlashStore>(geometry.total_size, geometry.block_size);
+    opened.spare = std::make_unique<SpareStore>(pages, pages_per_block, geometry.spare_size);
+  } else {
+    // The spare-area file is looked at first, so that a main file is neither
+    // created nor extended for a board that cannot start.
+    const std::string spare_path = spare_file_path(options.flash_path);
+    if (std::string why = SpareStore::check_file(spare_path, pages * geometry.spare_size);
+        !why.empty()) {
+      error = "spare-area file " + spare_path + ": " + why;
+      return false;
+    }
+    opened.main =
+        FlashStore::open_file(options.flash_path, geometry.total_size, geometry.block_size, error);
+    if (!opened.main) return false;
+    opened.spare =
+        SpareStore::open_file(spare_path, pages, pages_per_block, geometry.spare_size, error);
+    if (!opened.spare) return false;
+  }
+  // The maker marks a bad block with a byte other than 0xFF in the spare area
+  // of its first page: the sixth spare byte on 512-byte pages (K9F1208U0M,
+  // K9F5608U0B), the first on larger pages (K9F1G08U0M, ONFI chips). Marked at
+  // every start, as the chip on the board came from the factory; an erase
+  // wipes the mark like any other byte.
+  const std::size_t marker = geometry.page_size == 512 ? 5 : 0;
+  if (marker < geometry.spare_size) {
+    std::vector<uint8_t> mark(marker + 1, 0xFF);
+    mark[marker] = 0x00;
+    for (const uint32_t block : options.marked_blocks)
+      opened.spare->program(uint64_t{block} * pages_per_block, mark);
+  }
+  stores = std::move(opened);
+  return true;
+}
+
+NandChip::NandChip(const SimOptions& options, ChipModel model, ChipStores stores, Checker& checker)
     : geometry_(model.geometry),
       id_(std::move(model.id)),
       onfi_(std::move(model.onfi)),
-      store_(std::move(store)),
+      store_(std::move(stores.main)),
+      spare_(std::move(stores.spare)),
       checker_(checker),
       busy_scans_(options.busy_scans),
       busy_never_(options.busy_never),
@@ -227,7 +275,9 @@ void NandChip::address(uint8_t value) {
       break;
     case Mode::kProgram:
       if (have < geometry_.address_cycles) address_.push_back(value);
-      if (static_cast<int>(address_.size()) == geometry_.address_cycles) column_ = column();
+      if (static_cast<int>(address_.size()) == geometry_.address_cycles) {
+        column_ = geometry_.large_page ? column() : area_column();
+      }
       break;
     case Mode::kEraseAddress:
       if (have < geometry_.erase_cycles) address_.push_back(value);
@@ -290,17 +340,22 @@ uint32_t NandChip::column() const {
   return value & (std::bit_ceil(geometry_.page_size + geometry_.spare_size) - 1);
 }
 
+// On 512-byte pages the one column cycle counts from where the pointer
+// command pointed: the first half, the second half (256), or the spare area
+// (only its low four bits count there).
+uint32_t NandChip::area_column() const {
+  if (read_area_ == 2) return geometry_.page_size + (address_[0] & 0x0FU);
+  return address_[0] + (read_area_ == 1 ? 256U : 0U);
+}
+
 void NandChip::start_read() {
   const uint32_t page = row(static_cast<std::size_t>(geometry_.column_cycles));
-  if (geometry_.large_page) {
-    column_ = column();
-  } else {
-    column_ = read_area_ == 2 ? geometry_.page_size + (address_[0] & 0x0FU)
-                              : address_[0] + (read_area_ == 1 ? 256U : 0U);
-  }
+  column_ = geometry_.large_page ? column() : area_column();
+  // 0x01 points into the second half for one operation only; 0x50 stays.
+  if (read_area_ == 1) read_area_ = 0;
   const uint64_t start = uint64_t{page} * geometry_.page_size;
-  std::fill(page_.begin(), page_.end(), uint8_t{0xFF});  // the spare area is never stored: erased
   store_->read(start, std::span<uint8_t>(page_.data(), geometry_.page_size));
+  spare_->read(page, std::span<uint8_t>(page_).subspan(geometry_.page_size));
   for (uint64_t flip : flips_)
     if (flip >= start && flip < start + geometry_.page_size)
       page_[static_cast<std::size_t>(flip - start)] ^= 0x01;
@@ -314,9 +369,12 @@ void NandChip::finish_program() {
   const uint32_t page = row(static_cast<std::size_t>(geometry_.column_cycles));
   ++counts_.programs;
   fail_ = contains(progfail_pages_, page);
-  if (!fail_)
+  if (!fail_) {
     store_->program(uint64_t{page} * geometry_.page_size,
                     std::span<const uint8_t>(page_.data(), geometry_.page_size));
+    spare_->program(page, std::span<const uint8_t>(page_).subspan(geometry_.page_size));
+  }
+  if (read_area_ == 1) read_area_ = 0;
   start_busy(NandOp::kProgram);
 }
 
@@ -325,7 +383,10 @@ void NandChip::finish_erase() {
   const uint32_t block = row(0) / pages_per_block;
   ++counts_.erases;
   fail_ = contains(bad_blocks_, block);
-  if (!fail_) store_->erase_block(block);
+  if (!fail_) {
+    store_->erase_block(block);
+    spare_->erase_block(block);
+  }
   start_busy(NandOp::kErase);
 }
 

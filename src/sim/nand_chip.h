@@ -6,11 +6,13 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "sim/chip_model.h"
 #include "sim/flash_store.h"
 #include "sim/sim_board.h"
+#include "sim/spare_store.h"
 
 namespace jtagnand::sim {
 
@@ -35,10 +37,22 @@ struct CpuPins {
   bool operator==(const CpuPins&) const = default;
 };
 
+// Where the chip keeps what it holds: the main area and the spare area.
+struct ChipStores {
+  std::unique_ptr<FlashStore> main;
+  std::unique_ptr<SpareStore> spare;
+};
+
+// The stores for `options`: in memory, or the flash= file and the spare-area
+// file beside it (neither is changed when either cannot be used); then the
+// factory marks of marked= are put in. False + error when a file cannot be
+// used or a marked block is past the chip.
+[[nodiscard]] bool open_chip_stores(const SimOptions& options, const ChipGeometry& geometry,
+                                    ChipStores& stores, std::string& error);
+
 class NandChip {
  public:
-  NandChip(const SimOptions& options, ChipModel model, std::unique_ptr<FlashStore> store,
-           Checker& checker);
+  NandChip(const SimOptions& options, ChipModel model, ChipStores stores, Checker& checker);
 
   // The CPU's side of the bus changed, all pins at once.
   void apply(const CpuPins& cpu);
@@ -59,6 +73,8 @@ class NandChip {
   [[nodiscard]] const NandCounts& counts() const { return counts_; }
   [[nodiscard]] FlashStore& store() { return *store_; }
   [[nodiscard]] const FlashStore& store() const { return *store_; }
+  [[nodiscard]] SpareStore& spare() { return *spare_; }
+  [[nodiscard]] const SpareStore& spare() const { return *spare_; }
 
  private:
   enum class Mode : uint8_t {
@@ -83,11 +99,13 @@ class NandChip {
   void finish_erase();
   [[nodiscard]] uint32_t row(std::size_t first_byte) const;
   [[nodiscard]] uint32_t column() const;
+  [[nodiscard]] uint32_t area_column() const;
 
   ChipGeometry geometry_;
   std::vector<uint8_t> id_;    // Read ID at address 0x00
   std::vector<uint8_t> onfi_;  // parameter page copies; empty: no ONFI
   std::unique_ptr<FlashStore> store_;
+  std::unique_ptr<SpareStore> spare_;
   Checker& checker_;
   uint32_t busy_scans_;
   bool busy_never_;
@@ -105,7 +123,9 @@ class NandChip {
 
   Mode mode_ = Mode::kIdle;
   Output output_ = Output::kNone;
-  int read_area_ = 0;  // 512-byte pages: 0 first half, 1 second half, 2 spare
+  // 512-byte pages: where the pointer commands (0x00, 0x01, 0x50) point, for a
+  // read and for the data of a program: 0 first half, 1 second half, 2 spare.
+  int read_area_ = 0;
   std::vector<uint8_t> address_;
   std::vector<uint8_t> page_;  // page register: main area then spare
   bool page_loaded_ = false;

@@ -253,8 +253,8 @@ std::unique_ptr<TapDevice> make_bypass_tap(int ir_length) {
 // The board: the cable lines, the one TAP state machine the chain shares, the
 // devices from TDI to TDO, and the flash behind the CPU.
 struct SimBoard::Impl {
-  Impl(const SimOptions& options, ChipModel model, std::unique_ptr<FlashStore> store)
-      : cpu_kind(options.cpu), chip(options, std::move(model), std::move(store), checker) {
+  Impl(const SimOptions& options, ChipModel model, ChipStores stores)
+      : cpu_kind(options.cpu), chip(options, std::move(model), std::move(stores), checker) {
     checker.strict = options.strict;
   }
 
@@ -409,15 +409,9 @@ std::unique_ptr<SimBoard> SimBoard::create(const SimOptions& options, std::strin
       return nullptr;
     }
   }
-  std::unique_ptr<FlashStore> store;
-  if (options.flash_path.empty()) {
-    store = std::make_unique<FlashStore>(geometry.total_size, geometry.block_size);
-  } else {
-    store =
-        FlashStore::open_file(options.flash_path, geometry.total_size, geometry.block_size, error);
-    if (!store) return nullptr;
-  }
-  auto impl = std::make_unique<Impl>(options, std::move(model), std::move(store));
+  ChipStores stores;
+  if (!open_chip_stores(options, geometry, stores, error)) return nullptr;
+  auto impl = std::make_unique<Impl>(options, std::move(model), std::move(stores));
   std::vector<std::unique_ptr<TapDevice>> chain;
   std::unique_ptr<CpuTap> cpu;
   if (wiring) {
@@ -517,6 +511,16 @@ std::vector<uint8_t> SimBoard::read_flash(uint64_t offset, std::size_t length) c
 
 void SimBoard::write_flash(uint64_t offset, std::span<const uint8_t> bytes) {
   impl_->chip.store().write(offset, bytes);
+}
+
+std::vector<uint8_t> SimBoard::read_spare(uint64_t page) const {
+  std::vector<uint8_t> out(impl_->chip.geometry().spare_size);
+  impl_->chip.spare().read(page, out);
+  return out;
+}
+
+void SimBoard::write_spare(uint64_t page, std::span<const uint8_t> bytes) {
+  impl_->chip.spare().write(page, bytes);
 }
 
 void SimBoard::set_update_observer(std::function<void(std::string_view)> observer) {

@@ -36,6 +36,7 @@ struct SimOptions {
   std::string onfi_path;   // onfi=: the chip's ONFI parameter page (one, or copies)
   std::string flash_path;  // empty: the chip lives in memory
   std::vector<uint32_t> bad_blocks;      // erase of these blocks fails
+  std::vector<uint32_t> marked_blocks;   // factory bad-block mark in the first page's spare area
   std::vector<uint32_t> progfail_pages;  // program of these pages fails
   std::vector<uint64_t> flip_offsets;    // these main-area bytes read back with bit 0 inverted
   uint32_t busy_scans = 2;               // Capture-DR events R/nB stays low after each operation
@@ -168,6 +169,10 @@ class SimBoard {
   // bytes as they are (no AND), so it can also put erased bytes back.
   [[nodiscard]] std::vector<uint8_t> read_flash(uint64_t offset, std::size_t length) const;
   void write_flash(uint64_t offset, std::span<const uint8_t> bytes);
+  // The spare area of page `page` (every byte), and bytes stored at its start
+  // as they are, bypassing the bus.
+  [[nodiscard]] std::vector<uint8_t> read_spare(uint64_t page) const;
+  void write_spare(uint64_t page, std::span<const uint8_t> bytes);
 
   // Called at every Update-DR of the boundary register with its update latches,
   // one '0'/'1' per cell, index 0 = the first bit shifted in.

@@ -163,6 +163,15 @@ constexpr CpuName kCpuNames[] = {
         .push_back(static_cast<uint32_t>(number));
     return true;
   }
+  if (key == "marked") {
+    if (!need_value("a block number")) return false;
+    if (!parse_number(value, std::numeric_limits<uint32_t>::max(), number)) {
+      error = bad_value(key, value, "a block number");
+      return false;
+    }
+    options.marked_blocks.push_back(static_cast<uint32_t>(number));
+    return true;
+  }
   if (key == "flip") {
     if (!need_value("a byte offset")) return false;
     if (!parse_number(value, std::numeric_limits<uint64_t>::max(), number)) {
@@ -222,8 +231,8 @@ constexpr CpuName kCpuNames[] = {
     return false;
   }
   error = "unknown sim option '" + shown(key) +
-          "' (known: cpu, board, nand, maker, id, onfi, flash, bad, progfail, flip, busy, hang, "
-          "target, port, stats, strict)";
+          "' (known: cpu, board, nand, maker, id, onfi, flash, bad, marked, progfail, flip, busy, "
+          "hang, target, port, stats, strict)";
   return false;
 }
 
