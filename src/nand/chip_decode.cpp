@@ -82,8 +82,7 @@ constexpr std::array<SizeByCode, 10> kSizeByCode{{
 // A chip that describes itself: its mark may sit in the first, second or last
 // page depending on the maker (byte 0 of the spare area on large pages); all
 // three are looked at.
-constexpr BadBlockMarker kSelfDescribedMarker{
-    .spare_byte = 0, .pages = kMarkerFirstPage | kMarkerSecondPage | kMarkerLastPage};
+constexpr BadBlockMarker kSelfDescribedMarker{.spare_byte = 0, .pages = kMarkerPages};
 
 DecodedChip decode_onfi_copy(std::span<const uint8_t> page) {
   DecodedChip out;
@@ -173,7 +172,7 @@ DecodedChip extended_id_decode(std::span<const uint8_t> id) {
   chip.read_confirm = true;
   chip.bus_width = (organisation & 0x40) != 0 ? 16 : 8;
   chip.bits_per_cell = static_cast<uint8_t>(((cell >> 2) & 0x03) + 1);
-  chip.marker = {.spare_byte = 0, .pages = kMarkerFirstPage | kMarkerSecondPage};
+  chip.marker = kSelfDescribedMarker;
   out.described = true;
   out.fault = chip_fault(chip);
 

@@ -23,6 +23,10 @@ inline constexpr uint64_t kNandMaxChipSize = uint64_t{16} << 30;
 inline constexpr uint8_t kMarkerFirstPage = 0x01;
 inline constexpr uint8_t kMarkerSecondPage = 0x02;
 inline constexpr uint8_t kMarkerLastPage = 0x04;
+// Makers differ in which pages they mark (Samsung the first or second, others
+// the first or last); the program looks at all three on every chip, so that a
+// mark put where another maker puts it is not missed.
+inline constexpr uint8_t kMarkerPages = kMarkerFirstPage | kMarkerSecondPage | kMarkerLastPage;
 
 // Where a maker marks a block bad before shipping: a byte other than 0xFF at
 // `spare_byte` of the spare area, in any of the pages named by `pages`.

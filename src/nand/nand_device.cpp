@@ -9,7 +9,8 @@ namespace {
 // area), reading starts at the last address cycle, and the factory mark is
 // byte 5 of the spare area of the block's first or second page. 2 KiB pages
 // with 64 spare bytes: two column cycles, reads confirmed with 0x30, the mark
-// at spare byte 0 of the first or second page.
+// at spare byte 0 of the first or second page. The last page is looked at
+// too (kMarkerPages).
 //
 // The mask of the last row cycle is the datasheet's: the bits above it are
 // don't-care (0x73: A17-A23, I/O7 don't-care; 0xE6: A17-A22, I/O6-7).
@@ -26,7 +27,7 @@ constexpr ChipDescriptor small_page(uint32_t pages_per_block, uint32_t blocks, u
           .read_confirm = false,
           .bus_width = 8,
           .bits_per_cell = 1,
-          .marker = {.spare_byte = 5, .pages = kMarkerFirstPage | kMarkerSecondPage}};
+          .marker = {.spare_byte = 5, .pages = kMarkerPages}};
 }
 
 constexpr ChipDescriptor large_page(uint32_t pages_per_block, uint32_t blocks, uint8_t row_cycles,
@@ -42,7 +43,7 @@ constexpr ChipDescriptor large_page(uint32_t pages_per_block, uint32_t blocks, u
           .read_confirm = true,
           .bus_width = 8,
           .bits_per_cell = 1,
-          .marker = {.spare_byte = 0, .pages = kMarkerFirstPage | kMarkerSecondPage}};
+          .marker = {.spare_byte = 0, .pages = kMarkerPages}};
 }
 
 constexpr std::array<BuiltinChip, kBuiltinChipCount> kBuiltinChips{{

@@ -5,18 +5,14 @@
 #include <cinttypes>
 #include <span>
 
+#include "nand/nand_read.h"
+
 namespace jtagnand {
 
 namespace {
 
 constexpr char kSelect = '0';
 constexpr char kRelease = '1';
-
-// True when the operator pressed ESC. Any other key is taken and dropped, so a
-// stray key press does not stop a long pass.
-[[nodiscard]] bool escape_pressed(Console& console) {
-  return console.key_waiting() && console.read_key() == kKeyEsc;
-}
 
 void print_progress(Console& console, uint64_t written, uint64_t length, uint64_t position) {
   print(console, "Write: %6" PRIu64 " / %" PRIu64 " [Byte] at 0x%08" PRIX64 "\r", written, length,
@@ -51,6 +47,10 @@ uint64_t placed_end(uint64_t offset, uint64_t length, std::span<const uint64_t> 
 
 }  // namespace
 
+bool nand_escape_pressed(Console& console) {
+  return console.key_waiting() && console.read_key() == kKeyEsc;
+}
+
 int32_t nand_reset(NandBus& bus) {
   nand_chip_select(bus, kSelect);
   nand_command(bus, kNandCmdReset);
@@ -60,7 +60,7 @@ int32_t nand_reset(NandBus& bus) {
 }
 
 int32_t nand_erase_range(NandBus& bus, BadBlockList& bad_blocks, Console& console, uint64_t offset,
-                         uint64_t length) {
+                         uint64_t length, bool honour_markers) {
   const uint64_t total_size = bus.flash.chip.total_size();
   const uint32_t block_size = bus.flash.chip.block_size();
 
@@ -90,17 +90,32 @@ int32_t nand_erase_range(NandBus& bus, BadBlockList& bad_blocks, Console& consol
     print(console, " [%4" PRIu64 "]", offset / block_size);
     ++printed;
 
-    nand_command(bus, kNandCmdErase);
-    nand_address(bus, AddressKind::kRowOnly, offset);
-    nand_command(bus, kNandCmdEraseConfirm);
-    uint8_t status = 0;
-    if (const int32_t ready = nand_wait_ready_then_status(bus, &status); ready != 0) {
-      print(console, "\nNAND ERASE, NAND WAIT BUSY, ERROR\n");
-      result = ready;
-      break;
+    // A marked block is never erased: the erase could succeed and wipe the
+    // mark, and the block would then look good.
+    bool marked = false;
+    if (honour_markers) {
+      if (const int32_t ready = nand_block_marked(bus, offset, marked); ready != 0) {
+        print(console, "\nNAND READ, NAND WAIT BUSY, ERROR\n");
+        result = ready;
+        break;
+      }
+      if (marked) nand_print_marked_block(console, offset);
     }
-    if ((status & kNandStatusFail) != 0) {
-      print(console, "\nError erasing at 0x%" PRIx64 ", Maybe BAD BLOCK ....\n", offset);
+    uint8_t status = 0;
+    if (!marked) {
+      nand_command(bus, kNandCmdErase);
+      nand_address(bus, AddressKind::kRowOnly, offset);
+      nand_command(bus, kNandCmdEraseConfirm);
+      if (const int32_t ready = nand_wait_ready_then_status(bus, &status); ready != 0) {
+        print(console, "\nNAND ERASE, NAND WAIT BUSY, ERROR\n");
+        result = ready;
+        break;
+      }
+      if ((status & kNandStatusFail) != 0) {
+        print(console, "\nError erasing at 0x%" PRIx64 ", Maybe BAD BLOCK ....\n", offset);
+      }
+    }
+    if (marked || (status & kNandStatusFail) != 0) {
       if (bad_blocks.count >= kBadBlockCapacity) {
         print(console, "\nMore than %d bad blocks: erase stopped\n", kBadBlockCapacity);
         result = kNandBadBlockListFull;
@@ -119,7 +134,7 @@ int32_t nand_erase_range(NandBus& bus, BadBlockList& bad_blocks, Console& consol
       }
       break;
     }
-    if (escape_pressed(console)) {
+    if (nand_escape_pressed(console)) {
       print(console, "\nStopped by ESC: erase not finished\n");
       result = kNandStoppedByUser;
       break;
@@ -133,7 +148,8 @@ int32_t nand_erase_range(NandBus& bus, BadBlockList& bad_blocks, Console& consol
 }
 
 int32_t nand_program_image(NandBus& bus, const BadBlockList& bad_blocks, Console& console,
-                           uint64_t offset, const uint8_t* data, uint64_t length) {
+                           uint64_t offset, const uint8_t* data, uint64_t length,
+                           const ProgramOptions& options, ProgramReport* report) {
   const uint64_t total_size = bus.flash.chip.total_size();
   const uint32_t page_size = bus.flash.chip.page_size;
   const uint32_t block_size = bus.flash.chip.block_size();
@@ -164,22 +180,28 @@ int32_t nand_program_image(NandBus& bus, const BadBlockList& bad_blocks, Console
       }
     }
 
-    nand_chip_select(bus, kSelect);
-    nand_command(bus, kNandCmdProgram);
-    nand_address(bus, AddressKind::kColumnAndRow, position);
-    nand_write_bytes(bus, data, static_cast<int32_t>(chunk));
-    nand_command(bus, kNandCmdProgramConfirm);
-    uint8_t status = 0;
-    if (const int32_t ready = nand_wait_ready_then_status(bus, &status); ready != 0) {
-      print(console, "\nNAND WRITE, NAND WAIT BUSY, ERROR\n");
-      result = ready;
-      break;
-    }
-    nand_chip_select(bus, kRelease);
-    if ((status & kNandStatusFail) != 0) {
-      print(console, "\nError, Programming, Status ERROR !!, ADDR: 0x%" PRIX64 "\n", position);
-      result = -1;
-      break;
+    const bool erased_page = options.skip_erased_pages &&
+                             std::all_of(data, data + chunk, [](uint8_t b) { return b == 0xFF; });
+    if (erased_page) {
+      if (report != nullptr) ++report->skipped_pages;
+    } else {
+      nand_chip_select(bus, kSelect);
+      nand_command(bus, kNandCmdProgram);
+      nand_address(bus, AddressKind::kColumnAndRow, position);
+      nand_write_bytes(bus, data, static_cast<int32_t>(chunk));
+      nand_command(bus, kNandCmdProgramConfirm);
+      uint8_t status = 0;
+      if (const int32_t ready = nand_wait_ready_then_status(bus, &status); ready != 0) {
+        print(console, "\nNAND WRITE, NAND WAIT BUSY, ERROR\n");
+        result = ready;
+        break;
+      }
+      nand_chip_select(bus, kRelease);
+      if ((status & kNandStatusFail) != 0) {
+        print(console, "\nError, Programming, Status ERROR !!, ADDR: 0x%" PRIX64 "\n", position);
+        result = -1;
+        break;
+      }
     }
 
     if (const int32_t verified = nand_verify_page(bus, console, position, data, chunk);
@@ -199,7 +221,7 @@ int32_t nand_program_image(NandBus& bus, const BadBlockList& bad_blocks, Console
     if (remaining < page_size) chunk = static_cast<uint32_t>(remaining);
     print_progress(console, length - remaining, length, position);
 
-    if (escape_pressed(console)) {
+    if (nand_escape_pressed(console)) {
       print(console, "\nStopped by ESC: write not finished\n");
       result = kNandStoppedByUser;
       break;
@@ -211,33 +233,27 @@ int32_t nand_program_image(NandBus& bus, const BadBlockList& bad_blocks, Console
   return result;
 }
 
+void nand_print_compare_error(Console& console, uint64_t address, uint8_t read, uint8_t written) {
+  print(console, "\n\nCompare ERROR: flash addr: 0x%" PRIx64 "\n", address);
+  print(console, "                 RD: 0x%X, WR: 0x%X\n", read, written);
+}
+
 int32_t nand_verify_page(NandBus& bus, Console& console, uint64_t offset, const uint8_t* written,
                          uint32_t count) {
   std::array<uint8_t, kNandMaxPageSize> read_back{};
   count = std::min<uint32_t>(count, read_back.size());
 
-  nand_chip_select(bus, kSelect);
-  nand_command(bus, kNandCmdRead);
-  nand_address(bus, AddressKind::kColumnAndRow, offset);
-  if (bus.flash.chip.read_confirm) nand_command(bus, kNandCmdReadConfirm);
-
-  int32_t result = nand_wait_ready(bus);
-  if (result != 0) {
+  if (nand_read_page(bus, offset, read_back.data(), count) != 0) {
     print(console, "\nNAND READ, NAND WAIT BUSY, ERROR\n");
-  } else {
-    nand_read_bytes(bus, read_back.data(), static_cast<int32_t>(count));
-    // Only the first difference is reported.
-    for (uint32_t i = 0; i < count; ++i) {
-      if (read_back[i] == written[i]) continue;
-      print(console, "\n\nCompare ERROR: flash addr: 0x%" PRIx64 "\n", offset + i);
-      print(console, "                 RD: 0x%X, WR: 0x%X\n", read_back[i], written[i]);
-      result = -1;
-      break;
-    }
+    return -1;
   }
-
-  nand_chip_select(bus, kRelease);
-  return result;
+  // Only the first difference is reported.
+  for (uint32_t i = 0; i < count; ++i) {
+    if (read_back[i] == written[i]) continue;
+    nand_print_compare_error(console, offset + i, read_back[i], written[i]);
+    return -1;
+  }
+  return 0;
 }
 
 }  // namespace jtagnand
