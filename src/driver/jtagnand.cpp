@@ -28,10 +28,14 @@ std::string cpu_hint(int argc, const char* const* argv) {
 // The common way out of every run that did not end itself: the elapsed time
 // after a verified write, the image released, TAP reset and TRST pulse.
 void shutdown(Run& run, RunOutcome outcome) {
-  if (outcome == RunOutcome::kVerified) {
+  const char* timed = outcome == RunOutcome::kVerified   ? "Write"
+                      : outcome == RunOutcome::kRead     ? "Read"
+                      : outcome == RunOutcome::kCompared ? "Verify"
+                                                         : nullptr;
+  if (timed != nullptr) {
     const int64_t seconds = run.clock.now_seconds() - run.start_time;
-    print(run.console, "\nWrite elapsed time:  %d[min] %d[sec]\n\n", static_cast<int>(seconds / 60),
-          static_cast<int>(seconds % 60));
+    print(run.console, "\n%s elapsed time:  %d[min] %d[sec]\n\n", timed,
+          static_cast<int>(seconds / 60), static_cast<int>(seconds % 60));
   }
   run.image = ImageFile{};
   tap_reset(run.cable);
@@ -63,6 +67,12 @@ int jtagnand_main(int argc, const char* const* argv, Environment& environment) {
   Console& console = environment.console;
   console.write("\n  *********** ORVA JTAG NAND  ***********\n");
   console.write("  ***********  VERSION: 1.04  **********\n");
+
+  // The help needs no port: it is shown before one is opened.
+  if (help_asked(argc, argv)) {
+    print_help(console);
+    return kExitDone;
+  }
 
   CableOpening opening = environment.open_cable(cpu_hint(argc, argv));
   switch (opening.outcome) {
@@ -104,7 +114,9 @@ int jtagnand_main(int argc, const char* const* argv, Environment& environment) {
                    "jtagnand: unknown option %s: it and the options after it were not read\n",
                    run.options.unknown_option);
     }
-    if (select_cpu(run)) outcome = run_mode(run, choose_mode(run.options));
+    if (select_cpu(run) && options_combine(run.options, console)) {
+      outcome = run_mode(run, choose_mode(run.options));
+    }
   }
   if (outcome == RunOutcome::kEndNow) return kExitDone;
   shutdown(run, outcome);

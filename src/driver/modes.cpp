@@ -1,5 +1,7 @@
 #include "driver/modes.h"
 
+#include <cinttypes>
+
 #include "nand/nand_identify.h"
 
 namespace jtagnand {
@@ -7,8 +9,45 @@ namespace jtagnand {
 Mode choose_mode(const RunOptions& options) {
   if (options.idcode_only) return Mode::kCheckIdcode;
   if (options.toggle_type != 0) return Mode::kToggleTest;
+  if (options.dump_path != nullptr) return Mode::kDump;
+  if (options.verify_only) return Mode::kVerifyOnly;
   if (options.erase_all) return Mode::kEraseAll;
+  if (options.honour_markers && options.image_path == nullptr) return Mode::kScanMarkers;
   return Mode::kProgram;
+}
+
+bool options_combine(const RunOptions& options, Console& console) {
+  const bool dump = options.dump_path != nullptr;
+  const bool image = options.image_path != nullptr;
+  const bool later = options.honour_markers || dump || options.length_given ||
+                     options.verify_only || options.skip_erased_pages;
+  const bool scan =
+      options.honour_markers && !image && !options.erase_all && !dump && !options.verify_only;
+  const char* refusal = nullptr;
+  if ((options.idcode_only || options.toggle_type != 0) && later) {
+    refusal = "-j and -t go with none of -m, -r, -l, -v and -k";
+  } else if (dump && image) {
+    refusal = "-r and -f do not go together: -r reads the flash into a file, -f writes an image";
+  } else if (dump && options.erase_all) {
+    refusal = "-r and -e do not go together: reading the flash erases nothing";
+  } else if (dump && options.verify_only) {
+    refusal = "-r and -v do not go together: -v compares the flash with the image of -f";
+  } else if (options.verify_only && !image) {
+    refusal = "-v needs the image to compare with: give it with -f";
+  } else if (options.verify_only && options.erase_all) {
+    refusal = "-v and -e do not go together: verifying only erases nothing";
+  } else if (options.skip_erased_pages && (dump || options.verify_only)) {
+    refusal = "-k goes with programming only: -r and -v program nothing";
+  } else if (options.skip_erased_pages && !image) {
+    refusal = "-k needs an image to write: give it with -f";
+  } else if (options.length_given && !dump && !scan) {
+    refusal = "-l goes with -r, or with -m alone: an image's length is its own";
+  } else if (options.length_given && options.length == 0) {
+    refusal = "-l needs a length above 0";
+  }
+  if (refusal == nullptr) return true;
+  print(console, "** Error: %s\n", refusal);
+  return false;
 }
 
 RunOutcome run_mode(Run& run, Mode mode) {
@@ -21,6 +60,12 @@ RunOutcome run_mode(Run& run, Mode mode) {
       return run_erase_all(run);
     case Mode::kProgram:
       return run_program(run);
+    case Mode::kDump:
+      return run_dump(run);
+    case Mode::kVerifyOnly:
+      return run_verify_only(run);
+    case Mode::kScanMarkers:
+      return run_scan_markers(run);
   }
   return RunOutcome::kFailed;
 }
@@ -58,6 +103,51 @@ bool identify_flash(Run& run, NandBus& bus) {
   }
   nand_print_chip(console, bus.flash);
   return true;
+}
+
+bool flash_offset(Run& run, const ChipDescriptor& chip, const char* misaligned, uint64_t& offset) {
+  const RunOptions& options = run.options;
+  if (options.write_offset != 0 && options.block_count != 0) {
+    run.console.write("Invald Offset Option\n");
+    return false;
+  }
+  const uint32_t block_size = chip.block_size();
+  offset = options.block_count != 0 ? uint64_t{options.block_count} * block_size
+                                    : uint64_t{options.write_offset};
+  if ((offset & (block_size - 1)) != 0) {
+    run.console.write(misaligned);
+    return false;
+  }
+  return true;
+}
+
+bool read_range(Run& run, const ChipDescriptor& chip, uint64_t offset, uint64_t& length) {
+  const uint64_t total_size = chip.total_size();
+  if (offset >= total_size) {
+    print(run.console,
+          "Range does not fit: offset 0x%" PRIx64 " is past the end of the %" PRIu64 "-byte chip\n",
+          offset, total_size);
+    return false;
+  }
+  length = run.options.length_given ? uint64_t{run.options.length} : total_size - offset;
+  if (length > total_size - offset) {
+    print(run.console,
+          "Range does not fit: %" PRIu64 " bytes at offset 0x%" PRIx64
+          " run past the end of the %" PRIu64 "-byte chip\n",
+          length, offset, total_size);
+    return false;
+  }
+  return true;
+}
+
+void print_block_list(Console& console, std::span<const uint64_t> offsets, uint32_t block_size) {
+  if (offsets.empty()) return;
+  console.write("BAD Block number #");
+  for (std::size_t i = 0; i < offsets.size(); ++i) {
+    if (i % 10 == 0) console.write("\n");
+    print(console, " [%04" PRIu64 "]", offsets[i] / block_size);
+  }
+  console.write("\n");
 }
 
 }  // namespace jtagnand

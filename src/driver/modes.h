@@ -1,21 +1,33 @@
 #pragma once
 
+#include <cstdint>
+#include <span>
+
 #include "driver/run.h"
 #include "nand/nand_bus.h"
 
 namespace jtagnand {
 
 // The job of a run, decided once from the options, whatever their order on the
-// command line: -j over -t over the rest. Each mode is one function; a new
-// mode is a value here, its function, and its line in run_mode.
+// command line: -j over -t over -r over -v over the rest. Each mode is one
+// function; a new mode is a value here, its function, and its line in
+// run_mode.
 enum class Mode : uint8_t {
   kCheckIdcode,  // -j: the CPU's IDCODE only
   kToggleTest,   // -t: the profile's pin toggle test
+  kDump,         // -r FILE: the flash read into a file
+  kVerifyOnly,   // -v: the image of -f compared with the flash, nothing written
   kEraseAll,     // -e all: the whole chip after a Y/N question, then the image if one was given
+  kScanMarkers,  // -m with no -f and no -e: the factory-marked blocks listed
   kProgram,      // the image where -o or -b puts it (only the chip identified without one)
 };
 
 [[nodiscard]] Mode choose_mode(const RunOptions& options);
+
+// Refuses the options that do not go together ("** Error: ..."), before the
+// target is touched: false when the run must stop. Runs without the later
+// options (-m, -r, -l, -v, -k) always pass.
+[[nodiscard]] bool options_combine(const RunOptions& options, Console& console);
 
 // Runs `mode`; the CPU profile is selected.
 [[nodiscard]] RunOutcome run_mode(Run& run, Mode mode);
@@ -24,6 +36,9 @@ enum class Mode : uint8_t {
 [[nodiscard]] RunOutcome run_toggle_test(Run& run);
 [[nodiscard]] RunOutcome run_erase_all(Run& run);
 [[nodiscard]] RunOutcome run_program(Run& run);
+[[nodiscard]] RunOutcome run_dump(Run& run);
+[[nodiscard]] RunOutcome run_verify_only(Run& run);
+[[nodiscard]] RunOutcome run_scan_markers(Run& run);
 
 // The first step of every mode that works on the flash: the CPU's IDCODE
 // ("Fail, Read JTAG ID\n" when it does not match), the start time, EXTEST, the
@@ -31,5 +46,22 @@ enum class Mode : uint8_t {
 // cannot be driven) and its lines printed. False when the run must stop; the
 // chip is then in bus.flash.
 [[nodiscard]] bool identify_flash(Run& run, NandBus& bus);
+
+// The flash offset that -o or -b gives, once the chip is known: false after
+// "Invald Offset Option\n" (both given) or `misaligned` (not on a block
+// boundary). Computed in 64 bits, so a block count too large for the chip is
+// caught later instead of wrapping around.
+[[nodiscard]] bool flash_offset(Run& run, const ChipDescriptor& chip, const char* misaligned,
+                                uint64_t& offset);
+
+// The range that -r reads or -m alone scans: from the offset, -l bytes or (without
+// -l) to the chip's end. False after "Range does not fit: ..." when it does not
+// lie on the chip.
+[[nodiscard]] bool read_range(Run& run, const ChipDescriptor& chip, uint64_t offset,
+                              uint64_t& length);
+
+// "BAD Block number #", then the block numbers ten to a line; nothing for an
+// empty list.
+void print_block_list(Console& console, std::span<const uint64_t> offsets, uint32_t block_size);
 
 }  // namespace jtagnand

@@ -91,6 +91,55 @@ void print_usage(Console& console) {
       "\n");
 }
 
+void print_help(Console& console) {
+  print_usage(console);
+  console.write(
+      " -e all       : erase the whole chip (after a Y/N question), then write the\n"
+      "                image of -f if one is given\n"
+      " -j           : check the CPU's JTAG IDCODE only\n"
+      " -m           : honour factory bad-block marks: a marked block is never erased\n"
+      "                or programmed, and is stepped over; with nothing to write and\n"
+      "                no -e, list the marked blocks (of -o/-b and -l, or the chip)\n"
+      " -r[filename] : read the flash into a file, from -o/-b on, -l bytes (default:\n"
+      "                to the chip's end); with -m, marked blocks are stepped over\n"
+      " -l[length]   : bytes to read with -r, or to check with -m alone\n"
+      " -v           : verify only: compare the flash with the image of -f at -o/-b,\n"
+      "                erase and write nothing\n"
+      " -k           : do not program the pages of the image that are all 0xFF (the\n"
+      "                erase left them so); they are still verified\n"
+      " -h           : this help\n"
+      "\n"
+      "Options start with - or /; a value may be attached (-fimage.bin) or follow as\n"
+      "the next argument. Numbers are decimal, or hexadecimal with 0x.\n"
+      "-r goes with neither -f, -e, -v nor -k; -v needs -f and goes with neither -e\n"
+      "nor -k; -k needs -f; -l goes with -r or with -m alone.\n"
+      "\n"
+      "JTAGNAND_PORT chooses the cable:\n"
+      "  auto (default)          ppdev when a /dev/parport* exists, else direct\n"
+      "  direct                  parallel port at 0x378, 0x278 or 0x3BC, direct I/O\n"
+      "  ppdev, ppdev:DEVICE     parallel port through Linux's ppdev driver\n"
+      "  rbb:HOST:PORT, rbb:PATH a remote_bitbang JTAG server (TCP or Unix socket)\n"
+      "  ftdi, ftdi:OPTION,...   an FTDI MPSSE USB adapter\n"
+      "  sim, sim:OPTION,...     the simulated board\n"
+      "\n"
+      "Exit status:\n"
+      "  0  the job was done\n"
+      "  1  start-up failed: no port access, no port, no arguments, or JTAGNAND_PORT\n"
+      "     not understood\n"
+      "  2  the run failed or was abandoned\n"
+      "\n");
+}
+
+bool help_asked(int argc, const char* const* argv) {
+  OptionScanner scanner;
+  for (;;) {
+    const char* value = nullptr;
+    const int code = next_option(scanner, argc, argv, kOptionString, value);
+    if (code == 0 || code == -1) return false;
+    if (code == 'h') return true;
+  }
+}
+
 OptionLoopEnd read_options(OptionScanner& scanner, int argc, const char* const* argv,
                            RunOptions& options, Console& console) {
   for (;;) {
@@ -99,8 +148,8 @@ OptionLoopEnd read_options(OptionScanner& scanner, int argc, const char* const* 
     if (code == -1) options.unknown_option = value;
     if (code == 0 || code == -1) return OptionLoopEnd::kScanned;
 
-    const bool needs_value =
-        code == 'C' || code == 'f' || code == 'o' || code == 'b' || code == 'e';
+    const bool needs_value = code == 'C' || code == 'f' || code == 'o' || code == 'b' ||
+                             code == 'e' || code == 'r' || code == 'l';
     if (needs_value && value == nullptr) {
       console.write("Invalid Option\n");
       print_usage(console);
@@ -137,6 +186,28 @@ OptionLoopEnd read_options(OptionScanner& scanner, int argc, const char* const* 
         break;
       case 't':
         options.toggle_type = 2;
+        break;
+      case 'm':
+        options.honour_markers = true;
+        break;
+      case 'r':
+        options.dump_path = value;
+        break;
+      case 'l':
+        if (!parse_number(value, options.length)) {
+          print(console, "** Error: invalid number '%s'\n", value);
+          return OptionLoopEnd::kStopped;
+        }
+        options.length_given = true;
+        break;
+      case 'v':
+        options.verify_only = true;
+        break;
+      case 'k':
+        options.skip_erased_pages = true;
+        break;
+      case 'h':
+        options.help = true;
         break;
       default:  // a plain word, or ':'
         break;

@@ -6,7 +6,9 @@
 
 namespace jtagnand {
 
-inline constexpr char kOptionString[] = "C:f:o:t:je:b:";
+// The first seven are the program's original options; m, r, l, v, k and h came
+// later and change nothing where they are not used.
+inline constexpr char kOptionString[] = "C:f:o:t:je:b:mr:l:vkh";
 inline constexpr int kCpuNameRoom = 15;
 
 // The settings read from the command line.
@@ -17,7 +19,14 @@ struct RunOptions {
   uint32_t block_count = 0;
   bool erase_all = false;
   bool idcode_only = false;
-  int toggle_type = 0;  // 0: no toggle test
+  int toggle_type = 0;              // 0: no toggle test
+  bool honour_markers = false;      // -m: factory bad-block marks read and respected
+  const char* dump_path = nullptr;  // -r: the file the flash is read into
+  uint32_t length = 0;              // -l: bytes to read, or to scan for marks
+  bool length_given = false;        // -l was given
+  bool verify_only = false;         // -v: the image compared, nothing written
+  bool skip_erased_pages = false;   // -k: pages of the image that are all 0xFF not programmed
+  bool help = false;                // -h
   // The word that ended option scanning because it is not an option; the
   // words after it were not read.
   const char* unknown_option = nullptr;
@@ -42,6 +51,14 @@ struct OptionScanner {
 [[nodiscard]] bool parse_number(const char* text, uint32_t& number);
 
 void print_usage(Console& console);
+
+// -h: the usage text as print_usage shows it, then the later options, the
+// JTAGNAND_PORT setting and the exit statuses.
+void print_help(Console& console);
+
+// True when -h comes among the options (before an unknown one), so that the
+// help is shown before any port is opened.
+[[nodiscard]] bool help_asked(int argc, const char* const* argv);
 
 enum class OptionLoopEnd {
   kScanned,  // the arguments were read; go on with the CPU name

@@ -1,11 +1,13 @@
-// The modes that write the flash: the image where -o or -b puts it, and the
-// whole chip erased after a question (then the image, if one was given).
+// The modes that work with an image: the image where -o or -b puts it, the
+// whole chip erased after a question (then the image, if one was given), and
+// the image compared with the flash without writing (-v).
 
 #include <cinttypes>
 #include <cstdio>
 
 #include "driver/modes.h"
 #include "nand/nand_program.h"
+#include "nand/nand_read.h"
 
 namespace jtagnand {
 
@@ -30,13 +32,9 @@ bool confirm_erase_all(Console& console) {
 }
 
 void print_bad_blocks(Console& console, const BadBlockList& bad_blocks, uint32_t block_size) {
-  if (bad_blocks.count <= 0) return;
-  console.write("BAD Block number #");
-  for (int32_t i = 0; i < bad_blocks.count; ++i) {
-    if (i % 10 == 0) console.write("\n");
-    print(console, " [%04" PRIu64 "]", bad_blocks.offsets[static_cast<size_t>(i)] / block_size);
-  }
-  console.write("\n");
+  print_block_list(console,
+                   std::span(bad_blocks.offsets).first(static_cast<size_t>(bad_blocks.count)),
+                   block_size);
 }
 
 // Where the image goes, once the chip is known.
@@ -56,20 +54,9 @@ bool prepare_write(Run& run, NandBus& bus, WritePlan& plan) {
   if (!open_image(options.image_path, run.image, console)) return false;
   if (!identify_flash(run, bus)) return false;
 
-  const uint32_t block_size = bus.flash.chip.block_size();
   const uint64_t total_size = bus.flash.chip.total_size();
-  if (options.write_offset != 0 && options.block_count != 0) {
-    console.write("Invald Offset Option\n");
-    return false;
-  }
-  // 64 bits, so that a block count too large for the chip is caught instead
-  // of wrapping around.
-  const uint64_t offset = options.block_count != 0 ? uint64_t{options.block_count} * block_size
-                                                   : uint64_t{options.write_offset};
-  if ((offset & (block_size - 1)) != 0) {
-    console.write("Not alignd writing address\n");
-    return false;
-  }
+  uint64_t offset = 0;
+  if (!flash_offset(run, bus.flash.chip, "Not alignd writing address\n", offset)) return false;
 
   ImageBuffer& image = run.image.buffer;
   if (run.image.stream) {
@@ -105,9 +92,16 @@ RunOutcome write_image(Run& run, NandBus& bus, const WritePlan& plan) {
   Console& console = run.console;
   print_bad_blocks(console, run.bad_blocks, bus.flash.chip.block_size());
   print(console, "Programing & Verifying to 0x%" PRIx64 " offset ....\n\n", plan.offset);
+  const ProgramOptions options{.skip_erased_pages = run.options.skip_erased_pages};
+  ProgramReport report;
   if (nand_program_image(bus, run.bad_blocks, console, plan.offset, run.image.buffer.data.get(),
-                         plan.length) != 0) {
+                         plan.length, options, &report) != 0) {
     return RunOutcome::kFailed;
+  }
+  if (options.skip_erased_pages) {
+    const uint32_t page_size = bus.flash.chip.page_size;
+    print(console, "\nErased pages (all 0xFF) not programmed: %" PRIu64 " of %" PRIu64 "\n",
+          report.skipped_pages, (plan.length + page_size - 1) / page_size);
   }
   console.write("\nVerify GOOD!!\n");
   return RunOutcome::kVerified;
@@ -124,7 +118,8 @@ RunOutcome run_erase_all(Run& run) {
   // before the question, with the flash as it was.
   if (run.image.unusable) return RunOutcome::kFailed;
   if (!confirm_erase_all(console)) return RunOutcome::kFailed;
-  if (nand_erase_range(bus, run.bad_blocks, console, 0, bus.flash.chip.total_size()) != 0) {
+  if (nand_erase_range(bus, run.bad_blocks, console, 0, bus.flash.chip.total_size(),
+                       run.options.honour_markers) != 0) {
     return RunOutcome::kFailed;
   }
   console.write("\n");
@@ -146,11 +141,41 @@ RunOutcome run_program(Run& run) {
         run.options.image_path == nullptr ? "no image given with -f" : "the image is empty");
     return RunOutcome::kDone;
   }
-  if (nand_erase_range(bus, run.bad_blocks, console, plan.offset, plan.length) != 0) {
+  if (nand_erase_range(bus, run.bad_blocks, console, plan.offset, plan.length,
+                       run.options.honour_markers) != 0) {
     return RunOutcome::kFailed;
   }
   console.write("\n");
   return write_image(run, bus, plan);
+}
+
+RunOutcome run_verify_only(Run& run) {
+  Console& console = run.console;
+  NandBus bus{run.cable, run.target};
+  WritePlan plan;
+  if (!prepare_write(run, bus, plan)) return RunOutcome::kFailed;
+  if (run.image.unusable) return RunOutcome::kFailed;
+  if (plan.length == 0) {
+    std::fprintf(stderr, "jtagnand: chip identified, nothing to verify (the image is empty)\n");
+    return RunOutcome::kDone;
+  }
+  if (nand_reset(bus) != 0) {
+    console.write("\nNAND READ, reset command, NAND WAIT BUSY, ERROR\n");
+    return RunOutcome::kFailed;
+  }
+  print(console, "Verifying at 0x%" PRIx64 " offset ....\n\n", plan.offset);
+  uint64_t differing = 0;
+  if (nand_compare_image(bus, console, plan.offset, run.image.buffer.data.get(), plan.length,
+                         run.options.honour_markers, differing) != 0) {
+    return RunOutcome::kFailed;
+  }
+  if (differing != 0) {
+    print(console, "\nVerify FAILED: %" PRIu64 " of %" PRIu64 " bytes differ\n", differing,
+          plan.length);
+    return RunOutcome::kFailed;
+  }
+  console.write("\nVerify GOOD!!\n");
+  return RunOutcome::kCompared;
 }
 
 }  // namespace jtagnand

@@ -24,7 +24,10 @@ inline constexpr int kExitFailed = 2;   // the run failed or was abandoned
 enum class RunOutcome : uint8_t {
   kVerified,  // an image was written and read back equal: the elapsed time is shown; status 0
   kDone,      // the job asked for was done without a write (IDCODE matched, chip erased or
-              // identified with nothing to write, a toggle test that returned); status 0
+              // identified with nothing to write, a toggle test that returned, marks
+              // listed); status 0
+  kRead,      // the flash was read into a file (-r): the elapsed time is shown; status 0
+  kCompared,  // the flash matched the image (-v): the elapsed time is shown; status 0
   kFailed,    // failed or abandoned, the reason already printed; status 2
   kEndNow,    // the toggle test was left with ESC: status 0 at once, no shutdown, so the
               // pins keep their last levels

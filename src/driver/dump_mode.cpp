@@ -1,0 +1,64 @@
+// -r FILE: the flash read into a file, from the offset of -o or -b, -l bytes
+// or to the chip's end. With -m, marked blocks are stepped over as the
+// programming pass steps over bad blocks, so that a dump with the same -b and
+// -m as a programming run gives back the image.
+
+#include <cinttypes>
+#include <string>
+
+#include "driver/modes.h"
+#include "nand/nand_program.h"
+#include "nand/nand_read.h"
+#include "platform/replacing_file.h"
+
+namespace jtagnand {
+
+RunOutcome run_dump(Run& run) {
+  Console& console = run.console;
+  const RunOptions& options = run.options;
+  // The file is made before the target is touched: a directory that cannot
+  // take it stops the run here. Until the last byte is in, FILE is as it was;
+  // every way out below that does not commit removes the new file.
+  ReplacingFile file;
+  std::string error;
+  if (!file.open(options.dump_path, error)) {
+    print(console, "Could not create file: %s (%s)\n", options.dump_path, error.c_str());
+    return RunOutcome::kFailed;
+  }
+
+  NandBus bus{run.cable, run.target};
+  if (!identify_flash(run, bus)) return RunOutcome::kFailed;
+  const ChipDescriptor& chip = bus.flash.chip;
+  uint64_t offset = 0;
+  uint64_t length = 0;
+  if (!flash_offset(run, chip, "Not aligned reading address\n", offset)) return RunOutcome::kFailed;
+  if (!read_range(run, chip, offset, length)) return RunOutcome::kFailed;
+  console.write("\n");
+  if (nand_reset(bus) != 0) {
+    console.write("\nNAND READ, reset command, NAND WAIT BUSY, ERROR\n");
+    return RunOutcome::kFailed;
+  }
+  print(console, "Reading from 0x%" PRIx64 " offset ....\n\n", offset);
+
+  const PageSink into_file = [&](uint64_t, uint64_t, std::span<const uint8_t> bytes) -> int32_t {
+    if (file.write(bytes, error)) return 0;
+    print(console, "\nCould not write file: %s (%s)\n", options.dump_path, error.c_str());
+    return -1;
+  };
+  const ReadPass pass{.label = "Read",
+                      .word = "read",
+                      .honour_markers = options.honour_markers,
+                      .to_chip_end = !options.length_given};
+  uint64_t done = 0;
+  if (nand_read_range(bus, console, offset, length, pass, into_file, done) != 0) {
+    return RunOutcome::kFailed;
+  }
+  if (!file.commit(error)) {
+    print(console, "\nCould not write file: %s (%s)\n", options.dump_path, error.c_str());
+    return RunOutcome::kFailed;
+  }
+  print(console, "\n\n%" PRIu64 " bytes read into %s\n", done, options.dump_path);
+  return RunOutcome::kRead;
+}
+
+}  // namespace jtagnand

@@ -1,0 +1,48 @@
+// -m with nothing to write and no -e: the factory-marked blocks of the chip,
+// or of the range of -o/-b and -l, listed as the bad-block list is. Nothing on
+// the flash changes.
+
+#include <cinttypes>
+#include <vector>
+
+#include "driver/modes.h"
+#include "nand/nand_program.h"
+#include "nand/nand_read.h"
+
+namespace jtagnand {
+
+RunOutcome run_scan_markers(Run& run) {
+  Console& console = run.console;
+  NandBus bus{run.cable, run.target};
+  if (!identify_flash(run, bus)) return RunOutcome::kFailed;
+  const ChipDescriptor& chip = bus.flash.chip;
+  uint64_t offset = 0;
+  uint64_t length = 0;
+  if (!flash_offset(run, chip, "Not aligned reading address\n", offset)) return RunOutcome::kFailed;
+  if (!read_range(run, chip, offset, length)) return RunOutcome::kFailed;
+  // Every block the range touches.
+  const uint32_t block_size = chip.block_size();
+  const uint64_t end = offset + (length + block_size - 1) / block_size * block_size;
+  console.write("\n");
+  if (nand_reset(bus) != 0) {
+    console.write("\nNAND READ, reset command, NAND WAIT BUSY, ERROR\n");
+    return RunOutcome::kFailed;
+  }
+  print(console, "Checking factory bad-block marks from 0x%" PRIx64 " to 0x%" PRIx64 " ....\n\n",
+        offset, end);
+
+  std::vector<uint64_t> marked;
+  if (nand_scan_markers(bus, console, offset, end, marked) != 0) return RunOutcome::kFailed;
+  console.write("\n\n");
+  const uint64_t blocks = (end - offset) / block_size;
+  if (marked.empty()) {
+    print(console, "No factory-marked bad block in %" PRIu64 " blocks\n", blocks);
+  } else {
+    print_block_list(console, marked, block_size);
+    print(console, "%zu factory-marked bad block%s in %" PRIu64 " blocks\n", marked.size(),
+          marked.size() == 1 ? "" : "s", blocks);
+  }
+  return RunOutcome::kDone;
+}
+
+}  // namespace jtagnand
