@@ -141,6 +141,39 @@ TEST(OptionLoop, FillsRunOptions) {
   EXPECT_EQ(r.output, "");
 }
 
+TEST(OptionLoop, TheLaterOptions) {
+  const LoopResult r = read_all({"-m", "-r", "dump.bin", "/l0x4000", "-v", "-k"});
+  EXPECT_EQ(r.end, OptionLoopEnd::kScanned);
+  EXPECT_TRUE(r.options.honour_markers);
+  EXPECT_STREQ(r.options.dump_path, "dump.bin");
+  EXPECT_TRUE(r.options.length_given);
+  EXPECT_EQ(r.options.length, 0x4000u);
+  EXPECT_TRUE(r.options.verify_only);
+  EXPECT_TRUE(r.options.skip_erased_pages);
+  EXPECT_EQ(r.output, "");
+  // Without them nothing is set.
+  const LoopResult old = read_all({"-C", "ZELT", "-fimg.bin"});
+  EXPECT_FALSE(old.options.honour_markers || old.options.length_given ||
+               old.options.verify_only || old.options.skip_erased_pages || old.options.help);
+  EXPECT_EQ(old.options.dump_path, nullptr);
+
+  EXPECT_EQ(read_all({"-r"}).output, "Invalid Option\n" + usage());
+  EXPECT_EQ(read_all({"-l", "-4"}).output, "Invalid Option\n" + usage());
+  EXPECT_EQ(read_all({"-l", "4000h"}).output, "** Error: invalid number '4000h'\n");
+}
+
+TEST(OptionLoop, HelpIsFoundWhereverItStandsBeforeAnUnknownOption) {
+  const auto asked = [](std::vector<const char*> args) {
+    args.insert(args.begin(), "jtagnand");
+    return help_asked(static_cast<int>(args.size()), args.data());
+  };
+  EXPECT_TRUE(asked({"-h"}));
+  EXPECT_TRUE(asked({"-C", "ZELT", "-f", "/h"}));  // -f takes no value starting with '/'
+  EXPECT_FALSE(asked({"-C", "-x", "-h"}));
+  EXPECT_FALSE(asked({"-C", "ZELT"}));
+  EXPECT_TRUE(asked({"-r", "-h.bin"}));   // nor one starting with '-': this is -h
+}
+
 TEST(OptionLoop, RepeatedOptionKeepsTheLastValue) {
   const LoopResult r = read_all({"-C", "RQ7220", "-C", "KELDA"});
   EXPECT_STREQ(r.options.cpu_name, "KELDA");

@@ -55,8 +55,8 @@ class SimBench {
   [[nodiscard]] const std::string& output() const { return console_.output(); }
 
   [[nodiscard]] int32_t read_id() { return nand_identify(*bus_, console_); }
-  [[nodiscard]] int32_t erase(uint64_t offset, uint64_t length) {
-    return nand_erase_range(*bus_, bad_blocks_, console_, offset, length);
+  [[nodiscard]] int32_t erase(uint64_t offset, uint64_t length, bool honour_markers = false) {
+    return nand_erase_range(*bus_, bad_blocks_, console_, offset, length, honour_markers);
   }
   [[nodiscard]] int32_t program(uint64_t offset, const std::vector<uint8_t>& image) {
     return nand_program_image(*bus_, bad_blocks_, console_, offset, image.data(), image.size());

@@ -751,5 +751,140 @@ TEST(SimFlashFile, MemoryChipOfAGigabyteCostsOnlyWhatIsWritten) {
   EXPECT_EQ(rig.board().read_flash(0, 4), std::vector<uint8_t>(4, 0xFF));
 }
 
+// ---------------------------------------------------------------- spare area
+
+TEST(SimSpare, LargePagesReachTheSpareAreaThroughTheColumnAddress) {
+  Rig rig("nand=0xDA,busy=0");
+  auto& n = *rig.nand;
+  // Page 9's spare area from byte 3 on: column 2048 + 3.
+  n.select(0);
+  n.command(0x80);
+  n.address({0x03, 0x08, 9, 0, 0});
+  n.write({0x12, 0x34});
+  n.command(0x10);
+  EXPECT_GE(n.wait_ready(), 0);
+  EXPECT_EQ(n.status(), 0xC0);
+  n.command(0x00);
+  n.address({0x00, 0x08, 9, 0, 0});
+  n.command(0x30);
+  EXPECT_GE(n.wait_ready(), 0);
+  EXPECT_EQ(n.read(6), (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0x12, 0x34, 0xFF}));
+  n.select(1);
+  EXPECT_EQ(rig.board().read_spare(9)[3], 0x12);
+  EXPECT_EQ(rig.board().read_flash(9 * 2048, 2048), std::vector<uint8_t>(2048, 0xFF));
+  EXPECT_EQ(erase_block(rig, 0xDA, 0), 0xC0);
+  EXPECT_EQ(rig.board().read_spare(9), std::vector<uint8_t>(64, 0xFF));
+  EXPECT_EQ(rig.board().violations(), 0U);
+}
+
+TEST(SimSpare, SmallPagesReachItThroughThe0x50Pointer) {
+  Rig rig("nand=0x76,busy=0");
+  auto& n = *rig.nand;
+  const std::vector<uint8_t> row = {0x41, 0x00, 0x00};  // page 65: block 2, page 1
+  auto program = [&](std::vector<uint8_t> pointers, uint8_t column, std::vector<uint8_t> data) {
+    n.select(0);
+    for (uint8_t p : pointers) n.command(p);
+    n.command(0x80);
+    std::vector<uint8_t> address = {column};
+    address.insert(address.end(), row.begin(), row.end());
+    n.address(address);
+    n.write(data);
+    n.command(0x10);
+    EXPECT_GE(n.wait_ready(), 0);
+    n.select(1);
+  };
+  // 0x50 points a program's data into the spare area, and stays there.
+  program({0x50}, 0x02, {0xAB});
+  program({}, 0x04, {0xCD});
+  // 0x00 points back to the main area.
+  program({0x00}, 0x00, {0x5A});
+  auto spare = rig.board().read_spare(65);
+  EXPECT_EQ(spare[2], 0xAB);
+  EXPECT_EQ(spare[4], 0xCD);
+  EXPECT_EQ(rig.board().read_flash(65 * 512, 2), (std::vector<uint8_t>{0x5A, 0xFF}));
+  // 0x50 reads from the spare byte the column names (its low four bits).
+  n.select(0);
+  n.command(0x50);
+  std::vector<uint8_t> address = {0x12};
+  address.insert(address.end(), row.begin(), row.end());
+  n.address(address);
+  EXPECT_GE(n.wait_ready(), 0);
+  EXPECT_EQ(n.read(3), (std::vector<uint8_t>{0xAB, 0xFF, 0xCD}));
+  n.select(1);
+  EXPECT_EQ(rig.board().violations(), 0U);
+}
+
+TEST(SimSpare, MarkedBlocksInTheFileBesideTheFlashFileAndWipedByAnErase) {
+  jtagnand::testing::TempDir dir;
+  const std::string path = dir.file("chip.bin");
+  const std::string oob = path + ".oob";
+  const struct {
+    uint8_t code;
+    uint32_t pages_per_block, spare, marker;
+  } chips[] = {{0xE6, 16, 16, 5}, {0xF1, 64, 64, 0}};
+  for (const auto& c : chips) {
+    SCOPED_TRACE(c.code);
+    std::filesystem::remove(path);
+    std::filesystem::remove(oob);
+    const std::string board = "nand=" + std::to_string(c.code) + ",marked=3,marked=7,flash=" + path;
+    {
+      Rig rig(board);
+      const ChipGeometry& g = rig.board().chip();
+      ASSERT_EQ(std::filesystem::file_size(oob), g.total_size / g.page_size * c.spare);
+      const auto mark_at = [&](uint32_t block) { return block * c.pages_per_block * c.spare + c.marker; };
+      EXPECT_EQ(file_bytes(oob, mark_at(3), 1), std::vector<uint8_t>{0x00});
+      EXPECT_EQ(file_bytes(oob, mark_at(7), 1), std::vector<uint8_t>{0x00});
+      EXPECT_EQ(file_bytes(oob, mark_at(3) - 1, 1), std::vector<uint8_t>{0xFF});
+      EXPECT_EQ(file_bytes(oob, mark_at(4), 1), std::vector<uint8_t>{0xFF});
+      // An erase succeeds and wipes the mark, as on a real chip.
+      EXPECT_EQ(erase_block(rig, c.code, 3 * g.block_size), 0xC0);
+      EXPECT_EQ(file_bytes(oob, mark_at(3), 1), std::vector<uint8_t>{0xFF});
+      EXPECT_EQ(file_bytes(oob, mark_at(7), 1), std::vector<uint8_t>{0x00});
+    }
+    {
+      // A board without marked= finds what the file holds.
+      Rig rig("nand=" + std::to_string(c.code) + ",flash=" + path);
+      EXPECT_EQ(rig.board().read_spare(3 * c.pages_per_block)[c.marker], 0xFF);
+      EXPECT_EQ(rig.board().read_spare(7 * c.pages_per_block)[c.marker], 0x00);
+    }
+  }
+}
+
+TEST(SimSpare, AFileTheBoardCannotUseIsRefusedAndNothingChanges) {
+  jtagnand::testing::TempDir dir;
+  const std::string path = dir.file("chip.bin");
+  const std::string oob = path + ".oob";
+  SimOptions options;
+  std::string error;
+  ASSERT_TRUE(parse_sim_options("nand=0xE6,flash=" + path, "", options, error));
+
+  // Longer than the chip's spare areas (8 MiB of 512-byte pages: 256 KiB).
+  jtagnand::testing::write_file(oob, std::vector<unsigned char>(256 * 1024 + 1, 0x42));
+  EXPECT_EQ(make_sim_port(options, error), nullptr);
+  EXPECT_NE(error.find("spare-area file " + oob), std::string::npos) << error;
+  EXPECT_FALSE(std::filesystem::exists(path));  // the main file was not created either
+  EXPECT_EQ(std::filesystem::file_size(oob), 256U * 1024 + 1);
+
+  // A directory in its place.
+  std::filesystem::remove(oob);
+  std::filesystem::create_directory(oob);
+  jtagnand::testing::write_file(path, {0x12});
+  EXPECT_EQ(make_sim_port(options, error), nullptr);
+  EXPECT_NE(error.find("not a plain file"), std::string::npos) << error;
+  EXPECT_EQ(std::filesystem::file_size(path), 1U);
+
+  // A short one is extended with erased bytes, what it held kept.
+  std::filesystem::remove(oob);
+  jtagnand::testing::write_file(oob, {0x00, 0x01});
+  {
+    auto port = make_sim_port(options, error);
+    ASSERT_NE(port, nullptr) << error;
+    EXPECT_EQ(port->board().read_spare(0)[1], 0x01);
+    EXPECT_EQ(port->board().read_spare(0)[2], 0xFF);
+  }
+  EXPECT_EQ(std::filesystem::file_size(oob), 256U * 1024);
+}
+
 }  // namespace
 }  // namespace jtagnand::sim
+
