@@ -25,6 +25,7 @@
 #include "nand/nand_bus.h"
 #include "nand/nand_identify.h"
 #include "nand/nand_program.h"
+#include "nand/nand_read.h"
 #include "sim/ftdi/virtual_ftdi.h"
 #include "sim/rbb_server.h"
 #include "sim/sim_board.h"
@@ -178,6 +179,46 @@ void BM_OneMebibyteOverFtdi(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_OneMebibyteOverFtdi)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+// A dump of 1 MiB from block 2 with the factory marks honoured (-r with -m),
+// over the ftdi cable on the virtual FT2232H: per page, the reads the program
+// waited for (round trips), with the marks of each block read on the way.
+void BM_DumpOneMebibyteOverFtdi(benchmark::State& state) {
+  std::string error;
+  for (auto _ : state) {
+    sim::VirtualFtdiOptions options;
+    options.board = board_options();
+    std::unique_ptr<sim::VirtualFtdi> chip = sim::VirtualFtdi::create(options, error);
+    if (!chip) std::abort();
+    FtdiCable cable(std::make_unique<sim::VirtualFtdiTransport>(*chip, 0), FtdiChip::kFt2232h, {},
+                    "virtual FT2232H");
+    if (!cable.start(error)) std::abort();
+    ActiveProfile active;
+    if (select_cpu_profile(active, "RQ7220") != 0) std::abort();
+    NandBus bus{cable, active};
+    QuietConsole console;
+    tap_reset(cable);
+    scan_ir(cable, kInstructionLength, kInstructionCodes.extest.data());
+    nand_chip_select(bus, '1');
+    if (nand_identify(bus, console) != 0) std::abort();
+    const FtdiTraffic before = cable.traffic();
+    uint64_t done = 0;
+    const ReadPass pass{.honour_markers = true};
+    if (nand_read_range(
+            bus, console, 2 * bus.flash.chip.block_size(), kImageBytes, pass,
+            [](uint64_t, uint64_t, std::span<const uint8_t>) { return 0; }, done) != 0 ||
+        done != kImageBytes || chip->board().violations() != 0)
+      std::abort();
+    const FtdiTraffic& t = cable.traffic();
+    const double pages = static_cast<double>(kImageBytes) / 2048;
+    const double round_trips = static_cast<double>(t.round_trips - before.round_trips);
+    const double tck = static_cast<double>(t.tck_cycles - before.tck_cycles);
+    state.counters["round_trips_per_page"] = round_trips / pages;
+    state.counters["tck_per_byte"] = tck / kImageBytes;
+    state.counters["projected_s_at_30MHz"] = tck / 30e6 + round_trips * 1e-3;
+  }
+}
+BENCHMARK(BM_DumpOneMebibyteOverFtdi)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
 }  // namespace
 }  // namespace jtagnand

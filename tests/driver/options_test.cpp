@@ -153,8 +153,8 @@ TEST(OptionLoop, TheLaterOptions) {
   EXPECT_EQ(r.output, "");
   // Without them nothing is set.
   const LoopResult old = read_all({"-C", "ZELT", "-fimg.bin"});
-  EXPECT_FALSE(old.options.honour_markers || old.options.length_given ||
-               old.options.verify_only || old.options.skip_erased_pages || old.options.help);
+  EXPECT_FALSE(old.options.honour_markers || old.options.length_given || old.options.verify_only ||
+               old.options.skip_erased_pages || old.options.help);
   EXPECT_EQ(old.options.dump_path, nullptr);
 
   EXPECT_EQ(read_all({"-r"}).output, "Invalid Option\n" + usage());
@@ -171,7 +171,7 @@ TEST(OptionLoop, HelpIsFoundWhereverItStandsBeforeAnUnknownOption) {
   EXPECT_TRUE(asked({"-C", "ZELT", "-f", "/h"}));  // -f takes no value starting with '/'
   EXPECT_FALSE(asked({"-C", "-x", "-h"}));
   EXPECT_FALSE(asked({"-C", "ZELT"}));
-  EXPECT_TRUE(asked({"-r", "-h.bin"}));   // nor one starting with '-': this is -h
+  EXPECT_TRUE(asked({"-r", "-h.bin"}));  // nor one starting with '-': this is -h
 }
 
 TEST(OptionLoop, RepeatedOptionKeepsTheLastValue) {

@@ -129,16 +129,16 @@ TEST_F(Modes, DumpWithTheSameBlockAndMarksGivesTheImageBack) {
                                     "\n\nRead elapsed time:  "))
         << r.out;
     EXPECT_TRUE(contains(r.err, kCleanRun)) << r.err;
-    EXPECT_EQ(files(), (std::set<std::string>{"dump.bin", "flash.bin", "flash.bin.oob",
-                                              "image.bin"}));
+    EXPECT_EQ(files(),
+              (std::set<std::string>{"dump.bin", "flash.bin", "flash.bin.oob", "image.bin"}));
 
     // Without -m the dump reads the marked block like any other.
-    ASSERT_EQ(jtagnand(board, {"-C", "KELDA", "-r" + dump, "-b", "3", "-l",
-                               std::to_string(image.size())})
-                  .exit_status,
-              0);
-    EXPECT_EQ(read_file(dump), joined({part(image, 0, c.block),
-                                       Bytes(image.size() - c.block, 0xFF)}));
+    ASSERT_EQ(
+        jtagnand(board, {"-C", "KELDA", "-r" + dump, "-b", "3", "-l", std::to_string(image.size())})
+            .exit_status,
+        0);
+    EXPECT_EQ(read_file(dump),
+              joined({part(image, 0, c.block), Bytes(image.size() - c.block, 0xFF)}));
   }
 }
 
@@ -150,7 +150,8 @@ TEST_F(Modes, DumpWithoutLengthRunsToTheChipsEnd) {
   const std::string board = "sim:nand=0xE6,marked=1022,flash=" + flash;
   const ProgramResult r = jtagnand(board, {"-C", "ZELT", "-r" + dump, "-b", "1020", "-m"});
   ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
-  EXPECT_EQ(read_file(dump), joined({part(chip, 1020 * 8192, 2 * 8192), part(chip, 1023 * 8192, 8192)}));
+  EXPECT_EQ(read_file(dump),
+            joined({part(chip, 1020 * 8192, 2 * 8192), part(chip, 1023 * 8192, 8192)}));
   EXPECT_TRUE(contains(r.out, "Read:  24576 / 24576 [Byte] at 0x00800000\r\n\n24576 bytes read"))
       << r.out;
 
@@ -208,7 +209,8 @@ TEST_F(Modes, DumpRangesAndFilesRefusedBeforeAPageIsRead) {
       {{"-l", "0x4001", "-b", "1023"},
        "Range does not fit: 16385 bytes at offset 0x7fe000 run past the end of the 8388608-byte "
        "chip\n"},
-      {{"-b", "1024"}, "Range does not fit: offset 0x800000 is past the end of the 8388608-byte chip\n"},
+      {{"-b", "1024"},
+       "Range does not fit: offset 0x800000 is past the end of the 8388608-byte chip\n"},
       {{"-o", "0x1000"}, "Not aligned reading address\n"},
       {{"-o", "0x2000", "-b", "1"}, "Invald Offset Option\n"},
   };
@@ -237,7 +239,8 @@ TEST_F(Modes, VerifyOnlyComparesAndWritesNothing) {
   ASSERT_EQ(jtagnand(board, {"-C", "TOMUX", "-f" + image_path, "-b", "2", "-m"}).exit_status, 0);
   const Bytes chip = read_file(flash);
 
-  const ProgramResult good = jtagnand(board, {"-C", "TOMUX", "-v", "-f" + image_path, "-b", "2", "-m"});
+  const ProgramResult good =
+      jtagnand(board, {"-C", "TOMUX", "-v", "-f" + image_path, "-b", "2", "-m"});
   EXPECT_EQ(good.exit_status, 0) << good.out;
   EXPECT_TRUE(contains(good.out, "Verifying at 0x8000 offset ....\n\n")) << good.out;
   EXPECT_TRUE(contains(good.out, "\nVerify GOOD!!\n\nVerify elapsed time:  ")) << good.out;
@@ -246,8 +249,8 @@ TEST_F(Modes, VerifyOnlyComparesAndWritesNothing) {
 
   // Two flipped bytes, one on each side of the marked block: the first is
   // shown, both are counted, and the run reads on to the image's end.
-  const ProgramResult bad = jtagnand(
-      board + ",flip=0x8005,flip=0x10123", {"-C", "TOMUX", "-v", "-f" + image_path, "-b", "2", "-m"});
+  const ProgramResult bad = jtagnand(board + ",flip=0x8005,flip=0x10123",
+                                     {"-C", "TOMUX", "-v", "-f" + image_path, "-b", "2", "-m"});
   EXPECT_EQ(bad.exit_status, 2);
   char expected[160];
   std::snprintf(expected, sizeof expected,
@@ -255,8 +258,9 @@ TEST_F(Modes, VerifyOnlyComparesAndWritesNothing) {
                 image[5] ^ 1u, image[5]);
   EXPECT_TRUE(contains(bad.out, expected)) << bad.out;
   EXPECT_FALSE(contains(bad.out, "0x10123")) << bad.out;
-  EXPECT_TRUE(contains(bad.out, "Verify:  40000 / 40000 [Byte] at 0x00015C40\r\n"
-                                "Verify FAILED: 2 of 40000 bytes differ\n"))
+  EXPECT_TRUE(contains(bad.out,
+                       "Verify:  40000 / 40000 [Byte] at 0x00015C40\r\n"
+                       "Verify FAILED: 2 of 40000 bytes differ\n"))
       << bad.out;
   EXPECT_FALSE(contains(bad.out, "GOOD")) << bad.out;
   EXPECT_TRUE(contains(bad.err, kCleanRun)) << bad.err;
@@ -296,14 +300,16 @@ TEST_F(Modes, MarksAloneAreListedAndNothingChanges) {
                        "Checking factory bad-block marks from 0x8000 to 0xe000 ....\n\n"
                        "Scan:      0 / 3 [Block] at 0x00008000\r"))
       << range.out;
-  EXPECT_TRUE(contains(range.out, "\n\nBAD Block number #\n [0005]\n"
-                                  "1 factory-marked bad block in 3 blocks\n"))
+  EXPECT_TRUE(contains(range.out,
+                       "\n\nBAD Block number #\n [0005]\n"
+                       "1 factory-marked bad block in 3 blocks\n"))
       << range.out;
 
   const ProgramResult chip = jtagnand(board, {"-C", "KELDA", "-m"});
   ASSERT_EQ(chip.exit_status, 0) << chip.out;
-  EXPECT_TRUE(contains(chip.out, "\n\nBAD Block number #\n [0005] [1000]\n"
-                                 "2 factory-marked bad blocks in 1024 blocks\n"))
+  EXPECT_TRUE(contains(chip.out,
+                       "\n\nBAD Block number #\n [0005] [1000]\n"
+                       "2 factory-marked bad blocks in 1024 blocks\n"))
       << chip.out;
   EXPECT_TRUE(contains(chip.err, kCleanRun)) << chip.err;
   EXPECT_EQ(read_file(flash), Bytes(8 << 20, 0xFF));
@@ -314,9 +320,8 @@ TEST_F(Modes, MarksAloneAreListedAndNothingChanges) {
 }
 
 TEST_F(Modes, EraseAllWithMarksKeepsThem) {
-  const ProgramResult r =
-      jtagnand("sim:nand=0xE6,marked=2,marked=1023,stats,strict,flash=" + flash,
-               {"-C", "ZELT", "-e", "all", "-m"}, "y");
+  const ProgramResult r = jtagnand("sim:nand=0xE6,marked=2,marked=1023,stats,strict,flash=" + flash,
+                                   {"-C", "ZELT", "-e", "all", "-m"}, "y");
   ASSERT_EQ(r.exit_status, 0) << r.out;
   EXPECT_TRUE(contains(r.out, " [   2]\nFactory-marked bad block at 0x4000, skipped\n [   3]"))
       << r.out;
@@ -333,14 +338,19 @@ TEST_F(Modes, OptionsThatDoNotGoTogetherAreRefusedBeforeTheTargetIsTouched) {
   } cases[] = {
       {{"-r", "d.bin", "-fimg.bin"},
        "-r and -f do not go together: -r reads the flash into a file, -f writes an image"},
-      {{"-r", "d.bin", "-e", "all"}, "-r and -e do not go together: reading the flash erases nothing"},
-      {{"-r", "d.bin", "-v"}, "-r and -v do not go together: -v compares the flash with the image of -f"},
+      {{"-r", "d.bin", "-e", "all"},
+       "-r and -e do not go together: reading the flash erases nothing"},
+      {{"-r", "d.bin", "-v"},
+       "-r and -v do not go together: -v compares the flash with the image of -f"},
       {{"-v"}, "-v needs the image to compare with: give it with -f"},
-      {{"-v", "-fimg.bin", "-e", "all"}, "-v and -e do not go together: verifying only erases nothing"},
+      {{"-v", "-fimg.bin", "-e", "all"},
+       "-v and -e do not go together: verifying only erases nothing"},
       {{"-v", "-fimg.bin", "-k"}, "-k goes with programming only: -r and -v program nothing"},
       {{"-k"}, "-k needs an image to write: give it with -f"},
-      {{"-fimg.bin", "-l", "100"}, "-l goes with -r, or with -m alone: an image's length is its own"},
-      {{"-m", "-e", "all", "-l", "100"}, "-l goes with -r, or with -m alone: an image's length is its own"},
+      {{"-fimg.bin", "-l", "100"},
+       "-l goes with -r, or with -m alone: an image's length is its own"},
+      {{"-m", "-e", "all", "-l", "100"},
+       "-l goes with -r, or with -m alone: an image's length is its own"},
       {{"-m", "-l", "0"}, "-l needs a length above 0"},
       {{"-j", "-m"}, "-j and -t go with none of -m, -r, -l, -v and -k"},
       {{"-t", "-r", "d.bin"}, "-j and -t go with none of -m, -r, -l, -v and -k"},

@@ -79,7 +79,8 @@ TEST(FactoryMarks, FoundInTheFirstSecondOrLastPageAtTheMakersByte) {
       SCOPED_TRACE("page " + std::to_string(page));
       SimBench bench("ZELT", c.options);
       ASSERT_EQ(bench.read_id(), 0);
-      bench.board().write_spare(5 * per_block + page, spare_with(chip.spare_size, c.marker_byte, 0));
+      bench.board().write_spare(5 * per_block + page,
+                                spare_with(chip.spare_size, c.marker_byte, 0));
       EXPECT_TRUE(marked(bench, 5));
       EXPECT_FALSE(marked(bench, 4));
       EXPECT_FALSE(marked(bench, 6));
@@ -140,7 +141,8 @@ void erase_and_program(const MarkedRangeCase& c) {
   std::vector<uint64_t> listed;
   for (uint64_t b = c.start_block, need = (c.length + block - 1) / block; need > 0 && b < blocks;
        ++b) {
-    if (c.marked.count(static_cast<uint32_t>(b)) != 0 || c.bad.count(static_cast<uint32_t>(b)) != 0) {
+    if (c.marked.count(static_cast<uint32_t>(b)) != 0 ||
+        c.bad.count(static_cast<uint32_t>(b)) != 0) {
       listed.push_back(b * block);
     } else {
       used.push_back(b * block);

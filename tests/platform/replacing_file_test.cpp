@@ -23,7 +23,8 @@ const std::vector<uint8_t> kNew = {1, 2, 3, 4};
 
 std::vector<std::string> names(const std::string& dir) {
   std::vector<std::string> out;
-  for (const auto& entry : fs::directory_iterator(dir)) out.push_back(entry.path().filename().string());
+  for (const auto& entry : fs::directory_iterator(dir))
+    out.push_back(entry.path().filename().string());
   std::sort(out.begin(), out.end());
   return out;
 }
@@ -39,7 +40,7 @@ TEST(ReplacingFile, TakesTheNameOnlyWhenCommitted) {
     ASSERT_TRUE(file.write(kNew, error)) << error;
     EXPECT_EQ(read_file(target), kOld);
     EXPECT_EQ(names(dir.path()).size(), 2u);  // the target and the new file beside it
-  }  // not committed: abandoned
+  }                                           // not committed: abandoned
   EXPECT_EQ(read_file(target), kOld);
   EXPECT_EQ(names(dir.path()), std::vector<std::string>{"dump.bin"});
 

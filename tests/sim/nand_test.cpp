@@ -831,7 +831,9 @@ TEST(SimSpare, MarkedBlocksInTheFileBesideTheFlashFileAndWipedByAnErase) {
       Rig rig(board);
       const ChipGeometry& g = rig.board().chip();
       ASSERT_EQ(std::filesystem::file_size(oob), g.total_size / g.page_size * c.spare);
-      const auto mark_at = [&](uint32_t block) { return block * c.pages_per_block * c.spare + c.marker; };
+      const auto mark_at = [&](uint32_t block) {
+        return block * c.pages_per_block * c.spare + c.marker;
+      };
       EXPECT_EQ(file_bytes(oob, mark_at(3), 1), std::vector<uint8_t>{0x00});
       EXPECT_EQ(file_bytes(oob, mark_at(7), 1), std::vector<uint8_t>{0x00});
       EXPECT_EQ(file_bytes(oob, mark_at(3) - 1, 1), std::vector<uint8_t>{0xFF});
@@ -887,4 +889,3 @@ TEST(SimSpare, AFileTheBoardCannotUseIsRefusedAndNothingChanges) {
 
 }  // namespace
 }  // namespace jtagnand::sim
-

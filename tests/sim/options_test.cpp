@@ -149,8 +149,8 @@ TEST(SimOptionsParse, FaultsBeyondTheChipAreRefusedAtCreation) {
   }
   SimOptions o;
   std::string error;
-  ASSERT_TRUE(parse_sim_options("nand=0xE6,bad=1023,progfail=16383,flip=8388607,marked=1023", "",
-                                o, error));
+  ASSERT_TRUE(parse_sim_options("nand=0xE6,bad=1023,progfail=16383,flip=8388607,marked=1023", "", o,
+                                error));
   EXPECT_NE(make_sim_port(o, error), nullptr) << error;
 }
 
