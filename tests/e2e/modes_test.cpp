@@ -66,27 +66,28 @@ class Modes : public ::testing::Test {
   }
 };
 
-// K9F1208U0M, 16 KiB blocks; block 3 carries the factory mark, 32 pages of 16
-// spare bytes per block: the mark is byte 3 * 32 * 16 + 5 of the .oob file.
-constexpr uint64_t kMarkOfBlock3 = 3 * 32 * 16 + 5;
+// An 8 MiB chip of 8 KiB blocks; block 3 carries the factory mark, 16 pages
+// of 16 spare bytes per block: the mark is byte 3 * 16 * 16 + 5 of the .oob
+// file.
+constexpr uint64_t kMarkOfBlock3 = 3 * 16 * 16 + 5;
 
 TEST_F(Modes, MarkedBlockKeptWithMAndLostWithout) {
-  const Bytes image = make_image(40000);
-  const std::string board = "sim:nand=0x76,marked=3,stats,strict,flash=" + flash;
+  const Bytes image = make_image(20000);
+  const std::string board = "sim:nand=0xE6,marked=3,stats,strict,flash=" + flash;
   const ProgramResult with_m = jtagnand(board, {"-C", "ZELT", "-f" + image_path, "-b", "2", "-m"});
   ASSERT_EQ(with_m.exit_status, 0) << with_m.out << with_m.err;
   EXPECT_TRUE(contains(with_m.out,
                        "Erasing block ....\n [   2] [   3]\n"
-                       "Factory-marked bad block at 0xc000, skipped\n [   4] [   5]\n\n"
-                       "BAD Block number #\n [0003]\nPrograming & Verifying to 0x8000 offset"))
+                       "Factory-marked bad block at 0x6000, skipped\n [   4] [   5]\n\n"
+                       "BAD Block number #\n [0003]\nPrograming & Verifying to 0x4000 offset"))
       << with_m.out;
-  EXPECT_TRUE(contains(with_m.out, "\nSkip bad block at 0xc000\n")) << with_m.out;
+  EXPECT_TRUE(contains(with_m.out, "\nSkip bad block at 0x6000\n")) << with_m.out;
   EXPECT_TRUE(contains(with_m.out, "\nVerify GOOD!!\n")) << with_m.out;
   EXPECT_TRUE(contains(with_m.err, kCleanRun)) << with_m.err;
   EXPECT_EQ(file_bytes(flash + ".oob", kMarkOfBlock3, 1), Bytes{0x00});
-  EXPECT_EQ(file_bytes(flash, 0x8000, 0x4000), part(image, 0, 0x4000));
-  EXPECT_EQ(file_bytes(flash, 0xC000, 0x4000), Bytes(0x4000, 0xFF));
-  EXPECT_EQ(file_bytes(flash, 0x10000, 40000 - 0x4000), part(image, 0x4000, 40000 - 0x4000));
+  EXPECT_EQ(file_bytes(flash, 0x4000, 0x2000), part(image, 0, 0x2000));
+  EXPECT_EQ(file_bytes(flash, 0x6000, 0x2000), Bytes(0x2000, 0xFF));
+  EXPECT_EQ(file_bytes(flash, 0x8000, 20000 - 0x2000), part(image, 0x2000, 20000 - 0x2000));
 
   // The same run without -m erases block 3: the erase succeeds and the mark is
   // gone for good; the image runs through the block.
@@ -95,35 +96,40 @@ TEST_F(Modes, MarkedBlockKeptWithMAndLostWithout) {
   EXPECT_FALSE(contains(without.out, "Factory-marked")) << without.out;
   EXPECT_FALSE(contains(without.out, "Skip bad block")) << without.out;
   EXPECT_EQ(file_bytes(flash + ".oob", kMarkOfBlock3, 1), Bytes{0xFF});
-  EXPECT_EQ(file_bytes(flash, 0x8000, image.size()), image);
+  EXPECT_EQ(file_bytes(flash, 0x4000, image.size()), image);
 }
 
 TEST_F(Modes, DumpWithTheSameBlockAndMarksGivesTheImageBack) {
   const struct {
     std::string chip;
     uint32_t block, page;
+    uint32_t marked;  // the marked block, counted from block 3
+    size_t length;
   } chips[] = {
-      {"nand=0x76", 16 * 1024, 512},
-      // An extended-ID chip of 2 KiB pages and 64 KiB blocks.
-      {"id=EC:A1:00:05:40", 64 * 1024, 2048},
+      {"nand=0x76", 16 * 1024, 512, 1, 16 * 1024 + 512 + 100},
+      // An extended-ID chip of 2 KiB pages and 64 KiB blocks, marked at the start.
+      {"id=EC:A1:00:05:40", 64 * 1024, 2048, 0, 2048 + 100},
   };
   for (const auto& c : chips) {
     SCOPED_TRACE(c.chip);
     std::filesystem::remove(flash);
     std::filesystem::remove(flash + ".oob");
-    const Bytes image = make_image(c.block + 2048 + 100);
-    const std::string board = "sim:" + c.chip + ",marked=4,stats,strict,flash=" + flash;
+    const Bytes image = make_image(c.length);
+    const std::string board = "sim:" + c.chip + ",marked=" + std::to_string(3 + c.marked) +
+                              ",stats,strict,flash=" + flash;
     ASSERT_EQ(jtagnand(board, {"-C", "KELDA", "-f" + image_path, "-b", "3", "-m"}).exit_status, 0);
 
     const ProgramResult r = jtagnand(
         board, {"-C", "KELDA", "-r" + dump, "-b", "3", "-m", "-l", std::to_string(image.size())});
     ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
-    EXPECT_EQ(read_file(dump), image);  // cmp
+    EXPECT_EQ(read_file(dump), image);           // cmp
+    const uint32_t before = c.marked * c.block;  // image bytes before the marked block
     char line[120];
     std::snprintf(line, sizeof line,
                   "\nFactory-marked bad block at 0x%x, skipped\n"
                   "Read: %6u / %zu [Byte] at 0x%08X\r",
-                  4 * c.block, c.block + c.page, image.size(), 5 * c.block + c.page);
+                  (3 + c.marked) * c.block, before + c.page, image.size(),
+                  (4 + c.marked) * c.block + c.page);
     EXPECT_TRUE(contains(r.out, line)) << r.out;
     EXPECT_TRUE(contains(r.out, "\n\n" + std::to_string(image.size()) + " bytes read into " + dump +
                                     "\n\nRead elapsed time:  "))
@@ -132,13 +138,13 @@ TEST_F(Modes, DumpWithTheSameBlockAndMarksGivesTheImageBack) {
     EXPECT_EQ(files(),
               (std::set<std::string>{"dump.bin", "flash.bin", "flash.bin.oob", "image.bin"}));
 
-    // Without -m the dump reads the marked block like any other.
+    // Without -m the dump reads the marked block (erased) like any other.
     ASSERT_EQ(
         jtagnand(board, {"-C", "KELDA", "-r" + dump, "-b", "3", "-l", std::to_string(image.size())})
             .exit_status,
         0);
     EXPECT_EQ(read_file(dump),
-              joined({part(image, 0, c.block), Bytes(image.size() - c.block, 0xFF)}));
+              joined({part(image, 0, before), Bytes(image.size() - before, 0xFF)}));
   }
 }
 
@@ -234,33 +240,33 @@ TEST_F(Modes, DumpRangesAndFilesRefusedBeforeAPageIsRead) {
 }
 
 TEST_F(Modes, VerifyOnlyComparesAndWritesNothing) {
-  const Bytes image = make_image(40000);
-  const std::string board = "sim:nand=0x76,marked=3,stats,strict,flash=" + flash;
+  const Bytes image = make_image(20000);
+  const std::string board = "sim:nand=0xE6,marked=3,stats,strict,flash=" + flash;
   ASSERT_EQ(jtagnand(board, {"-C", "TOMUX", "-f" + image_path, "-b", "2", "-m"}).exit_status, 0);
   const Bytes chip = read_file(flash);
 
   const ProgramResult good =
       jtagnand(board, {"-C", "TOMUX", "-v", "-f" + image_path, "-b", "2", "-m"});
   EXPECT_EQ(good.exit_status, 0) << good.out;
-  EXPECT_TRUE(contains(good.out, "Verifying at 0x8000 offset ....\n\n")) << good.out;
+  EXPECT_TRUE(contains(good.out, "Verifying at 0x4000 offset ....\n\n")) << good.out;
   EXPECT_TRUE(contains(good.out, "\nVerify GOOD!!\n\nVerify elapsed time:  ")) << good.out;
   EXPECT_FALSE(contains(good.out, "Erasing")) << good.out;
   EXPECT_FALSE(contains(good.out, "Write:")) << good.out;
 
   // Two flipped bytes, one on each side of the marked block: the first is
   // shown, both are counted, and the run reads on to the image's end.
-  const ProgramResult bad = jtagnand(board + ",flip=0x8005,flip=0x10123",
+  const ProgramResult bad = jtagnand(board + ",flip=0x4005,flip=0x8123",
                                      {"-C", "TOMUX", "-v", "-f" + image_path, "-b", "2", "-m"});
   EXPECT_EQ(bad.exit_status, 2);
   char expected[160];
   std::snprintf(expected, sizeof expected,
-                "\n\nCompare ERROR: flash addr: 0x8005\n                 RD: 0x%X, WR: 0x%X\n",
+                "\n\nCompare ERROR: flash addr: 0x4005\n                 RD: 0x%X, WR: 0x%X\n",
                 image[5] ^ 1u, image[5]);
   EXPECT_TRUE(contains(bad.out, expected)) << bad.out;
-  EXPECT_FALSE(contains(bad.out, "0x10123")) << bad.out;
+  EXPECT_FALSE(contains(bad.out, "0x8123")) << bad.out;
   EXPECT_TRUE(contains(bad.out,
-                       "Verify:  40000 / 40000 [Byte] at 0x00015C40\r\n"
-                       "Verify FAILED: 2 of 40000 bytes differ\n"))
+                       "Verify:  20000 / 20000 [Byte] at 0x0000AE20\r\n"
+                       "Verify FAILED: 2 of 20000 bytes differ\n"))
       << bad.out;
   EXPECT_FALSE(contains(bad.out, "GOOD")) << bad.out;
   EXPECT_TRUE(contains(bad.err, kCleanRun)) << bad.err;

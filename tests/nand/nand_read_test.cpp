@@ -187,12 +187,14 @@ void erase_and_program(const MarkedRangeCase& c) {
 }
 
 TEST(FactoryMarks, MarkedBlocksAreNeitherErasedNorProgrammed) {
+  // 8 KiB blocks, and 128 KiB blocks of 2 KiB pages.
   const MarkedRangeCase cases[] = {
-      {"first block of the range", 0x76, 4, 40000, {4}, {}},
-      {"inside the range", 0x76, 4, 40000, {5}, {}},
-      {"the last block the image needs", 0x76, 4, 40000, {6}, {}},
-      {"a marked and a failing block side by side", 0xDA, 2, 133000, {3}, {4}},
-      {"before the range: not looked at", 0x76, 4, 20000, {3}, {}},
+      {"first block of the range", 0xE6, 4, 17000, {4}, {}},
+      {"inside the range", 0xE6, 4, 17000, {5}, {}},
+      {"the last block the image needs", 0xE6, 4, 17000, {6}, {}},
+      {"a marked and a failing block side by side", 0xE6, 2, 9000, {3}, {4}},
+      {"2 KiB pages, marked and failing blocks first", 0xF1, 2, 5000, {2}, {3}},
+      {"before the range: not looked at", 0xE6, 4, 9000, {3}, {}},
       {"near the chip's end: no room left", 0xE6, 1021, 16484, {1022}, {}, kNandPastChipEnd},
   };
   for (const auto& c : cases) erase_and_program(c);
