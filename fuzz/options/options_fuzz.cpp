@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "../fuzz_check.h"
+#include "driver/modes.h"
 #include "driver/options.h"
 #include "platform/console.h"
 
@@ -125,6 +126,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static_cast<void>(jtagnand::read_options(loop_scanner, argc, argv.data(), options, console));
   FUZZ_CHECK(std::memchr(options.cpu_name, '\0', sizeof options.cpu_name) != nullptr);
   FUZZ_CHECK(options.image_path == nullptr || points_into(options.image_path, words));
+  FUZZ_CHECK(options.dump_path == nullptr || points_into(options.dump_path, words));
+  FUZZ_CHECK(options.length_given || options.length == 0);
+  // The later options' checks read what the loop stored, whatever it is.
+  static_cast<void>(jtagnand::help_asked(argc, argv.data()));
+  static_cast<void>(jtagnand::options_combine(options, console));
 
   for (const std::string& word : words) check_parse_number(word);
   return 0;

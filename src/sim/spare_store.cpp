@@ -9,6 +9,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "sim/flash_store.h"
+
 namespace jtagnand::sim {
 
 std::string spare_file_path(const std::string& flash_path) {
@@ -17,8 +19,9 @@ std::string spare_file_path(const std::string& flash_path) {
 
 // The spare-area file, opened for reading and writing without a stream
 // buffer: one access is one seek and one read or write of the operating
-// system. A failed access ends the process with its reason: a chip that lost a
-// mark it was given, or kept one it was told to erase, would mislead the run.
+// system. A failed access ends the process with its reason (status
+// kFlashFileFailedExit, as for the main area's file): a chip that lost a mark
+// it was given, or kept one it was told to erase, would mislead the run.
 class SpareStore::File {
  public:
   explicit File(std::string path) : path_(std::move(path)) {
@@ -41,20 +44,28 @@ class SpareStore::File {
     if (!stream_) fail("cannot read");
   }
 
-  void write(uint64_t offset, std::span<const uint8_t> bytes) {
+  [[nodiscard]] bool try_write(uint64_t offset, std::span<const uint8_t> bytes) {
     stream_.seekp(static_cast<std::streamoff>(offset));
     stream_.write(reinterpret_cast<const char*>(bytes.data()),
                   static_cast<std::streamsize>(bytes.size()));
     stream_.flush();
-    if (!stream_) fail("cannot write");
+    if (stream_) return true;
+    stream_.clear();
+    return false;
   }
+
+  void write(uint64_t offset, std::span<const uint8_t> bytes) {
+    if (!try_write(offset, bytes)) fail("cannot write");
+  }
+
+  void close() { stream_.close(); }
 
   [[noreturn]] void fail(const char* what) const {
     const int error = errno;
     std::fprintf(stderr, "sim: spare-area file %s: %s%s%s\n", path_.c_str(), what,
                  error != 0 ? ": " : "", error != 0 ? std::strerror(error) : "");
     std::fflush(stderr);
-    std::exit(kSpareFileFailedExit);
+    std::exit(kFlashFileFailedExit);
   }
 
   std::vector<uint8_t> scratch;  // one page's spare area while it is programmed
@@ -116,12 +127,24 @@ std::unique_ptr<SpareStore> SpareStore::open_file(const std::string& path, uint6
     return nullptr;
   }
   // Whatever the file lacks reads as erased: append 0xFF up to the full size.
+  // When that fails (a full disk), the file is put back as it was found.
   const uint64_t size = missing ? 0 : std::filesystem::file_size(path, ignored);
   const std::vector<uint8_t> erased(
       static_cast<std::size_t>(std::min<uint64_t>(uint64_t{1} << 20, bytes)), 0xFF);
   for (uint64_t at = size; at < bytes;) {
     const auto n = static_cast<std::size_t>(std::min<uint64_t>(erased.size(), bytes - at));
-    file->write(at, std::span<const uint8_t>(erased.data(), n));
+    if (!file->try_write(at, std::span<const uint8_t>(erased.data(), n))) {
+      const int reason = errno;
+      file->close();
+      if (missing) {
+        std::filesystem::remove(path, ignored);
+      } else {
+        std::filesystem::resize_file(path, size, ignored);
+      }
+      error = "spare-area file " + path + ": cannot fill it with erased bytes" +
+              (reason != 0 ? std::string(": ") + std::strerror(reason) : std::string());
+      return nullptr;
+    }
     at += n;
   }
   return std::unique_ptr<SpareStore>(

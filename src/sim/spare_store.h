@@ -16,11 +16,6 @@
 
 namespace jtagnand::sim {
 
-// Exit status of a process whose spare-area file failed under it (a write on
-// a full disk): named on standard error, and the process ends before a lost
-// mark could show as a good block.
-inline constexpr int kSpareFileFailedExit = 4;
-
 // The spare-area file that goes with a flash file.
 [[nodiscard]] std::string spare_file_path(const std::string& flash_path);
 

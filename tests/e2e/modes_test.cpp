@@ -204,6 +204,20 @@ TEST_F(Modes, AStoppedDumpLeavesTheFileAsItWas) {
   EXPECT_EQ(files(), before);
 }
 
+TEST_F(Modes, ASpareAreaFileThatCannotBeFilledIsTakenAway) {
+  // The main file has the chip's size already; the spare areas (256 KiB) do
+  // not fit under a file-size limit of 50 KiB.
+  write_file(flash, Bytes(8 << 20, 0x00));
+  const ProgramResult r = run_program(
+      "/bin/sh", {"-c", "trap '' XFSZ; ulimit -f 100; exec \"$0\" -C ZELT", JTAGNAND_BINARY},
+      {"JTAGNAND_PORT=sim:nand=0xE6,flash=" + flash});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_TRUE(
+      contains(r.err, "spare-area file " + flash + ".oob: cannot fill it with erased bytes"))
+      << r.err;
+  EXPECT_EQ(files(), (std::set<std::string>{"flash.bin"}));
+}
+
 TEST_F(Modes, DumpRangesAndFilesRefusedBeforeAPageIsRead) {
   // What identification alone costs: the run that has nothing to write.
   const ProgramResult identify = jtagnand("sim:nand=0xE6,stats", {"-C", "TOMUX"});
