@@ -28,7 +28,9 @@ constexpr uint64_t kLargestImage = std::min<uint64_t>(kNandMaxChipSize, SIZE_MAX
   if (want > kLargestImage) return false;
   std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[static_cast<size_t>(want)]);
   if (!data) return false;
-  if (buffer.length > 0) std::memcpy(data.get(), buffer.data.get(), buffer.length);
+  // length <= room <= kLargestImage, which fits in size_t.
+  if (buffer.length > 0)
+    std::memcpy(data.get(), buffer.data.get(), static_cast<size_t>(buffer.length));
   buffer.data = std::move(data);
   buffer.room = want;
   return true;
