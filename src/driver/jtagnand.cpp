@@ -2,27 +2,53 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "driver/modes.h"
 #include "driver/options.h"
 #include "driver/run.h"
 #include "platform/file_facts.h"
+#include "targets/described_profile.h"
 
 namespace jtagnand {
 
 namespace {
 
-// The name given with -C, found by a scan of its own so that the port can be
-// opened (the simulated board takes its CPU from it) before the options are read.
-std::string cpu_hint(int argc, const char* const* argv) {
+// What the run needs before the port is opened, found by a scan of its own:
+// the name given with -C (the simulated board takes its CPU from it) and the
+// board description of -T (refused before any port is touched).
+struct EarlyOptions {
+  std::string cpu;
+  const char* board_path = nullptr;
+};
+
+EarlyOptions early_options(int argc, const char* const* argv) {
   OptionScanner scanner;
-  std::string name;
+  EarlyOptions early;
   for (;;) {
     const char* value = nullptr;
     const int code = next_option(scanner, argc, argv, kOptionString, value);
-    if (code == 0 || code == -1) return name;
-    if (code == 'C' && value != nullptr) name = value;
+    if (code == 0 || code == -1) return early;
+    if (code == 'C' && value != nullptr) early.cpu = value;
+    if (code == 'T' && value != nullptr) early.board_path = value;
   }
+}
+
+// The CPU of a board description (-T) as the run's profile, or the reason why
+// not printed. Nothing but the two files is touched.
+bool load_board_profile(const EarlyOptions& early, Console& console, ActiveProfile& described) {
+  if (!early.cpu.empty()) {
+    console.write(
+        "** Error: -C and -T do not go together: the board description of -T names the CPU "
+        "through its BSDL file\n");
+    return false;
+  }
+  std::string error;
+  if (!load_described_profile(described, early.board_path, error)) {
+    print(console, "** Error: board description not usable: %s\n", error.c_str());
+    return false;
+  }
+  return true;
 }
 
 // The common way out of every run that did not end itself: the elapsed time
@@ -44,9 +70,14 @@ void shutdown(Run& run, RunOutcome outcome) {
 }
 
 // The CPU named with -C: its profile selected, or the reason why not printed.
-bool select_cpu(Run& run) {
+// With -T the described CPU, loaded before the port was opened, is taken.
+bool select_cpu(Run& run, ActiveProfile& described) {
   Console& console = run.console;
   const RunOptions& options = run.options;
+  if (options.board_path != nullptr) {
+    run.target = std::move(described);
+    return true;
+  }
   if (options.cpu_name[0] == '\0') {
     console.write("Invalid Option\n");
     console.write("Type your CPU name with '-C' option\n\n");
@@ -74,7 +105,13 @@ int jtagnand_main(int argc, const char* const* argv, Environment& environment) {
     return kExitDone;
   }
 
-  CableOpening opening = environment.open_cable(cpu_hint(argc, argv));
+  const EarlyOptions early = early_options(argc, argv);
+  ActiveProfile described;
+  if (early.board_path != nullptr && !load_board_profile(early, console, described)) {
+    return kExitFailed;
+  }
+
+  CableOpening opening = environment.open_cable(early.cpu);
   switch (opening.outcome) {
     case CableOpening::Outcome::kReady:
       break;
@@ -95,6 +132,8 @@ int jtagnand_main(int argc, const char* const* argv, Environment& environment) {
 
   Cable& cable = *opening.cable;
   console.write(cable.announcement());
+  // A described CPU may share its chain: every scan carries the other devices' bits.
+  cable.set_chain(described.chain);
 
   if (argc < 2) {
     print_usage(console);
@@ -114,7 +153,7 @@ int jtagnand_main(int argc, const char* const* argv, Environment& environment) {
                    "jtagnand: unknown option %s: it and the options after it were not read\n",
                    run.options.unknown_option);
     }
-    if (select_cpu(run) && options_combine(run.options, console)) {
+    if (select_cpu(run, described) && options_combine(run.options, console)) {
       outcome = run_mode(run, choose_mode(run.options));
     }
   }

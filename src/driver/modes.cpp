@@ -1,8 +1,11 @@
 #include "driver/modes.h"
 
 #include <cinttypes>
+#include <string>
 
+#include "jtag/chain.h"
 #include "nand/nand_identify.h"
+#include "targets/toggle_test.h"
 
 namespace jtagnand {
 
@@ -70,11 +73,86 @@ RunOutcome run_mode(Run& run, Mode mode) {
   return RunOutcome::kFailed;
 }
 
+namespace {
+
+// Why the chain read does not match the board description, or empty when it
+// does.
+std::string chain_problem(const ActiveProfile& target, const ChainReading& reading) {
+  const std::size_t described = target.tdi_side.size() + 1 + target.tdo_side.size();
+  if (!reading.ended) {
+    return "\nJTAG chain: the ones shifted in never came back out (TDO held low, or far more "
+           "devices than the " +
+           std::to_string(described) + " the board description lists)\n";
+  }
+  const std::size_t found = reading.devices.size();
+  if (found == described) return {};
+  return "\nJTAG chain: " + std::to_string(found) + (found == 1 ? " device" : " devices") +
+         " answered, the board description lists " + std::to_string(described) +
+         " (tdi_side, the CPU, tdo_side)\n";
+}
+
+// One line per device, from TDI to TDO as the board description lists them;
+// the IR lengths only where the chain is as described.
+void print_chain(Console& console, const ActiveProfile& target, const ChainReading& reading,
+                 bool as_described) {
+  console.write("\nJTAG chain from TDI to TDO:\n");
+  const std::size_t count = reading.devices.size();
+  const std::size_t cpu = target.tdi_side.size();
+  for (std::size_t n = 0; n < count; ++n) {
+    const ChainDevice& device = reading.devices[count - 1 - n];  // read TDO first
+    std::string label = "  TAP " + std::to_string(n + 1);
+    if (as_described) {
+      const int ir = n < cpu    ? target.tdi_side[n]
+                     : n == cpu ? target.instruction_length
+                                : target.tdo_side[n - cpu - 1];
+      label += " (IR " + std::to_string(ir) + (n == cpu ? ", CPU " + target.name : "") + ")";
+    }
+    if (device.has_idcode) {
+      print(console, "%s: IDCODE 0x%08X\n", label.c_str(), device.idcode);
+    } else {
+      print(console, "%s: no IDCODE, bypass bit 0\n", label.c_str());
+    }
+  }
+}
+
+// The CPU is the one the profile is for: its IDCODE, read and compared
+// ("OK!, ..." or "ERROR, ..."). With `show_chain` (and for a described CPU
+// without an IDCODE register, whose check is the chain itself), every
+// device's IDCODE is read after a TAP reset first.
+bool check_cpu(Run& run, bool show_chain) {
+  const ActiveProfile& target = run.target;
+  const bool has_idcode = !target.idcode_instruction.empty();
+  if (target.profile == nullptr && (show_chain || !has_idcode)) {
+    const std::size_t devices = target.tdi_side.size() + 1 + target.tdo_side.size();
+    const ChainReading reading = read_chain_idcodes(run.cable, static_cast<uint32_t>(devices));
+    const std::string problem = chain_problem(target, reading);
+    if (show_chain && reading.ended) print_chain(run.console, target, reading, problem.empty());
+    if (!problem.empty()) {
+      run.console.write(problem);
+      return false;
+    }
+    if (!has_idcode) {
+      const ChainDevice& cpu = reading.devices[target.tdo_side.size()];
+      if (cpu.has_idcode) {
+        print(run.console,
+              "\nERROR, the CPU has no IDCODE register in its BSDL file, but IDCODE 0x%08X "
+              "answered in its place\n",
+              cpu.idcode);
+        return false;
+      }
+      run.console.write("\nOK!, no IDCODE register: the CPU answered with its bypass bit\n");
+      return true;
+    }
+  }
+  return check_idcode(run.cable, run.console, target.idcode_instruction, target.expected_idcode) ==
+         0;
+}
+
+}  // namespace
+
 // EXTEST is not loaded and the flash is not touched.
 RunOutcome run_check_idcode(Run& run) {
-  const int32_t result = check_idcode(run.cable, run.console, run.target.idcode_instruction,
-                                      run.target.profile->expected_idcode.data());
-  if (result == 0) return RunOutcome::kDone;
+  if (check_cpu(run, true)) return RunOutcome::kDone;
   run.console.write("Invalid JTAG ID\n");
   return RunOutcome::kFailed;
 }
@@ -82,20 +160,19 @@ RunOutcome run_check_idcode(Run& run) {
 RunOutcome run_toggle_test(Run& run) {
   ToggleContext context{run.cable, run.console, run.target.boundary_length()};
   const ToggleOutcome outcome =
-      run.target.accessors().toggle_test(context, run.target.vector, run.options.toggle_type);
+      run_profile_toggle_test(context, run.target, run.options.toggle_type);
   return outcome == ToggleOutcome::kEscPressed ? RunOutcome::kEndNow : RunOutcome::kDone;
 }
 
 bool identify_flash(Run& run, NandBus& bus) {
   Console& console = run.console;
-  if (check_idcode(run.cable, console, run.target.idcode_instruction,
-                   run.target.profile->expected_idcode.data()) != 0) {
+  if (!check_cpu(run, false)) {
     console.write("Fail, Read JTAG ID\n");
     return false;
   }
   run.start_time = run.clock.now_seconds();
 
-  scan_ir(run.cable, kInstructionLength, kInstructionCodes.extest.data());
+  enter_extest(run.cable, run.target);
   nand_chip_select(bus, '1');
   if (nand_identify(bus, console) != 0) {
     console.write("Fail, Read Flash ID\n");

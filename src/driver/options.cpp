@@ -149,7 +149,7 @@ OptionLoopEnd read_options(OptionScanner& scanner, int argc, const char* const* 
     if (code == 0 || code == -1) return OptionLoopEnd::kScanned;
 
     const bool needs_value = code == 'C' || code == 'f' || code == 'o' || code == 'b' ||
-                             code == 'e' || code == 'r' || code == 'l';
+                             code == 'e' || code == 'r' || code == 'l' || code == 'T';
     if (needs_value && value == nullptr) {
       console.write("Invalid Option\n");
       print_usage(console);
@@ -208,6 +208,9 @@ OptionLoopEnd read_options(OptionScanner& scanner, int argc, const char* const* 
         break;
       case 'h':
         options.help = true;
+        break;
+      case 'T':
+        options.board_path = value;
         break;
       default:  // a plain word, or ':'
         break;

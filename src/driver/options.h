@@ -6,9 +6,9 @@
 
 namespace jtagnand {
 
-// The first seven are the program's original options; m, r, l, v, k and h came
-// later and change nothing where they are not used.
-inline constexpr char kOptionString[] = "C:f:o:t:je:b:mr:l:vkh";
+// The first seven are the program's original options; m, r, l, v, k, h and T
+// came later and change nothing where they are not used.
+inline constexpr char kOptionString[] = "C:f:o:t:je:b:mr:l:vkhT:";
 inline constexpr int kCpuNameRoom = 15;
 
 // The settings read from the command line.
@@ -19,14 +19,15 @@ struct RunOptions {
   uint32_t block_count = 0;
   bool erase_all = false;
   bool idcode_only = false;
-  int toggle_type = 0;              // 0: no toggle test
-  bool honour_markers = false;      // -m: factory bad-block marks read and respected
-  const char* dump_path = nullptr;  // -r: the file the flash is read into
-  uint32_t length = 0;              // -l: bytes to read, or to scan for marks
-  bool length_given = false;        // -l was given
-  bool verify_only = false;         // -v: the image compared, nothing written
-  bool skip_erased_pages = false;   // -k: pages of the image that are all 0xFF not programmed
-  bool help = false;                // -h
+  int toggle_type = 0;               // 0: no toggle test
+  bool honour_markers = false;       // -m: factory bad-block marks read and respected
+  const char* dump_path = nullptr;   // -r: the file the flash is read into
+  uint32_t length = 0;               // -l: bytes to read, or to scan for marks
+  bool length_given = false;         // -l was given
+  bool verify_only = false;          // -v: the image compared, nothing written
+  bool skip_erased_pages = false;    // -k: pages of the image that are all 0xFF not programmed
+  bool help = false;                 // -h
+  const char* board_path = nullptr;  // -T: a board description instead of -C
   // The word that ended option scanning because it is not an option; the
   // words after it were not read.
   const char* unknown_option = nullptr;

@@ -95,20 +95,31 @@ void scan_dr_capture(Cable& cable, const char* source, char* capture, uint32_t l
   leave_through_update(cable, last_tdi);
 }
 
+void scan_whole_chain_dr(Cable& cable, const char* source, char* capture, uint32_t length) {
+  if (length == 0) return;
+  cable.clock_tms(kEnterShiftDr, kEnterShiftDrClocks, false);
+  const bool last_tdi = bit_of(source[length - 1]);  // taken before a capture overwrites it
+  cable.shift(source, capture, length, true);
+  leave_through_update(cable, last_tdi);
+}
+
 void reverse_id_string(char* text) {
   std::reverse(text, text + kIdcodeLength);
 }
 
-int32_t check_idcode(Cable& cable, Console& console, const char* idcode_instruction,
-                     const char* expected_idcode) {
+int32_t check_idcode(Cable& cable, Console& console, std::string_view idcode_instruction,
+                     std::string_view expected_idcode) {
   char id[kIdcodeLength + 1];
   std::memcpy(id, kIdcodeFill, sizeof id);
-  scan_ir(cable, kInstructionLength, idcode_instruction);
+  scan_ir(cable, static_cast<uint8_t>(idcode_instruction.size()), idcode_instruction.data());
   scan_dr_capture(cable, id, id, kIdcodeLength);
   cable.flush();
   // Shifted out least significant bit first; shown and compared bit 31 first.
   reverse_id_string(id);
-  if (std::memcmp(id, expected_idcode, kIdcodeLength) != 0) {
+  bool match = expected_idcode.size() == kIdcodeLength;
+  for (uint32_t bit = 0; match && bit < kIdcodeLength; ++bit)
+    match = expected_idcode[bit] == 'X' || expected_idcode[bit] == id[bit];
+  if (!match) {
     print(console, "\nERROR, Your ID: %s\n", id);
     return -1;
   }

@@ -8,12 +8,13 @@
 
 namespace jtagnand {
 
-// Every target CPU has a 4-bit instruction register.
+// The built-in CPUs have a 4-bit instruction register; a CPU from a BSDL file
+// brings its own length and codes.
 inline constexpr uint8_t kInstructionLength = 4;
 inline constexpr uint32_t kIdcodeLength = 32;
 
-// Instruction codes shared by every target, as bit strings: character 0 is
-// shifted first and becomes bit 0 of the instruction register.
+// Instruction codes shared by the built-in CPUs, as bit strings: character 0
+// is shifted first and becomes bit 0 of the instruction register.
 struct InstructionCodes {
   std::string_view extest;
 };
@@ -30,6 +31,10 @@ void scan_ir(Cable& cable, uint8_t length, const char* code);
 // `length` + 6 clocks. In EXTEST the pins take the whole vector at Update-DR.
 void scan_dr(Cable& cable, const char* vector, uint32_t length);
 
+// A data scan of the whole chain as it stands, with no bypass bits added for
+// the other devices: what reading every device's IDCODE after a reset needs.
+void scan_whole_chain_dr(Cable& cable, const char* source, char* capture, uint32_t length);
+
 // As scan_dr, and capture[i] becomes the TDO bit ('0'/'1') of data clock i,
 // which is what cell i captured. `source` and `capture` may be one buffer.
 // Nothing past capture[length - 1] is written. A cable that queues its samples
@@ -39,10 +44,12 @@ void scan_dr_capture(Cable& cable, const char* source, char* capture, uint32_t l
 // Reverses the first 32 characters in place.
 void reverse_id_string(char* text);
 
-// Reads the IDCODE selected by `idcode_instruction` and compares it, most
-// significant bit first, with `expected_idcode` (32 characters). Prints the OK
+// Reads the IDCODE selected by `idcode_instruction` (a bit string as long as the
+// instruction register) and compares it, most significant bit first, with
+// `expected_idcode` (32 characters; an 'X' matches either level). Prints the OK
 // or ERROR line with the bits read. Returns 0 on a match, -1 otherwise.
-[[nodiscard]] int32_t check_idcode(Cable& cable, Console& console, const char* idcode_instruction,
-                                   const char* expected_idcode);
+[[nodiscard]] int32_t check_idcode(Cable& cable, Console& console,
+                                   std::string_view idcode_instruction,
+                                   std::string_view expected_idcode);
 
 }  // namespace jtagnand

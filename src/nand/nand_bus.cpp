@@ -20,10 +20,23 @@ inline void scan(NandBus& bus) {
   scan_dr(bus.cable, bus.target.vector.data(), bus.target.boundary_length());
 }
 
-// The same shift, recording what every cell sampled from its pin just before.
-// A cable that queues its samples fills `into` at the latest on its flush().
-inline void scan_capture(NandBus& bus, CaptureVector& into) {
-  scan_dr_capture(bus.cable, bus.target.vector.data(), into.data(), bus.target.boundary_length());
+// The same shift, recording what every cell sampled from its pin just before
+// into slot `slot` of bus.read_captures, made beforehand. A cable that queues
+// its samples fills the slot at the latest on its flush().
+inline void scan_capture(NandBus& bus, std::size_t slot) {
+  scan_dr_capture(bus.cable, bus.target.vector.data(), bus.read_captures.slot(slot),
+                  bus.target.boundary_length());
+}
+
+// Slots 0..count-1 of bus.read_captures, as long as the register.
+inline void make_slots(NandBus& bus, std::size_t count) {
+  bus.read_captures.make(count, bus.target.boundary_length());
+}
+
+// Slot `slot` kept as the last capture.
+inline void keep_capture(NandBus& bus, std::size_t slot) {
+  const char* bits = bus.read_captures.slot(slot);
+  bus.capture.assign(bits, bits + bus.target.boundary_length());
 }
 
 inline void set_cell(NandBus& bus, uint32_t cell, char level) {
@@ -33,16 +46,16 @@ inline void set_cell(NandBus& bus, uint32_t cell, char level) {
 // Puts a byte on the data cells and turns the CPU's data pins to drive; the
 // next scan carries both.
 inline void put_byte(NandBus& bus, uint8_t value) {
-  bus.target.accessors().put_data_byte(bus.target.vector, value, 8);
+  bus.target.put_data_byte(value, 8);
 }
 
 // One write strobe: the byte and nWE low in one scan, nWE high in the next.
 // The chip latches on the rising edge of nWE.
-inline void strobe_byte(NandBus& bus, const CpuProfile& cpu, uint8_t value) {
+inline void strobe_byte(NandBus& bus, const NandCells& cells, uint8_t value) {
   put_byte(bus, value);
-  set_cell(bus, cpu.nwe_cell, kLow);
+  set_cell(bus, cells.nwe, kLow);
   scan(bus);
-  set_cell(bus, cpu.nwe_cell, kHigh);
+  set_cell(bus, cells.nwe, kHigh);
   scan(bus);
 }
 
@@ -73,30 +86,30 @@ int nand_address_bytes(const ChipDescriptor& chip, AddressKind kind, uint64_t of
 }
 
 void nand_chip_select(NandBus& bus, char level) {
-  set_cell(bus, bus.target.profile->nce_cell, level);
+  set_cell(bus, bus.target.cells.nce, level);
   scan(bus);
 }
 
 void nand_command(NandBus& bus, uint8_t command) {
-  const CpuProfile& cpu = *bus.target.profile;
+  const NandCells& cells = bus.target.cells;
   // Byte, drive and CLE reach the pins together, one scan before nWE falls.
   put_byte(bus, command);
-  set_cell(bus, cpu.cle_cell, kHigh);
+  set_cell(bus, cells.cle, kHigh);
   scan(bus);
-  set_cell(bus, cpu.nwe_cell, kLow);
+  set_cell(bus, cells.nwe, kLow);
   scan(bus);
-  set_cell(bus, cpu.nwe_cell, kHigh);
+  set_cell(bus, cells.nwe, kHigh);
   scan(bus);
-  set_cell(bus, cpu.cle_cell, kLow);
+  set_cell(bus, cells.cle, kLow);
   scan(bus);
 }
 
 void nand_address_cycles(NandBus& bus, const uint8_t* bytes, int count) {
-  const CpuProfile& cpu = *bus.target.profile;
-  set_cell(bus, cpu.ale_cell, kHigh);
+  const NandCells& cells = bus.target.cells;
+  set_cell(bus, cells.ale, kHigh);
   scan(bus);
-  for (int i = 0; i < count; ++i) strobe_byte(bus, cpu, bytes[i]);
-  set_cell(bus, cpu.ale_cell, kLow);
+  for (int i = 0; i < count; ++i) strobe_byte(bus, cells, bytes[i]);
+  set_cell(bus, cells.ale, kLow);
   scan(bus);
 }
 
@@ -107,8 +120,8 @@ void nand_address(NandBus& bus, AddressKind kind, uint64_t offset) {
 }
 
 void nand_write_bytes(NandBus& bus, const uint8_t* data, int32_t count) {
-  const CpuProfile& cpu = *bus.target.profile;
-  for (int32_t i = 0; i < count; ++i) strobe_byte(bus, cpu, data[i]);
+  const NandCells& cells = bus.target.cells;
+  for (int32_t i = 0; i < count; ++i) strobe_byte(bus, cells, data[i]);
 }
 
 namespace {
@@ -116,17 +129,17 @@ namespace {
 // The scans of `count` data output cycles, their captures into
 // bus.read_captures from `first_slot` on; nothing is decoded yet.
 void queue_reads(NandBus& bus, std::size_t first_slot, std::size_t count) {
-  const uint32_t nre = bus.target.profile->nre_cell;
+  const uint32_t nre = bus.target.cells.nre;
   // Release the data lines before nRE falls, so the chip never drives against
   // the CPU. The next put turns them back to drive.
-  bus.target.accessors().set_data_direction(bus.target.vector, kDataListen);
-  if (bus.read_captures.size() < first_slot + count) bus.read_captures.resize(first_slot + count);
+  bus.target.set_data_direction(kDataListen);
+  make_slots(bus, first_slot + count);
   for (std::size_t i = first_slot; i < first_slot + count; ++i) {
     set_cell(bus, nre, kLow);
     scan(bus);
     // Capture-DR samples the pins as the previous update left them: the chip
     // has been driving the byte since nRE fell.
-    scan_capture(bus, bus.read_captures[i]);
+    scan_capture(bus, i);
     set_cell(bus, nre, kHigh);
     scan(bus);
   }
@@ -134,8 +147,8 @@ void queue_reads(NandBus& bus, std::size_t first_slot, std::size_t count) {
 
 // Polls R/nB `count` times, the captures into bus.read_captures from slot 0.
 void queue_polls(NandBus& bus, std::size_t count) {
-  if (bus.read_captures.size() < count) bus.read_captures.resize(count);
-  for (std::size_t i = 0; i < count; ++i) scan_capture(bus, bus.read_captures[i]);
+  make_slots(bus, count);
+  for (std::size_t i = 0; i < count; ++i) scan_capture(bus, i);
 }
 
 }  // namespace
@@ -145,11 +158,10 @@ void nand_read_bytes(NandBus& bus, uint8_t* destination, int32_t count) {
   queue_reads(bus, 0, bytes);
   if (bytes == 0) return;
   bus.cable.flush();
-  const ProfileAccessors& accessors = bus.target.accessors();
   for (std::size_t i = 0; i < bytes; ++i)
-    destination[i] = accessors.get_data_byte(bus.read_captures[i]);
+    destination[i] = bus.target.get_data_byte(bus.read_captures.slot(i));
   // The last capture stays readable where every capture used to land.
-  bus.capture = bus.read_captures[bytes - 1];
+  keep_capture(bus, bytes - 1);
 }
 
 int32_t nand_wait_ready(NandBus& bus) {
@@ -157,7 +169,7 @@ int32_t nand_wait_ready(NandBus& bus) {
 }
 
 int32_t nand_wait_ready_then_status(NandBus& bus, uint8_t* status) {
-  const uint32_t rnb_cell = bus.target.profile->rnb_cell;
+  const uint32_t rnb_cell = bus.target.cells.rnb;
   const auto batch = static_cast<int32_t>(std::max<uint32_t>(bus.cable.poll_batch(), 1));
   // A cable that sends polls ahead also gets the status read behind them, in
   // the same round trip: 0x70 may be given while the chip is busy, and once a
@@ -170,9 +182,8 @@ int32_t nand_wait_ready_then_status(NandBus& bus, uint8_t* status) {
     const auto slots = static_cast<std::size_t>(sent);
     // The cable keeps where each queued capture goes until the flush: make room
     // for all of this round trip's captures before the first is queued, as
-    // growing read_captures later would move the ones already queued.
-    const std::size_t captures = slots + (status_behind_polls ? 1 : 0);
-    if (bus.read_captures.size() < captures) bus.read_captures.resize(captures);
+    // making room later would move the ones already queued.
+    make_slots(bus, slots + (status_behind_polls ? 1 : 0));
     queue_polls(bus, slots);
     if (status_behind_polls) {
       nand_command(bus, kNandCmdStatus);
@@ -180,11 +191,11 @@ int32_t nand_wait_ready_then_status(NandBus& bus, uint8_t* status) {
     }
     bus.cable.flush();
     for (int32_t i = 0; i < sent; ++i, ++polls) {
-      bus.capture = bus.read_captures[static_cast<std::size_t>(i)];
+      keep_capture(bus, static_cast<std::size_t>(i));
       if (polls > kNandReadyPolls) return -1;
       if (bus.capture[rnb_cell] != kHigh) continue;
       if (status_behind_polls) {
-        *status = bus.target.accessors().get_data_byte(bus.read_captures[slots]);
+        *status = bus.target.get_data_byte(bus.read_captures.slot(slots));
       } else if (status != nullptr) {
         nand_command(bus, kNandCmdStatus);
         nand_read_bytes(bus, status, 1);

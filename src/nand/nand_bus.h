@@ -47,16 +47,39 @@ struct FlashInfo {
   ChipDescriptor chip{};
 };
 
+// Captures waiting for a cable's flush, slot after slot in one buffer, each
+// slot as long as the register. A cable keeps where each queued capture goes
+// until its flush, and making room moves every slot: all the slots of a round
+// trip are made before the first of them is queued.
+class CaptureSlots {
+ public:
+  // Room for `count` slots of `length` cells; keeps the slots where they are
+  // when there is room already.
+  void make(std::size_t count, uint32_t length) {
+    if (length != length_) {
+      bits_.clear();
+      length_ = length;
+    }
+    if (bits_.size() < count * length) bits_.resize(count * length);
+  }
+  [[nodiscard]] char* slot(std::size_t index) { return bits_.data() + index * length_; }
+  [[nodiscard]] const char* slot(std::size_t index) const { return bits_.data() + index * length_; }
+
+ private:
+  std::vector<char> bits_;
+  uint32_t length_ = 0;
+};
+
 // The flash as the program reaches it: through the active CPU's boundary
 // register in EXTEST. Every pin change is one full scan of the active vector.
 struct NandBus {
   Cable& cable;
   ActiveProfile& target;
-  CaptureVector capture{};
+  CaptureVector capture{};  // the last capture decoded
   FlashInfo flash{};
   // One capture per byte of a read, so that a cable that queues its samples
   // delivers a whole read at once.
-  std::vector<CaptureVector> read_captures{};
+  CaptureSlots read_captures{};
 };
 
 // nCE := level ('0' select, '1' release); one scan.

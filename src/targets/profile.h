@@ -2,7 +2,9 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "jtag/cable.h"
 #include "jtag/tap.h"
@@ -10,14 +12,14 @@
 
 namespace jtagnand {
 
-// The longest boundary register of the supported CPUs (TOMUX).
+// The longest boundary register of the built-in CPUs (TOMUX). A CPU from a
+// board description may have any length: the run's vectors take its size.
 inline constexpr uint32_t kMaxBoundaryLength = 412;
 
 // The working image of the active CPU's boundary register: one '0'/'1'
-// character per cell, index 0 being the first bit shifted into TDI. Only the
-// first `length` characters are meaningful; nothing relies on a terminator.
+// character per cell, index 0 being the first bit shifted into TDI.
 struct BoundaryVector {
-  std::array<char, kMaxBoundaryLength> cells{};
+  std::string cells;  // `length` characters
   uint32_t length = 0;
 
   [[nodiscard]] char* data() { return cells.data(); }
@@ -26,8 +28,8 @@ struct BoundaryVector {
   char operator[](uint32_t cell) const { return cells[cell]; }
 };
 
-// What the last capturing scan read, cell i at index i. No terminator.
-using CaptureVector = std::array<char, kMaxBoundaryLength>;
+// What a capturing scan read, cell i at index i; as long as the register.
+using CaptureVector = std::vector<char>;
 
 inline constexpr int kDataDrive = 0;   // the CPU drives the data lines
 inline constexpr int kDataListen = 1;  // the CPU's data pins are inputs
@@ -44,14 +46,8 @@ enum class ToggleOutcome {
   kEscPressed,  // the operator ended the test: the process ends at once, status 0
 };
 
+// A built-in CPU's own routines.
 struct ProfileAccessors {
-  // Switches the data lines to drive, then writes bits 0..bits-1 of `value`
-  // into the output cells. Vector only; no scan.
-  void (*put_data_byte)(BoundaryVector& vector, uint32_t value, uint32_t bits);
-  // Bit k is 1 when the input cell of data bit k holds '1'.
-  uint8_t (*get_data_byte)(const CaptureVector& capture);
-  // kDataDrive or kDataListen into all eight direction cells. Vector only.
-  void (*set_data_direction)(BoundaryVector& vector, int direction);
   ToggleOutcome (*toggle_test)(ToggleContext& context, BoundaryVector& vector, int32_t type);
 };
 
@@ -88,19 +84,80 @@ struct CpuProfile {
 // The four supported CPUs, in the order their names are compared.
 [[nodiscard]] const std::array<const CpuProfile*, 4>& cpu_profiles();
 
-// The run's active profile and its own writable boundary vector.
+// One NAND data line as the run drives it.
+struct DataLine {
+  uint32_t output = 0;   // the cell whose level the pin is driven to
+  uint32_t input = 0;    // the cell that captures the pin (the output cell itself when bidir)
+  uint32_t control = 0;  // the cell that turns the pin's driver on and off
+  char drive = '0';      // the control cell's level that turns the driver on
+  char listen = '1';     // ... and off, so that the flash can drive the line
+};
+
+// Every cell the NAND bus works on. nCE, CLE, ALE, nWE and nRE are driven
+// throughout: a control cell they have holds its enable level in the run's
+// vector from the start.
+struct NandCells {
+  uint32_t nce = 0;
+  uint32_t nwe = 0;
+  uint32_t nre = 0;
+  uint32_t rnb = 0;  // read in captures only; '1' = ready
+  uint32_t cle = 0;
+  uint32_t ale = 0;
+  std::array<DataLine, 8> data{};  // data bit k
+};
+
+// The run's active profile: a built-in CPU's table, or a CPU built from a
+// board description, in one runtime shape, with its own writable vector.
 struct ActiveProfile {
-  const CpuProfile* profile = nullptr;
-  char idcode_instruction[5]{};
+  const CpuProfile* profile = nullptr;  // the built-in CPU's table; null for a described board
+  std::string name;                     // the CPU's name, or the BSDL file's entity
+
+  // The instruction register: codes are bit strings of instruction_length
+  // characters, character 0 shifted first (it becomes the register's bit 0).
+  uint8_t instruction_length = 0;
+  std::string extest_instruction;
+  std::string preload_instruction;  // empty: EXTEST is loaded without preloading the pins
+  std::string idcode_instruction;   // empty: the CPU has no IDCODE register
+  std::string expected_idcode;      // 32 characters, bit 31 first; 'X' matches either level
+
+  NandCells cells;
   BoundaryVector vector;  // starts as the profile's default contents
+  // What SAMPLE/PRELOAD puts into the update latches before EXTEST: every
+  // output driver off. Empty for the built-in CPUs.
+  std::string safe_vector;
+
+  // The other devices on the chain, held in BYPASS: their IR lengths in chain
+  // order (from TDI towards TDO), and what every scan adds for them.
+  std::vector<int> tdi_side;
+  std::vector<int> tdo_side;
+  ChainPosition chain;
 
   [[nodiscard]] uint32_t boundary_length() const { return vector.length; }
+  // A built-in CPU's routines; only for a built-in profile.
   [[nodiscard]] const ProfileAccessors& accessors() const { return *profile->accessors; }
+
+  // Switches the data lines to drive, then writes bits 0..bits-1 of `value`
+  // into their output cells. Vector only; no scan.
+  void put_data_byte(uint32_t value, uint32_t bits);
+  // Bit k is 1 when the input cell of data bit k holds '1' in a capture of
+  // the whole register.
+  [[nodiscard]] uint8_t get_data_byte(const char* capture) const;
+  [[nodiscard]] uint8_t get_data_byte(const CaptureVector& capture) const {
+    return get_data_byte(capture.data());
+  }
+  // kDataDrive or kDataListen into the data lines' control cells. Vector only.
+  void set_data_direction(int direction);
 };
 
 // Exact, case-sensitive match against "RQ7220", "ZELT", "TOMUX", "KELDA".
 // Returns 0 and makes that profile active (vector reset to its default), or -1
 // with `active` unchanged.
 [[nodiscard]] int32_t select_cpu_profile(ActiveProfile& active, std::string_view name);
+
+// Loads EXTEST. A described board first loads SAMPLE/PRELOAD and shifts its
+// safe vector, so that EXTEST brings its pins up undriven rather than at
+// whatever the update latches held; a built-in CPU's prescribed sequence is the
+// EXTEST load alone.
+void enter_extest(Cable& cable, const ActiveProfile& target);
 
 }  // namespace jtagnand

@@ -1,5 +1,6 @@
 #include <algorithm>
-#include <cstring>
+#include <string>
+#include <utility>
 
 #include "targets/profile.h"
 #include "targets/toggle_test.h"
@@ -10,34 +11,6 @@ namespace {
 
 [[nodiscard]] constexpr uint32_t cell_of(uint32_t first, int32_t stride, uint32_t bit) {
   return static_cast<uint32_t>(static_cast<int32_t>(first) + stride * static_cast<int32_t>(bit));
-}
-
-// One implementation of the data-bus accessors, instantiated per CPU so that
-// each profile's ProfileAccessors holds routines of its own.
-template <DataBusCells Bus>
-void set_data_direction(BoundaryVector& vector, int direction) {
-  const char level = direction == kDataDrive ? Bus.drive : Bus.listen;
-  for (uint32_t bit = 0; bit < 8; ++bit)
-    vector[cell_of(Bus.direction_first, Bus.direction_stride, bit)] = level;
-}
-
-template <DataBusCells Bus>
-void put_data_byte(BoundaryVector& vector, uint32_t value, uint32_t bits) {
-  // Drive first: after a read the lines are still at listen, and the byte must
-  // be on the pins with the next scan.
-  set_data_direction<Bus>(vector, kDataDrive);
-  bits = std::min<uint32_t>(bits, 8);
-  for (uint32_t bit = 0; bit < bits; ++bit, value >>= 1)
-    vector[cell_of(Bus.output_first, Bus.output_stride, bit)] = (value & 1u) != 0 ? '1' : '0';
-}
-
-template <DataBusCells Bus>
-uint8_t get_data_byte(const CaptureVector& capture) {
-  uint32_t value = 0;
-  for (uint32_t bit = 0; bit < 8; ++bit)
-    value |= static_cast<uint32_t>(capture[cell_of(Bus.input_first, Bus.input_stride, bit)] == '1')
-             << bit;
-  return static_cast<uint8_t>(value);
 }
 
 // --- RQ7220: data bit k on cell 211 + 2k (out and in), enables on the even
@@ -53,9 +26,6 @@ constexpr DataBusCells kRq7220Bus{
     .listen = '1',
 };
 constexpr ProfileAccessors kRq7220Accessors{
-    .put_data_byte = &put_data_byte<kRq7220Bus>,
-    .get_data_byte = &get_data_byte<kRq7220Bus>,
-    .set_data_direction = &set_data_direction<kRq7220Bus>,
     .toggle_test = &rq7220_toggle_test,
 };
 constexpr char kRq7220Default[] =
@@ -94,9 +64,6 @@ constexpr DataBusCells kZeltBus{
     .listen = '1',
 };
 constexpr ProfileAccessors kZeltAccessors{
-    .put_data_byte = &put_data_byte<kZeltBus>,
-    .get_data_byte = &get_data_byte<kZeltBus>,
-    .set_data_direction = &set_data_direction<kZeltBus>,
     .toggle_test = &zelt_toggle_test,
 };
 constexpr char kZeltDefault[] =
@@ -133,9 +100,6 @@ constexpr DataBusCells kTomuxBus{
     .listen = '1',
 };
 constexpr ProfileAccessors kTomuxAccessors{
-    .put_data_byte = &put_data_byte<kTomuxBus>,
-    .get_data_byte = &get_data_byte<kTomuxBus>,
-    .set_data_direction = &set_data_direction<kTomuxBus>,
     .toggle_test = &tomux_toggle_test,
 };
 constexpr char kTomuxDefault[] =
@@ -177,9 +141,6 @@ constexpr DataBusCells kKeldaBus{
     .listen = '0',
 };
 constexpr ProfileAccessors kKeldaAccessors{
-    .put_data_byte = &put_data_byte<kKeldaBus>,
-    .get_data_byte = &get_data_byte<kKeldaBus>,
-    .set_data_direction = &set_data_direction<kKeldaBus>,
     .toggle_test = &kelda_toggle_test,
 };
 constexpr char kKeldaDefault[] =
@@ -298,16 +259,64 @@ const std::array<const CpuProfile*, 4>& cpu_profiles() {
 int32_t select_cpu_profile(ActiveProfile& active, std::string_view name) {
   for (const CpuProfile* profile : kProfiles) {
     if (profile->name != name) continue;
-    active.profile = profile;
-    std::memcpy(active.idcode_instruction, profile->idcode_instruction.data(), kInstructionLength);
-    active.idcode_instruction[kInstructionLength] = '\0';
-    const std::string_view contents = profile->default_vector;
-    auto after = std::copy(contents.begin(), contents.end(), active.vector.cells.begin());
-    std::fill(after, active.vector.cells.end(), '\0');
-    active.vector.length = profile->boundary_length;
+    ActiveProfile selected;
+    selected.profile = profile;
+    selected.name = std::string(profile->name);
+    selected.instruction_length = kInstructionLength;
+    selected.extest_instruction = std::string(kInstructionCodes.extest);
+    selected.idcode_instruction = std::string(profile->idcode_instruction);
+    selected.expected_idcode = std::string(profile->expected_idcode);
+    selected.cells = NandCells{.nce = profile->nce_cell,
+                               .nwe = profile->nwe_cell,
+                               .nre = profile->nre_cell,
+                               .rnb = profile->rnb_cell,
+                               .cle = profile->cle_cell,
+                               .ale = profile->ale_cell};
+    const DataBusCells& bus = profile->data_bus;
+    for (uint32_t bit = 0; bit < 8; ++bit) {
+      selected.cells.data[bit] = DataLine{
+          .output = cell_of(bus.output_first, bus.output_stride, bit),
+          .input = cell_of(bus.input_first, bus.input_stride, bit),
+          .control = cell_of(bus.direction_first, bus.direction_stride, bit),
+          .drive = bus.drive,
+          .listen = bus.listen,
+      };
+    }
+    selected.vector.cells = std::string(profile->default_vector);
+    selected.vector.length = profile->boundary_length;
+    active = std::move(selected);
     return 0;
   }
   return -1;
+}
+
+void ActiveProfile::set_data_direction(int direction) {
+  for (const DataLine& line : cells.data)
+    vector[line.control] = direction == kDataDrive ? line.drive : line.listen;
+}
+
+void ActiveProfile::put_data_byte(uint32_t value, uint32_t bits) {
+  // Drive first: after a read the lines are still at listen, and the byte must
+  // be on the pins with the next scan.
+  set_data_direction(kDataDrive);
+  bits = std::min<uint32_t>(bits, 8);
+  for (uint32_t bit = 0; bit < bits; ++bit, value >>= 1)
+    vector[cells.data[bit].output] = (value & 1u) != 0 ? '1' : '0';
+}
+
+uint8_t ActiveProfile::get_data_byte(const char* capture) const {
+  uint32_t value = 0;
+  for (uint32_t bit = 0; bit < 8; ++bit)
+    value |= static_cast<uint32_t>(capture[cells.data[bit].input] == '1') << bit;
+  return static_cast<uint8_t>(value);
+}
+
+void enter_extest(Cable& cable, const ActiveProfile& target) {
+  if (!target.preload_instruction.empty()) {
+    scan_ir(cable, target.instruction_length, target.preload_instruction.data());
+    scan_dr(cable, target.safe_vector.data(), target.boundary_length());
+  }
+  scan_ir(cable, target.instruction_length, target.extest_instruction.data());
 }
 
 }  // namespace jtagnand

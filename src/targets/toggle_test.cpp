@@ -1,5 +1,8 @@
 #include "targets/toggle_test.h"
 
+#include <string_view>
+#include <vector>
+
 namespace jtagnand {
 
 namespace {
@@ -41,19 +44,15 @@ void count_down(int32_t from) {
   }
 }
 
-// Loads EXTEST and drives the layout's cells, one full scan per period, until
+// EXTEST is loaded: drives the layout's cells, one full scan per period, until
 // ESC. The TAP and TRST are left as they are on the way out: the pins keep the
 // levels of the last scan.
-ToggleOutcome run_toggle(ToggleContext& context, BoundaryVector& vector, int32_t type,
-                         const ToggleLayout& layout) {
-  context.cable.trst_pulse();
-  tap_reset(context.cable);
-  scan_ir(context.cable, kInstructionLength, kInstructionCodes.extest.data());
-
+ToggleOutcome toggle_until_esc(ToggleContext& context, BoundaryVector& vector, int32_t type,
+                               const ToggleLayout& layout, std::string_view announcement) {
   write_runs(vector, layout.held_low, '0');
   write_runs(vector, layout.held_high, '1');
 
-  print(context.console, "\nOutput toggled value to all pin\n Enter ESC to EXIT\n");
+  context.console.write(announcement);
 
   const bool chip_selects_toggle = type == kToggleTypeChipSelectsToggle;
   char level = '0';
@@ -78,7 +77,54 @@ ToggleOutcome run_toggle(ToggleContext& context, BoundaryVector& vector, int32_t
   }
 }
 
+constexpr std::string_view kAllPins = "\nOutput toggled value to all pin\n Enter ESC to EXIT\n";
+
+// The built-in CPUs' prescribed start: TRST, TAP reset, EXTEST.
+ToggleOutcome run_toggle(ToggleContext& context, BoundaryVector& vector, int32_t type,
+                         const ToggleLayout& layout) {
+  context.cable.trst_pulse();
+  tap_reset(context.cable);
+  scan_ir(context.cable, kInstructionLength, kInstructionCodes.extest.data());
+  return toggle_until_esc(context, vector, type, layout, kAllPins);
+}
+
+// A described board: the flash's pins only, and nothing else the CPU has.
+ToggleOutcome described_toggle_test(ToggleContext& context, ActiveProfile& target, int32_t type) {
+  const NandCells& cells = target.cells;
+  std::vector<CellRun> toggled;
+  std::vector<CellRun> held_low;
+  std::vector<CellRun> held_high;
+  for (const DataLine& line : cells.data) {
+    toggled.push_back(cell_runs::one(line.output));
+    (line.drive == '1' ? held_high : held_low).push_back(cell_runs::one(line.control));
+  }
+  for (const uint32_t strobe : {cells.cle, cells.ale, cells.nwe, cells.nre})
+    toggled.push_back(cell_runs::one(strobe));
+  const std::array chip_select{cell_runs::one(cells.nce)};
+  const ToggleLayout layout{
+      .toggled = toggled,
+      .alternate_along_order = false,
+      .held_low = held_low,
+      .held_high = held_high,
+      .chip_selects = chip_select,
+      .untouched = {},
+      .countdown_from = 0x10000,
+  };
+  context.cable.trst_pulse();
+  tap_reset(context.cable);
+  enter_extest(context.cable, target);
+  return toggle_until_esc(context, target.vector, type, layout,
+                          "\nOutput toggled value to the flash pins of the board description:\n"
+                          " D0-D7, CLE, ALE, nWE, nRE (nCE held high)\n Enter ESC to EXIT\n");
+}
+
 }  // namespace
+
+ToggleOutcome run_profile_toggle_test(ToggleContext& context, ActiveProfile& target, int32_t type) {
+  if (target.profile != nullptr)
+    return target.accessors().toggle_test(context, target.vector, type);
+  return described_toggle_test(context, target, type);
+}
 
 ToggleOutcome rq7220_toggle_test(ToggleContext& context, BoundaryVector& vector, int32_t type) {
   return run_toggle(context, vector, type, kRq7220ToggleLayout);

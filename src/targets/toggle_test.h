@@ -1,8 +1,9 @@
 #pragma once
 
 // Cell classes of the pin toggle tests, and the routines that drive them. The
-// routines are installed in each CPU's ProfileAccessors; everything else
-// reaches them through the active profile's toggle_test.
+// built-in CPUs' routines are installed in their ProfileAccessors; a described
+// board's test drives only the pins its description names. Everything else
+// reaches them through run_profile_toggle_test.
 
 #include <array>
 #include <cstdint>
@@ -14,25 +15,25 @@ namespace jtagnand {
 
 // Cells first, first + stride, ... up to and including last.
 struct CellRun {
-  uint16_t first;
-  uint16_t last;
-  uint16_t stride;
+  uint32_t first;
+  uint32_t last;
+  uint32_t stride;
 };
 
 namespace cell_runs {
 // a-b: every cell from a to b.
-constexpr CellRun span(uint16_t a, uint16_t b) {
+constexpr CellRun span(uint32_t a, uint32_t b) {
   return {a, b, 1};
 }
-constexpr CellRun one(uint16_t a) {
+constexpr CellRun one(uint32_t a) {
   return {a, a, 1};
 }
 // even a-b / odd a-b: the even or the odd cells from a to b.
-constexpr CellRun even(uint16_t a, uint16_t b) {
-  return {static_cast<uint16_t>(a + a % 2u), b, 2};
+constexpr CellRun even(uint32_t a, uint32_t b) {
+  return {a + a % 2u, b, 2};
 }
-constexpr CellRun odd(uint16_t a, uint16_t b) {
-  return {static_cast<uint16_t>(a + 1u - a % 2u), b, 2};
+constexpr CellRun odd(uint32_t a, uint32_t b) {
+  return {a + 1u - a % 2u, b, 2};
 }
 }  // namespace cell_runs
 
@@ -173,6 +174,15 @@ constexpr ToggleClassCounts count_toggle_classes(const ToggleLayout& layout, uin
   }
   return counts;
 }
+
+// The toggle test of the active profile: a built-in CPU's own routine, or for
+// a described board the pins its description names, until ESC. There, D0-D7
+// (driven), CLE, ALE, nWE and nRE follow the period's level, nCE is held high
+// (it toggles too with type 1) and every other cell keeps the run's vector: the
+// hold pins at their levels, the pins the description does not name undriven.
+// The pins come up through SAMPLE/PRELOAD as for every described-board run.
+[[nodiscard]] ToggleOutcome run_profile_toggle_test(ToggleContext& context, ActiveProfile& target,
+                                                    int32_t type);
 
 // The routines behind each profile's toggle_test. RQ7220, ZELT and KELDA drive
 // the pins until ESC; TOMUX only announces itself.

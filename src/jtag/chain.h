@@ -1,0 +1,39 @@
+#pragma once
+
+// The devices on a JTAG chain as a reset leaves them: every device that has an
+// IDCODE register selects it, every other one its one-bit BYPASS register,
+// which captures 0. An IDCODE always ends in a 1 bit (IEEE 1149.1), so one data
+// scan of the whole chain tells the two kinds apart and reads every IDCODE.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "jtag/cable.h"
+
+namespace jtagnand {
+
+struct ChainDevice {
+  bool has_idcode = false;  // false: it showed its bypass bit, 0
+  uint32_t idcode = 0;
+};
+
+struct ChainReading {
+  // In the order they came out: the device nearest TDO first.
+  std::vector<ChainDevice> devices;
+  // The ones shifted in at TDI came back out after the last device. False: the
+  // scan ran out of bits first (TDO held low, or more devices than it covers).
+  bool ended = false;
+};
+
+// Resets the TAPs and shifts the whole chain's data registers with TDI high,
+// room for `expected_devices` IDCODEs and a few devices more. The other devices
+// get no bypass bits here: the scan is of the chain as it is.
+[[nodiscard]] ChainReading read_chain_idcodes(Cable& cable, uint32_t expected_devices);
+
+// Where a CPU sits on a chain, from the instruction-register lengths of the
+// other devices, each list in chain order (from TDI towards TDO).
+[[nodiscard]] ChainPosition chain_position(const std::vector<int>& tdi_side,
+                                           const std::vector<int>& tdo_side);
+
+}  // namespace jtagnand
