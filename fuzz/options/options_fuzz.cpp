@@ -127,6 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(std::memchr(options.cpu_name, '\0', sizeof options.cpu_name) != nullptr);
   FUZZ_CHECK(options.image_path == nullptr || points_into(options.image_path, words));
   FUZZ_CHECK(options.dump_path == nullptr || points_into(options.dump_path, words));
+  FUZZ_CHECK(options.board_path == nullptr || points_into(options.board_path, words));
   FUZZ_CHECK(options.length_given || options.length == 0);
   // The later options' checks read what the loop stored, whatever it is.
   static_cast<void>(jtagnand::help_asked(argc, argv.data()));

@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <string>
+#include <vector>
 
 #include "jtag/chain.h"
 #include "nand/nand_identify.h"
@@ -115,23 +116,40 @@ void print_chain(Console& console, const ActiveProfile& target, const ChainReadi
   }
 }
 
+// The instruction-register lengths of the described chain, the device
+// nearest TDO first.
+std::vector<int> ir_lengths_from_tdo(const ActiveProfile& target) {
+  std::vector<int> lengths(target.tdo_side.rbegin(), target.tdo_side.rend());
+  lengths.push_back(target.instruction_length);
+  lengths.insert(lengths.end(), target.tdi_side.rbegin(), target.tdi_side.rend());
+  return lengths;
+}
+
 // The CPU is the one the profile is for: its IDCODE, read and compared
-// ("OK!, ..." or "ERROR, ..."). With `show_chain` (and for a described CPU
-// without an IDCODE register, whose check is the chain itself), every
-// device's IDCODE is read after a TAP reset first.
+// ("OK!, ..." or "ERROR, ..."). For a described board the chain comes first,
+// so that no instruction goes into a chain that is not as described: every
+// device's IDCODE read after a TAP reset (listed with `show_chain`), then every
+// instruction register's length. A described CPU without an IDCODE register
+// is known by its bypass bit in its place.
 bool check_cpu(Run& run, bool show_chain) {
   const ActiveProfile& target = run.target;
-  const bool has_idcode = !target.idcode_instruction.empty();
-  if (target.profile == nullptr && (show_chain || !has_idcode)) {
+  if (target.profile == nullptr) {
     const std::size_t devices = target.tdi_side.size() + 1 + target.tdo_side.size();
     const ChainReading reading = read_chain_idcodes(run.cable, static_cast<uint32_t>(devices));
-    const std::string problem = chain_problem(target, reading);
-    if (show_chain && reading.ended) print_chain(run.console, target, reading, problem.empty());
+    std::string problem = chain_problem(target, reading);
+    if (show_chain && reading.ended && !reading.devices.empty())
+      print_chain(run.console, target, reading, problem.empty());
+    if (problem.empty() && !chain_ir_matches(run.cable, ir_lengths_from_tdo(target))) {
+      problem =
+          "\nJTAG chain: the instruction registers are not as the board description gives "
+          "them (tdi_side, the CPU's " +
+          std::to_string(target.instruction_length) + " bits, tdo_side)\n";
+    }
     if (!problem.empty()) {
       run.console.write(problem);
       return false;
     }
-    if (!has_idcode) {
+    if (target.idcode_instruction.empty()) {
       const ChainDevice& cpu = reading.devices[target.tdo_side.size()];
       if (cpu.has_idcode) {
         print(run.console,

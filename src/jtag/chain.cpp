@@ -44,6 +44,22 @@ ChainReading read_chain_idcodes(Cable& cable, uint32_t expected_devices) {
   return reading;
 }
 
+bool chain_ir_matches(Cable& cable, const std::vector<int>& lengths) {
+  uint32_t total = 0;
+  for (const int bits : lengths) total += static_cast<uint32_t>(bits);
+  const uint32_t length = total + kIdcodeLength;  // and 32 of the ones shifted in
+  const std::string fill(length, '1');
+  std::string capture(length, '0');
+  scan_whole_chain_ir(cable, fill.data(), capture.data(), length);
+  cable.flush();
+  uint32_t at = 0;
+  for (const int bits : lengths) {
+    if (capture[at] != '1' || capture[at + 1] != '0') return false;
+    at += static_cast<uint32_t>(bits);
+  }
+  return capture.find('0', total) == std::string::npos;
+}
+
 ChainPosition chain_position(const std::vector<int>& tdi_side, const std::vector<int>& tdo_side) {
   ChainPosition chain;
   for (const int bits : tdi_side) chain.tdi_side_ir_bits += static_cast<uint32_t>(bits);

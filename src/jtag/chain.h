@@ -31,6 +31,14 @@ struct ChainReading {
 // get no bypass bits here: the scan is of the chain as it is.
 [[nodiscard]] ChainReading read_chain_idcodes(Cable& cable, uint32_t expected_devices);
 
+// Shifts ones through every instruction register of the chain and checks
+// what came out against `lengths` (each device's IR length, the device
+// nearest TDO first): each register's Capture-IR pattern starts with 1, 0
+// (IEEE 1149.1) where that register starts, and the ones shifted in come out
+// right after the last. False when they do not. Every device is left in
+// BYPASS.
+[[nodiscard]] bool chain_ir_matches(Cable& cable, const std::vector<int>& lengths);
+
 // Where a CPU sits on a chain, from the instruction-register lengths of the
 // other devices, each list in chain order (from TDI towards TDO).
 [[nodiscard]] ChainPosition chain_position(const std::vector<int>& tdi_side,

@@ -95,12 +95,25 @@ void scan_dr_capture(Cable& cable, const char* source, char* capture, uint32_t l
   leave_through_update(cable, last_tdi);
 }
 
-void scan_whole_chain_dr(Cable& cable, const char* source, char* capture, uint32_t length) {
+namespace {
+
+void scan_whole_chain(Cable& cable, uint32_t enter_shift, uint32_t enter_clocks, const char* source,
+                      char* capture, uint32_t length) {
   if (length == 0) return;
-  cable.clock_tms(kEnterShiftDr, kEnterShiftDrClocks, false);
+  cable.clock_tms(enter_shift, enter_clocks, false);
   const bool last_tdi = bit_of(source[length - 1]);  // taken before a capture overwrites it
   cable.shift(source, capture, length, true);
   leave_through_update(cable, last_tdi);
+}
+
+}  // namespace
+
+void scan_whole_chain_dr(Cable& cable, const char* source, char* capture, uint32_t length) {
+  scan_whole_chain(cable, kEnterShiftDr, kEnterShiftDrClocks, source, capture, length);
+}
+
+void scan_whole_chain_ir(Cable& cable, const char* source, char* capture, uint32_t length) {
+  scan_whole_chain(cable, kEnterShiftIr, kEnterShiftIrClocks, source, capture, length);
 }
 
 void reverse_id_string(char* text) {

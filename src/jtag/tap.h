@@ -31,9 +31,12 @@ void scan_ir(Cable& cable, uint8_t length, const char* code);
 // `length` + 6 clocks. In EXTEST the pins take the whole vector at Update-DR.
 void scan_dr(Cable& cable, const char* vector, uint32_t length);
 
-// A data scan of the whole chain as it stands, with no bypass bits added for
-// the other devices: what reading every device's IDCODE after a reset needs.
+// Data and instruction scans of the whole chain as it stands, with no bypass
+// bits added for the other devices: what reading every device's IDCODE, or
+// checking every instruction register's length, needs. With `capture` not
+// null, capture[i] becomes the TDO bit of clock i (see Cable::flush()).
 void scan_whole_chain_dr(Cable& cable, const char* source, char* capture, uint32_t length);
+void scan_whole_chain_ir(Cable& cable, const char* source, char* capture, uint32_t length);
 
 // As scan_dr, and capture[i] becomes the TDO bit ('0'/'1') of data clock i,
 // which is what cell i captured. `source` and `capture` may be one buffer.

@@ -162,6 +162,16 @@ TEST(OptionLoop, TheLaterOptions) {
   EXPECT_EQ(read_all({"-l", "4000h"}).output, "** Error: invalid number '4000h'\n");
 }
 
+TEST(OptionLoop, BoardDescription) {
+  EXPECT_STREQ(read_all({"-T", "boards/my.board", "-j"}).options.board_path, "boards/my.board");
+  EXPECT_STREQ(read_all({"/T/abs/my.board"}).options.board_path, "/abs/my.board");
+  EXPECT_EQ(read_all({"-C", "ZELT"}).options.board_path, nullptr);
+  // An absolute path as a word of its own would start another option.
+  const LoopResult separate = read_all({"-T", "/abs/my.board"});
+  EXPECT_EQ(separate.end, OptionLoopEnd::kStopped);
+  EXPECT_EQ(separate.output, "Invalid Option\n" + usage());
+}
+
 TEST(OptionLoop, HelpIsFoundWhereverItStandsBeforeAnUnknownOption) {
   const auto asked = [](std::vector<const char*> args) {
     args.insert(args.begin(), "jtagnand");
