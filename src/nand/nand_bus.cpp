@@ -10,6 +10,10 @@ namespace jtagnand {
 
 namespace {
 
+// Captures waiting for one flush, in cells: 16 MiB. A read of a page on any
+// built-in CPU's register (at most 412 cells) is far below it.
+constexpr std::size_t kMaxQueuedCells = std::size_t{1} << 24;
+
 // Boundary cells hold the level a pin is driven to.
 constexpr char kLow = '0';
 constexpr char kHigh = '1';
@@ -155,13 +159,24 @@ void queue_polls(NandBus& bus, std::size_t count) {
 
 void nand_read_bytes(NandBus& bus, uint8_t* destination, int32_t count) {
   const auto bytes = static_cast<std::size_t>(std::max(count, 0));
-  queue_reads(bus, 0, bytes);
-  if (bytes == 0) return;
-  bus.cable.flush();
-  for (std::size_t i = 0; i < bytes; ++i)
-    destination[i] = bus.target.get_data_byte(bus.read_captures.slot(i));
+  // The whole read waits for one flush, unless its captures would take more
+  // than kMaxQueuedCells: on a register of thousands of cells a page then
+  // reads in pieces, and the captures stay within a few MiB.
+  const std::size_t per_flush = std::max<std::size_t>(
+      kMaxQueuedCells / std::max<uint32_t>(bus.target.boundary_length(), 1), 1);
+  std::size_t done = 0;
+  std::size_t piece = 0;
+  do {
+    piece = std::min(bytes - done, per_flush);
+    queue_reads(bus, 0, piece);
+    if (piece == 0) return;
+    bus.cable.flush();
+    for (std::size_t i = 0; i < piece; ++i)
+      destination[done + i] = bus.target.get_data_byte(bus.read_captures.slot(i));
+    done += piece;
+  } while (done < bytes);
   // The last capture stays readable where every capture used to land.
-  keep_capture(bus, bytes - 1);
+  keep_capture(bus, piece - 1);
 }
 
 int32_t nand_wait_ready(NandBus& bus) {
