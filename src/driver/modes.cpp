@@ -176,6 +176,12 @@ RunOutcome run_check_idcode(Run& run) {
 }
 
 RunOutcome run_toggle_test(Run& run) {
+  // A described board's pins are driven only once its chain and CPU are as
+  // described: a scan into another chain would drive other pins.
+  if (run.target.profile == nullptr && !check_cpu(run, false)) {
+    run.console.write("Fail, Read JTAG ID\n");
+    return RunOutcome::kFailed;
+  }
   ToggleContext context{run.cable, run.console, run.target.boundary_length()};
   const ToggleOutcome outcome =
       run_profile_toggle_test(context, run.target, run.options.toggle_type);

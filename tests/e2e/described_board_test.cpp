@@ -121,6 +121,10 @@ TEST(DescribedBoards, IdcodeCheckListsTheChainAndRefusesAnotherChain) {
                        "board description lists 3 (tdi_side, the CPU, tdo_side)\n"
                        "Invalid JTAG ID\n"))
       << short_chain.out;
+  const ProgramResult toggle = jtagnand(sim, {"-T" + dir.file("short.board"), "-t"}, "\x1b");
+  EXPECT_EQ(toggle.exit_status, 2);
+  EXPECT_TRUE(contains(toggle.out, "tdo_side)\nFail, Read JTAG ID\n")) << toggle.out;
+  EXPECT_FALSE(contains(toggle.out, "toggled")) << toggle.out;
   // One IR bit short or long next to TDO would not move the CPU's own
   // instruction, but would leave that device out of BYPASS.
   write_file(dir.file("image.bin"), test_pattern(4096));
