@@ -403,6 +403,8 @@ TEST(Help, TheUsageTextThenTheNewOptionsThePortAndTheExitStatuses) {
       "                erase and write nothing\n"
       " -k           : do not program the pages of the image that are all 0xFF (the\n"
       "                erase left them so); they are still verified\n"
+      " -T[filename] : a board description (a BSDL file and the NAND's pins) in\n"
+      "                place of -C, for a CPU that is not built in\n"
       " -h           : this help\n"
       "\n"
       "Options start with - or /; a value may be attached (-fimage.bin) or follow as\n"
