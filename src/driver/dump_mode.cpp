@@ -27,17 +27,9 @@ RunOutcome run_dump(Run& run) {
   }
 
   NandBus bus{run.cable, run.target};
-  if (!identify_flash(run, bus)) return RunOutcome::kFailed;
-  const ChipDescriptor& chip = bus.flash.chip;
   uint64_t offset = 0;
   uint64_t length = 0;
-  if (!flash_offset(run, chip, "Not aligned reading address\n", offset)) return RunOutcome::kFailed;
-  if (!read_range(run, chip, offset, length)) return RunOutcome::kFailed;
-  console.write("\n");
-  if (nand_reset(bus) != 0) {
-    console.write("\nNAND READ, reset command, NAND WAIT BUSY, ERROR\n");
-    return RunOutcome::kFailed;
-  }
+  if (!prepare_read(run, bus, offset, length)) return RunOutcome::kFailed;
   print(console, "Reading from 0x%" PRIx64 " offset ....\n\n", offset);
 
   const PageSink into_file = [&](uint64_t, uint64_t, std::span<const uint8_t> bytes) -> int32_t {

@@ -14,20 +14,12 @@ namespace jtagnand {
 RunOutcome run_scan_markers(Run& run) {
   Console& console = run.console;
   NandBus bus{run.cable, run.target};
-  if (!identify_flash(run, bus)) return RunOutcome::kFailed;
-  const ChipDescriptor& chip = bus.flash.chip;
   uint64_t offset = 0;
   uint64_t length = 0;
-  if (!flash_offset(run, chip, "Not aligned reading address\n", offset)) return RunOutcome::kFailed;
-  if (!read_range(run, chip, offset, length)) return RunOutcome::kFailed;
+  if (!prepare_read(run, bus, offset, length)) return RunOutcome::kFailed;
   // Every block the range touches.
-  const uint32_t block_size = chip.block_size();
+  const uint32_t block_size = bus.flash.chip.block_size();
   const uint64_t end = offset + (length + block_size - 1) / block_size * block_size;
-  console.write("\n");
-  if (nand_reset(bus) != 0) {
-    console.write("\nNAND READ, reset command, NAND WAIT BUSY, ERROR\n");
-    return RunOutcome::kFailed;
-  }
   print(console, "Checking factory bad-block marks from 0x%" PRIx64 " to 0x%" PRIx64 " ....\n\n",
         offset, end);
 

@@ -6,6 +6,7 @@
 
 #include "jtag/chain.h"
 #include "nand/nand_identify.h"
+#include "nand/nand_program.h"
 #include "targets/toggle_test.h"
 
 namespace jtagnand {
@@ -239,6 +240,21 @@ bool read_range(Run& run, const ChipDescriptor& chip, uint64_t offset, uint64_t&
     return false;
   }
   return true;
+}
+
+bool reset_for_reading(Run& run, NandBus& bus) {
+  if (nand_reset(bus) == 0) return true;
+  run.console.write("\nNAND READ, reset command, NAND WAIT BUSY, ERROR\n");
+  return false;
+}
+
+bool prepare_read(Run& run, NandBus& bus, uint64_t& offset, uint64_t& length) {
+  if (!identify_flash(run, bus)) return false;
+  const ChipDescriptor& chip = bus.flash.chip;
+  if (!flash_offset(run, chip, "Not aligned reading address\n", offset)) return false;
+  if (!read_range(run, chip, offset, length)) return false;
+  run.console.write("\n");
+  return reset_for_reading(run, bus);
 }
 
 void print_block_list(Console& console, std::span<const uint64_t> offsets, uint32_t block_size) {

@@ -60,6 +60,15 @@ enum class Mode : uint8_t {
 [[nodiscard]] bool read_range(Run& run, const ChipDescriptor& chip, uint64_t offset,
                               uint64_t& length);
 
+// The chip reset before a pass that only reads: false after "NAND READ, reset
+// command, NAND WAIT BUSY, ERROR\n" when the chip never becomes ready.
+[[nodiscard]] bool reset_for_reading(Run& run, NandBus& bus);
+
+// The steps before a pass that reads a range (-r, -m alone): the chip
+// identified, the offset of -o/-b, the range of -l, a line end, the chip reset.
+// False when the run must stop (each step has said why).
+[[nodiscard]] bool prepare_read(Run& run, NandBus& bus, uint64_t& offset, uint64_t& length);
+
 // "BAD Block number #", then the block numbers ten to a line; nothing for an
 // empty list.
 void print_block_list(Console& console, std::span<const uint64_t> offsets, uint32_t block_size);

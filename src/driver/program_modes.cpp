@@ -159,10 +159,7 @@ RunOutcome run_verify_only(Run& run) {
     std::fprintf(stderr, "jtagnand: chip identified, nothing to verify (the image is empty)\n");
     return RunOutcome::kDone;
   }
-  if (nand_reset(bus) != 0) {
-    console.write("\nNAND READ, reset command, NAND WAIT BUSY, ERROR\n");
-    return RunOutcome::kFailed;
-  }
+  if (!reset_for_reading(run, bus)) return RunOutcome::kFailed;
   print(console, "Verifying at 0x%" PRIx64 " offset ....\n\n", plan.offset);
   uint64_t differing = 0;
   if (nand_compare_image(bus, console, plan.offset, run.image.buffer.data.get(), plan.length,
