@@ -47,7 +47,8 @@ struct WritePlan {
 // (a regular file read whole) before the target is touched, the chip
 // identified, the offset checked, the rest of a streamed image read, and the
 // image checked to fit. Ends with the empty line before the erase. False when
-// the run must stop; the reason is printed.
+// the run must stop (a named image that cannot be read included); the reason
+// is printed.
 bool prepare_write(Run& run, NandBus& bus, WritePlan& plan) {
   Console& console = run.console;
   const RunOptions& options = run.options;
@@ -84,7 +85,9 @@ bool prepare_write(Run& run, NandBus& bus, WritePlan& plan) {
   }
   console.write("\n");
   plan = {.offset = offset, .length = image.length};
-  return true;
+  // A named image that cannot be read fails the run whatever else it would do:
+  // it stops here, before any question or erase, with the flash as it was.
+  return !run.image.unusable;
 }
 
 // The erase is done: programs the image page by page and reads each back.
@@ -114,9 +117,6 @@ RunOutcome run_erase_all(Run& run) {
   NandBus bus{run.cable, run.target};
   WritePlan plan;
   if (!prepare_write(run, bus, plan)) return RunOutcome::kFailed;
-  // A named image that cannot be read fails the run whatever is erased: stop
-  // before the question, with the flash as it was.
-  if (run.image.unusable) return RunOutcome::kFailed;
   if (!confirm_erase_all(console)) return RunOutcome::kFailed;
   if (nand_erase_range(bus, run.bad_blocks, console, 0, bus.flash.chip.total_size(),
                        run.options.honour_markers) != 0) {
@@ -133,7 +133,6 @@ RunOutcome run_program(Run& run) {
   NandBus bus{run.cable, run.target};
   WritePlan plan;
   if (!prepare_write(run, bus, plan)) return RunOutcome::kFailed;
-  if (run.image.unusable) return RunOutcome::kFailed;
   if (plan.length == 0) {
     // Identifying the chip was the job; standard output stays as it was.
     std::fprintf(
@@ -154,7 +153,6 @@ RunOutcome run_verify_only(Run& run) {
   NandBus bus{run.cable, run.target};
   WritePlan plan;
   if (!prepare_write(run, bus, plan)) return RunOutcome::kFailed;
-  if (run.image.unusable) return RunOutcome::kFailed;
   if (plan.length == 0) {
     std::fprintf(stderr, "jtagnand: chip identified, nothing to verify (the image is empty)\n");
     return RunOutcome::kDone;
