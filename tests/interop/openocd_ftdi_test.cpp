@@ -48,12 +48,6 @@ std::string run_openocd_ftdi(const std::string& openocd, const std::string& opti
   return "exit status " + std::to_string(r.exit_status) + "\n" + r.out + r.err;
 }
 
-std::string hex32(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08x", value);
-  return text;
-}
-
 class OpenOcdFtdiInterop : public ::testing::TestWithParam<CpuCells> {
  protected:
   void SetUp() override {
@@ -84,49 +78,17 @@ TEST_P(OpenOcdFtdiInterop, InitFindsTheCpuAndIrAndDrScansReadTheNandId) {
   std::snprintf(options, sizeof options, "stats,strict,cpu=%s,maker=0x%02X,nand=0x%02X", cpu.name,
                 chip.maker, chip.device);
 
-  // EXTEST, then one full-length scan per bus step, each capture echoed.
   const ReadIdScans read_id = read_id_scans();
-  std::ostringstream commands;
-  commands << "init\nirscan board.cpu 0x0\n";
-  for (size_t i = 0; i < read_id.scans.size(); ++i) {
-    commands << "echo \"SCAN " << i << " [drscan board.cpu " << cpu.length << ' '
-             << to_drscan_value(boundary_image(cpu, read_id.scans[i])) << "]\"\n";
-  }
-  commands << "shutdown\n";
   const std::string out = run_openocd_ftdi(
       openocd_, options, "-ircapture 0x1 -irmask 0x3 -expected-id " + hex32(cpu.idcode),
-      commands.str());
+      read_id_commands(cpu, read_id));
 
   EXPECT_TRUE(contains(out, "exit status 0\n")) << out;
   EXPECT_TRUE(contains(out, "tap/device found: " + hex32(cpu.idcode))) << out;
   EXPECT_FALSE(contains(out, "UNEXPECTED")) << out;
   EXPECT_FALSE(contains(out, "Error")) << out;
 
-  std::vector<std::vector<bool>> captures;
-  std::istringstream lines(out);
-  std::string line;
-  while (std::getline(lines, line)) {
-    std::istringstream words(line);
-    std::string tag, hex;
-    size_t index = 0;
-    if (!(words >> tag >> index >> hex) || tag != "SCAN" || index != captures.size()) continue;
-    captures.push_back(from_drscan_value(hex, cpu.length));
-    ASSERT_FALSE(captures.back().empty()) << line;
-  }
-  ASSERT_EQ(captures.size(), read_id.scans.size()) << out;
-
-  EXPECT_EQ(data_byte(cpu, captures[read_id.maker_capture]), chip.maker) << out;
-  EXPECT_EQ(data_byte(cpu, captures[read_id.device_capture]), chip.device) << out;
-  for (size_t i = 1; i < captures.size(); ++i) {
-    const BusPins& driven = read_id.scans[i - 1];
-    const auto cell = [&](int n) { return captures[i].at(static_cast<size_t>(n)); };
-    EXPECT_EQ(cell(cpu.nce), driven.nce) << "scan " << i;
-    EXPECT_EQ(cell(cpu.cle), driven.cle) << "scan " << i;
-    EXPECT_EQ(cell(cpu.ale), driven.ale) << "scan " << i;
-    EXPECT_EQ(cell(cpu.nwe), driven.nwe) << "scan " << i;
-    EXPECT_EQ(cell(cpu.nre), driven.nre) << "scan " << i;
-    EXPECT_TRUE(cell(cpu.rnb)) << "scan " << i;
-  }
+  expect_read_id_seen(out, cpu, read_id, chip.maker, chip.device);
 
   // The chip's stats line: the board saw the IR scan and every DR scan, with
   // no bus violation (strict would have ended OpenOCD with status 3), and

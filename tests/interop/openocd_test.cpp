@@ -18,12 +18,6 @@
 namespace jtagnand::testing {
 namespace {
 
-std::string hex32(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08x", value);
-  return text;
-}
-
 // Runs OpenOCD with the TAP declarations `taps` and then `commands` after the
 // adapter set-up for the server at `port`; returns everything it printed.
 std::string run_openocd_chain(const std::string& openocd, const TempDir& dir,
@@ -51,36 +45,6 @@ std::string run_openocd(const std::string& openocd, const TempDir& dir, const st
 
 bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
-}
-
-// EXTEST on the TAP board.cpu, then one full-length scan per bus step, each
-// capture echoed as "SCAN i VALUE".
-std::string read_id_commands(const CpuCells& cpu, const ReadIdScans& read_id) {
-  std::ostringstream commands;
-  commands << "init\nirscan board.cpu 0x0\n";
-  for (size_t i = 0; i < read_id.scans.size(); ++i) {
-    commands << "echo \"SCAN " << i << " [drscan board.cpu " << cpu.length << ' '
-             << to_drscan_value(boundary_image(cpu, read_id.scans[i])) << "]\"\n";
-  }
-  commands << "shutdown\n";
-  return commands.str();
-}
-
-// The captures echoed by read_id_commands, in order; a value that is not
-// hex ends the list.
-std::vector<std::vector<bool>> captures_of(const std::string& out, const CpuCells& cpu) {
-  std::vector<std::vector<bool>> captures;
-  std::istringstream lines(out);
-  std::string line;
-  while (std::getline(lines, line)) {
-    std::istringstream words(line);
-    std::string tag, hex;
-    size_t index = 0;
-    if (!(words >> tag >> index >> hex) || tag != "SCAN" || index != captures.size()) continue;
-    captures.push_back(from_drscan_value(hex, cpu.length));
-    if (captures.back().empty()) break;
-  }
-  return captures;
 }
 
 class OpenOcdInterop : public ::testing::TestWithParam<CpuCells> {
@@ -126,23 +90,7 @@ TEST_P(OpenOcdInterop, InitFindsTheCpuAndIrAndDrScansReadTheNandId) {
   EXPECT_FALSE(contains(out, "UNEXPECTED")) << out;
   EXPECT_FALSE(contains(out, "Error")) << out;
 
-  const std::vector<std::vector<bool>> captures = captures_of(out, cpu);
-  ASSERT_EQ(captures.size(), read_id.scans.size()) << out;
-
-  EXPECT_EQ(data_byte(cpu, captures[read_id.maker_capture]), chip.maker) << out;
-  EXPECT_EQ(data_byte(cpu, captures[read_id.device_capture]), chip.device) << out;
-  // Each capture shows the strobes as the scan before drove them: cell
-  // numbers agree in both directions, and R/nB is high (ready) throughout.
-  for (size_t i = 1; i < captures.size(); ++i) {
-    const BusPins& driven = read_id.scans[i - 1];
-    const auto cell = [&](int n) { return captures[i].at(static_cast<size_t>(n)); };
-    EXPECT_EQ(cell(cpu.nce), driven.nce) << "scan " << i;
-    EXPECT_EQ(cell(cpu.cle), driven.cle) << "scan " << i;
-    EXPECT_EQ(cell(cpu.ale), driven.ale) << "scan " << i;
-    EXPECT_EQ(cell(cpu.nwe), driven.nwe) << "scan " << i;
-    EXPECT_EQ(cell(cpu.nre), driven.nre) << "scan " << i;
-    EXPECT_TRUE(cell(cpu.rnb)) << "scan " << i;
-  }
+  expect_read_id_seen(out, cpu, read_id, chip.maker, chip.device);
 
   // OpenOCD said 'Q'; the server ends with --once, and under strict any bus
   // violation would have ended it with status 3.

@@ -9,8 +9,12 @@
 // first, so cell i is bit i of the value, and the captured value it returns
 // has the same numbering.
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <cstdio>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -154,6 +158,64 @@ inline uint8_t data_byte(const CpuCells& cpu, const std::vector<bool>& captured)
     if (captured.at(static_cast<size_t>(cpu.in0 + k * cpu.in_step)))
       value = static_cast<uint8_t>(value | (1 << k));
   return value;
+}
+
+inline std::string hex32(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08x", value);
+  return text;
+}
+
+// EXTEST on the TAP board.cpu, then one full-length scan per bus step, each
+// capture echoed as "SCAN i VALUE".
+inline std::string read_id_commands(const CpuCells& cpu, const ReadIdScans& read_id) {
+  std::ostringstream commands;
+  commands << "init\nirscan board.cpu 0x0\n";
+  for (size_t i = 0; i < read_id.scans.size(); ++i) {
+    commands << "echo \"SCAN " << i << " [drscan board.cpu " << cpu.length << ' '
+             << to_drscan_value(boundary_image(cpu, read_id.scans[i])) << "]\"\n";
+  }
+  commands << "shutdown\n";
+  return commands.str();
+}
+
+// The captures echoed by read_id_commands, in order; a value that is not
+// hex ends the list.
+inline std::vector<std::vector<bool>> captures_of(const std::string& out, const CpuCells& cpu) {
+  std::vector<std::vector<bool>> captures;
+  std::istringstream lines(out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream words(line);
+    std::string tag, hex;
+    size_t index = 0;
+    if (!(words >> tag >> index >> hex) || tag != "SCAN" || index != captures.size()) continue;
+    captures.push_back(from_drscan_value(hex, cpu.length));
+    if (captures.back().empty()) break;
+  }
+  return captures;
+}
+
+// What a master that ran read_id_commands must have seen (`out`, its output):
+// every scan echoed, the ID bytes in the data cells, and each capture showing
+// the strobes as the scan before drove them (cell numbers agree in both
+// directions) with R/nB high (ready) throughout.
+inline void expect_read_id_seen(const std::string& out, const CpuCells& cpu,
+                                const ReadIdScans& read_id, uint8_t maker, uint8_t device) {
+  const std::vector<std::vector<bool>> captures = captures_of(out, cpu);
+  ASSERT_EQ(captures.size(), read_id.scans.size()) << out;
+  EXPECT_EQ(data_byte(cpu, captures[read_id.maker_capture]), maker) << out;
+  EXPECT_EQ(data_byte(cpu, captures[read_id.device_capture]), device) << out;
+  for (size_t i = 1; i < captures.size(); ++i) {
+    const BusPins& driven = read_id.scans[i - 1];
+    const auto cell = [&](int n) { return captures[i].at(static_cast<size_t>(n)); };
+    EXPECT_EQ(cell(cpu.nce), driven.nce) << "scan " << i;
+    EXPECT_EQ(cell(cpu.cle), driven.cle) << "scan " << i;
+    EXPECT_EQ(cell(cpu.ale), driven.ale) << "scan " << i;
+    EXPECT_EQ(cell(cpu.nwe), driven.nwe) << "scan " << i;
+    EXPECT_EQ(cell(cpu.nre), driven.nre) << "scan " << i;
+    EXPECT_TRUE(cell(cpu.rnb)) << "scan " << i;
+  }
 }
 
 }  // namespace jtagnand::testing
