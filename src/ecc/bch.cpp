@@ -57,7 +57,9 @@ constexpr uint32_t gf_div(uint32_t a, uint32_t b) {
 }
 
 // alpha^power for any power (reduced modulo the field's order).
-constexpr uint32_t gf_pow(uint64_t power) { return kField.exp[power % kFieldOrder]; }
+constexpr uint32_t gf_pow(uint64_t power) {
+  return kField.exp[power % kFieldOrder];
+}
 
 // Up to 104 remainder bits, left aligned in 128: the coefficient of x^(n-1)
 // is bit 63 of hi.
@@ -148,7 +150,9 @@ constexpr Code make_code(uint32_t t) {
 constexpr Code kBch4 = make_code(4);
 constexpr Code kBch8 = make_code(8);
 
-const Code& code_for(uint32_t t) { return t == 4 ? kBch4 : kBch8; }
+const Code& code_for(uint32_t t) {
+  return t == 4 ? kBch4 : kBch8;
+}
 
 }  // namespace
 
@@ -182,7 +186,8 @@ int32_t bch_decode_step(uint32_t t, std::span<uint8_t, 512> data, std::span<cons
   // Syndromes S_1 .. S_2t of the remainder polynomial.
   std::array<uint32_t, 2 * kMaxT> syndrome{};
   for (uint32_t p = 0; p < c.ecc_bits; ++p) {
-    const bool set = p < 64 ? ((diff.hi >> (63 - p)) & 1u) != 0 : ((diff.lo >> (127 - p)) & 1u) != 0;
+    const bool set =
+        p < 64 ? ((diff.hi >> (63 - p)) & 1u) != 0 : ((diff.lo >> (127 - p)) & 1u) != 0;
     if (!set) continue;
     const uint32_t degree = c.ecc_bits - 1 - p;
     for (uint32_t j = 0; j < 2 * t; ++j) syndrome[j] ^= gf_pow(uint64_t{degree} * (j + 1));
@@ -235,7 +240,7 @@ int32_t bch_decode_step(uint32_t t, std::span<uint8_t, 512> data, std::span<cons
   }
   if (roots != errors) return -1;
   for (uint32_t i = 0; i < roots; ++i) {
-    if (found[i] < c.ecc_bits) continue;  // in the ECC bytes: the data is right
+    if (found[i] < c.ecc_bits) continue;       // in the ECC bytes: the data is right
     const uint32_t q = length - 1 - found[i];  // data bit, most significant of byte 0 first
     data[q / 8] = static_cast<uint8_t>(data[q / 8] ^ (0x80u >> (q % 8)));
   }

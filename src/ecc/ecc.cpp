@@ -1,9 +1,9 @@
+#include "ecc/ecc.h"
+
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <cassert>
-
-#include "ecc/ecc.h"
 
 namespace jtagnand {
 
@@ -36,7 +36,9 @@ constexpr uint32_t kSmallPageFirstRun = 4;
 // On larger pages the two first spare bytes hold the bad-block marker.
 constexpr uint32_t kLargePageMarkerBytes = 2;
 
-[[nodiscard]] bool small_page(uint32_t page_size) { return page_size == 512; }
+[[nodiscard]] bool small_page(uint32_t page_size) {
+  return page_size == 512;
+}
 
 }  // namespace
 

@@ -26,15 +26,15 @@ enum class EccScheme : uint8_t {
 
 // What decoding one page found.
 struct EccPageResult {
-  uint32_t corrected_bits = 0;      // flipped bits put right (data and ECC bytes)
-  uint32_t uncorrectable_steps = 0; // steps left as read
+  uint32_t corrected_bits = 0;       // flipped bits put right (data and ECC bytes)
+  uint32_t uncorrectable_steps = 0;  // steps left as read
 };
 
 // Why a scheme cannot serve a chip.
 enum class EccFit : uint8_t {
   kFits,
-  kSmallPage,    // BCH on 512-byte pages: Linux has no default layout for it
-  kSpareTooSmall // the ECC bytes and the two marker bytes do not fit
+  kSmallPage,     // BCH on 512-byte pages: Linux has no default layout for it
+  kSpareTooSmall  // the ECC bytes and the two marker bytes do not fit
 };
 
 // One scheme on one page geometry: the steps of a page, where each step's ECC

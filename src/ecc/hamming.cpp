@@ -12,7 +12,9 @@ namespace jtagnand {
 
 namespace {
 
-[[nodiscard]] uint32_t parity(uint32_t value) { return std::popcount(value) & 1u; }
+[[nodiscard]] uint32_t parity(uint32_t value) {
+  return std::popcount(value) & 1u;
+}
 
 // The bits at odd positions of `value`, packed: the "1" half of each parity
 // pair names one address bit of a single flipped bit.
