@@ -29,7 +29,8 @@ RunOutcome run_dump(Run& run) {
   NandBus bus{run.cable, run.target};
   uint64_t offset = 0;
   uint64_t length = 0;
-  if (!prepare_read(run, bus, offset, length)) return RunOutcome::kFailed;
+  PageFormat format;
+  if (!prepare_read(run, bus, offset, length, &format)) return RunOutcome::kFailed;
   print(console, "Reading from 0x%" PRIx64 " offset ....\n\n", offset);
 
   const PageSink into_file = [&](uint64_t, uint64_t, std::span<const uint8_t> bytes) -> int32_t {
@@ -37,10 +38,16 @@ RunOutcome run_dump(Run& run) {
     print(console, "\nCould not write file: %s (%s)\n", options.dump_path, error.c_str());
     return -1;
   };
+  // With -E a page ECC cannot correct goes into the file as read: the dump is
+  // finished (every byte that can be had), the pages are listed, and the run
+  // fails.
+  EccTally tally;
   const ReadPass pass{.label = "Read",
                       .word = "read",
                       .honour_markers = options.honour_markers,
-                      .to_chip_end = !options.length_given};
+                      .to_chip_end = !options.length_given,
+                      .format = format,
+                      .tally = &tally};
   uint64_t done = 0;
   if (nand_read_range(bus, console, offset, length, pass, into_file, done) != 0) {
     return RunOutcome::kFailed;
@@ -49,7 +56,14 @@ RunOutcome run_dump(Run& run) {
     print(console, "\nCould not write file: %s (%s)\n", options.dump_path, error.c_str());
     return RunOutcome::kFailed;
   }
-  print(console, "\n\n%" PRIu64 " bytes read into %s\n", done, options.dump_path);
+  const uint64_t in_file = done / bus.flash.chip.page_size * format.unit(bus.flash.chip);
+  print(console, "\n\n%" PRIu64 " bytes read into %s\n", options.with_spare ? in_file : done,
+        options.dump_path);
+  if (format.ecc != nullptr) print_ecc_tally(console, options.ecc, tally);
+  if (!tally.uncorrectable.empty()) {
+    print_uncorrectable_pages(console, tally, "written to the file as read");
+    return RunOutcome::kFailed;
+  }
   return RunOutcome::kRead;
 }
 

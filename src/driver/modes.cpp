@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "jtag/chain.h"
@@ -49,6 +50,11 @@ bool options_combine(const RunOptions& options, Console& console) {
     refusal = "-l goes with -r, or with -m alone: an image's length is its own";
   } else if (options.length_given && options.length == 0) {
     refusal = "-l needs a length above 0";
+  } else if ((options.with_spare || options.ecc != EccScheme::kNone) &&
+             (options.idcode_only || options.toggle_type != 0)) {
+    refusal = "-j and -t go with neither -O nor -E";
+  } else if ((options.with_spare || options.ecc != EccScheme::kNone) && !image && !dump) {
+    refusal = "-O and -E go with an image to write or verify (-f) or a dump (-r)";
   }
   if (refusal == nullptr) return true;
   print(console, "** Error: %s\n", refusal);
@@ -248,11 +254,62 @@ bool reset_for_reading(Run& run, NandBus& bus) {
   return false;
 }
 
-bool prepare_read(Run& run, NandBus& bus, uint64_t& offset, uint64_t& length) {
+bool page_format(Run& run, const ChipDescriptor& chip, PageFormat& format) {
+  const RunOptions& options = run.options;
+  format = PageFormat{.with_spare = options.with_spare};
+  if (options.ecc == EccScheme::kNone) return true;
+  const std::string_view name = ecc_scheme_name(options.ecc);
+  switch (EccCodec::fits(options.ecc, chip.page_size, chip.spare_size)) {
+    case EccFit::kFits:
+      run.ecc.emplace(options.ecc, chip.page_size, chip.spare_size);
+      format.ecc = &*run.ecc;
+      return true;
+    case EccFit::kSmallPage:
+      print(run.console,
+            "** Error: -E %.*s needs pages of 2048 bytes or more: Linux's BCH has no layout for "
+            "%u-byte pages (use -E hamming)\n",
+            static_cast<int>(name.size()), name.data(), chip.page_size);
+      return false;
+    case EccFit::kSpareTooSmall:
+      break;
+  }
+  print(run.console, "** Error: the ECC bytes of -E %.*s do not fit the %u-byte spare area\n",
+        static_cast<int>(name.size()), name.data(), chip.spare_size);
+  return false;
+}
+
+void print_ecc_tally(Console& console, EccScheme scheme, const EccTally& tally) {
+  const std::string_view name = ecc_scheme_name(scheme);
+  print(console, "\nECC %.*s: %" PRIu64 " bit%s corrected in %" PRIu64 " of %" PRIu64 " page%s\n",
+        static_cast<int>(name.size()), name.data(), tally.corrected_bits,
+        tally.corrected_bits == 1 ? "" : "s", tally.corrected_pages, tally.pages,
+        tally.pages == 1 ? "" : "s");
+}
+
+void print_uncorrectable_pages(Console& console, const EccTally& tally, const char* what) {
+  if (tally.uncorrectable.empty()) return;
+  print(console, "\nECC ERROR: %zu uncorrectable page%s %s, at:", tally.uncorrectable.size(),
+        tally.uncorrectable.size() == 1 ? "" : "s", what);
+  for (std::size_t i = 0; i < tally.uncorrectable.size(); ++i) {
+    if (i % 8 == 0) console.write("\n");
+    print(console, " 0x%08" PRIX64, tally.uncorrectable[i]);
+  }
+  console.write("\n");
+}
+
+bool prepare_read(Run& run, NandBus& bus, uint64_t& offset, uint64_t& length, PageFormat* format) {
   if (!identify_flash(run, bus)) return false;
   const ChipDescriptor& chip = bus.flash.chip;
+  if (format != nullptr && !page_format(run, chip, *format)) return false;
   if (!flash_offset(run, chip, "Not aligned reading address\n", offset)) return false;
   if (!read_range(run, chip, offset, length)) return false;
+  if (run.options.with_spare && length % chip.page_size != 0) {
+    print(run.console,
+          "** Error: with -O, -l must be a whole number of pages (%u bytes each); %" PRIu64
+          " is not\n",
+          chip.page_size, length);
+    return false;
+  }
   run.console.write("\n");
   return reset_for_reading(run, bus);
 }

@@ -5,6 +5,7 @@
 
 #include "driver/run.h"
 #include "nand/nand_bus.h"
+#include "nand/page_format.h"
 
 namespace jtagnand {
 
@@ -67,7 +68,22 @@ enum class Mode : uint8_t {
 // The steps before a pass that reads a range (-r, -m alone): the chip
 // identified, the offset of -o/-b, the range of -l, a line end, the chip reset.
 // False when the run must stop (each step has said why).
-[[nodiscard]] bool prepare_read(Run& run, NandBus& bus, uint64_t& offset, uint64_t& length);
+// With `format`, the spare-area format of -O and -E is made for the chip
+// (page_format) and -l must then hold whole pages under -O.
+[[nodiscard]] bool prepare_read(Run& run, NandBus& bus, uint64_t& offset, uint64_t& length,
+                                PageFormat* format = nullptr);
+
+// The format of -O and -E for the chip once it is known (the ECC codec kept in
+// run.ecc): false after "** Error: ..." when the scheme cannot serve the chip
+// (BCH on 512-byte pages, a spare area too small).
+[[nodiscard]] bool page_format(Run& run, const ChipDescriptor& chip, PageFormat& format);
+
+// "ECC hamming: N bits corrected in M of P pages"
+void print_ecc_tally(Console& console, EccScheme scheme, const EccTally& tally);
+
+// The pages ECC could not correct, by flash offset, eight to a line, after
+// `what` happened to them; nothing for none.
+void print_uncorrectable_pages(Console& console, const EccTally& tally, const char* what);
 
 // "BAD Block number #", then the block numbers ten to a line; nothing for an
 // empty list.

@@ -151,7 +151,8 @@ OptionLoopEnd read_options(OptionScanner& scanner, int argc, const char* const* 
     if (code == 0 || code == -1) return OptionLoopEnd::kScanned;
 
     const bool needs_value = code == 'C' || code == 'f' || code == 'o' || code == 'b' ||
-                             code == 'e' || code == 'r' || code == 'l' || code == 'T';
+                             code == 'e' || code == 'r' || code == 'l' || code == 'T' ||
+                             code == 'E';
     if (needs_value && value == nullptr) {
       console.write("Invalid Option\n");
       print_usage(console);
@@ -214,6 +215,16 @@ OptionLoopEnd read_options(OptionScanner& scanner, int argc, const char* const* 
       case 'T':
         options.board_path = value;
         break;
+      case 'O':
+        options.with_spare = true;
+        break;
+      case 'E':
+        if (const std::optional<EccScheme> scheme = parse_ecc_scheme(value)) {
+          options.ecc = *scheme;
+          break;
+        }
+        print(console, "** Error: -E takes hamming, bch4 or bch8, not '%s'\n", value);
+        return OptionLoopEnd::kStopped;
       default:  // a plain word, or ':'
         break;
     }

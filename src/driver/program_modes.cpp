@@ -40,7 +40,8 @@ void print_bad_blocks(Console& console, const BadBlockList& bad_blocks, uint32_t
 // Where the image goes, once the chip is known.
 struct WritePlan {
   uint64_t offset = 0;  // block aligned
-  uint64_t length = 0;  // 0: nothing to write
+  uint64_t length = 0;  // main-area bytes; 0: nothing to write
+  PageFormat format{};  // -O and -E
 };
 
 // What every writing mode does before anything is erased: the image opened
@@ -55,16 +56,23 @@ bool prepare_write(Run& run, NandBus& bus, WritePlan& plan) {
   if (!open_image(options.image_path, run.image, console)) return false;
   if (!identify_flash(run, bus)) return false;
 
-  const uint64_t total_size = bus.flash.chip.total_size();
+  const ChipDescriptor& chip = bus.flash.chip;
+  const uint64_t total_size = chip.total_size();
   uint64_t offset = 0;
-  if (!flash_offset(run, bus.flash.chip, "Not alignd writing address\n", offset)) return false;
+  if (!flash_offset(run, chip, "Not alignd writing address\n", offset)) return false;
+  PageFormat format;
+  if (!page_format(run, chip, format)) return false;
+  // With -O the image holds each page's spare bytes after it: its length on
+  // the flash counts the main areas only.
+  const uint32_t unit = format.unit(chip);
+  const auto on_flash = [&](uint64_t bytes) { return bytes / unit * chip.page_size; };
 
   ImageBuffer& image = run.image.buffer;
   if (run.image.stream) {
     // A stream's length is known only at its end: read no more than one byte
     // past what the chip holds from the offset.
     const uint64_t room = offset < total_size ? total_size - offset : 0;
-    switch (finish_image(run.image, room, console)) {
+    switch (finish_image(run.image, room / chip.page_size * unit, console)) {
       case ImageRest::kRead:
         break;
       case ImageRest::kTooLong:
@@ -76,15 +84,24 @@ bool prepare_write(Run& run, NandBus& bus, WritePlan& plan) {
       case ImageRest::kFailed:
         return false;
     }
-  } else if (image.length > 0 && offset + image.length > total_size) {
+  }
+  if (options.with_spare && image.length % unit != 0) {
+    print(console,
+          "** Error: with -O the image holds whole pages with their spare area, %u + %u = %u "
+          "bytes each; %" PRIu64 " bytes is not a multiple of %u\n",
+          chip.page_size, chip.spare_size, unit, image.length, unit);
+    return false;
+  }
+  const uint64_t length = options.with_spare ? on_flash(image.length) : image.length;
+  if (!run.image.stream && length > 0 && offset + length > total_size) {
     print(console,
           "Image does not fit: %" PRIu64 " bytes at offset 0x%" PRIx64
           " run past the end of the %" PRIu64 "-byte chip\n",
-          image.length, offset, total_size);
+          length, offset, total_size);
     return false;
   }
   console.write("\n");
-  plan = {.offset = offset, .length = image.length};
+  plan = {.offset = offset, .length = length, .format = format};
   // A named image that cannot be read fails the run whatever else it would do:
   // it stops here, before any question or erase, with the flash as it was.
   return !run.image.unusable;
@@ -95,10 +112,14 @@ RunOutcome write_image(Run& run, NandBus& bus, const WritePlan& plan) {
   Console& console = run.console;
   print_bad_blocks(console, run.bad_blocks, bus.flash.chip.block_size());
   print(console, "Programing & Verifying to 0x%" PRIx64 " offset ....\n\n", plan.offset);
-  const ProgramOptions options{.skip_erased_pages = run.options.skip_erased_pages};
+  const ProgramOptions options{.skip_erased_pages = run.options.skip_erased_pages,
+                               .format = plan.format};
   ProgramReport report;
   if (nand_program_image(bus, run.bad_blocks, console, plan.offset, run.image.buffer.data.get(),
                          plan.length, options, &report) != 0) {
+    if (plan.format.ecc != nullptr && report.ecc.corrected_bits != 0) {
+      print_ecc_tally(console, run.options.ecc, report.ecc);
+    }
     return RunOutcome::kFailed;
   }
   if (options.skip_erased_pages) {
@@ -106,6 +127,7 @@ RunOutcome write_image(Run& run, NandBus& bus, const WritePlan& plan) {
     print(console, "\nErased pages (all 0xFF) not programmed: %" PRIu64 " of %" PRIu64 "\n",
           report.skipped_pages, (plan.length + page_size - 1) / page_size);
   }
+  if (plan.format.ecc != nullptr) print_ecc_tally(console, run.options.ecc, report.ecc);
   console.write("\nVerify GOOD!!\n");
   return RunOutcome::kVerified;
 }
@@ -160,11 +182,14 @@ RunOutcome run_verify_only(Run& run) {
   if (!reset_for_reading(run, bus)) return RunOutcome::kFailed;
   print(console, "Verifying at 0x%" PRIx64 " offset ....\n\n", plan.offset);
   uint64_t differing = 0;
+  EccTally tally;
   if (nand_compare_image(bus, console, plan.offset, run.image.buffer.data.get(), plan.length,
-                         run.options.honour_markers, differing) != 0) {
+                         run.options.honour_markers, differing, plan.format, &tally) != 0) {
     return RunOutcome::kFailed;
   }
-  if (differing != 0) {
+  if (plan.format.ecc != nullptr) print_ecc_tally(console, run.options.ecc, tally);
+  print_uncorrectable_pages(console, tally, "compared as read");
+  if (differing != 0 || !tally.uncorrectable.empty()) {
     print(console, "\nVerify FAILED: %" PRIu64 " of %" PRIu64 " bytes differ\n", differing,
           plan.length);
     return RunOutcome::kFailed;

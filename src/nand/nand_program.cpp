@@ -4,6 +4,7 @@
 #include <array>
 #include <cinttypes>
 #include <span>
+#include <vector>
 
 #include "nand/nand_read.h"
 
@@ -150,10 +151,19 @@ int32_t nand_erase_range(NandBus& bus, BadBlockList& bad_blocks, Console& consol
 int32_t nand_program_image(NandBus& bus, const BadBlockList& bad_blocks, Console& console,
                            uint64_t offset, const uint8_t* data, uint64_t length,
                            const ProgramOptions& options, ProgramReport* report) {
-  const uint64_t total_size = bus.flash.chip.total_size();
-  const uint32_t page_size = bus.flash.chip.page_size;
-  const uint32_t block_size = bus.flash.chip.block_size();
+  const ChipDescriptor& chip = bus.flash.chip;
+  const uint64_t total_size = chip.total_size();
+  const uint32_t page_size = chip.page_size;
+  const uint32_t block_size = chip.block_size();
   const auto bad = std::span(bad_blocks.offsets).first(static_cast<size_t>(bad_blocks.count));
+  // With the spare area in play every page goes over the bus whole: the ECC
+  // covers the whole page, and the spare bytes follow the main area's.
+  const PageFormat& format = options.format;
+  const uint32_t unit = format.unit(chip);
+  std::vector<uint8_t> composed;
+  if (format.whole_pages()) composed.resize(page_size + chip.spare_size);
+  EccTally unreported;
+  EccTally& tally = report != nullptr ? report->ecc : unreported;
 
   // The image is written whole or not at all: where bad blocks would push its
   // end past the chip, nothing is programmed.
@@ -180,15 +190,26 @@ int32_t nand_program_image(NandBus& bus, const BadBlockList& bad_blocks, Console
       }
     }
 
-    const bool erased_page = options.skip_erased_pages &&
-                             std::all_of(data, data + chunk, [](uint8_t b) { return b == 0xFF; });
+    const auto all_ff = [](uint8_t b) { return b == 0xFF; };
+    if (format.whole_pages()) {
+      nand_compose_page(chip, format, std::span(data, chunk),
+                        format.with_spare ? data + page_size : nullptr, composed);
+    }
+    const bool erased_page =
+        options.skip_erased_pages &&
+        (format.whole_pages() ? std::all_of(composed.begin(), composed.end(), all_ff)
+                              : std::all_of(data, data + chunk, all_ff));
     if (erased_page) {
       if (report != nullptr) ++report->skipped_pages;
     } else {
       nand_chip_select(bus, kSelect);
       nand_command(bus, kNandCmdProgram);
       nand_address(bus, AddressKind::kColumnAndRow, position);
-      nand_write_bytes(bus, data, static_cast<int32_t>(chunk));
+      if (format.whole_pages()) {
+        nand_write_bytes(bus, composed.data(), static_cast<int32_t>(composed.size()));
+      } else {
+        nand_write_bytes(bus, data, static_cast<int32_t>(chunk));
+      }
       nand_command(bus, kNandCmdProgramConfirm);
       uint8_t status = 0;
       if (const int32_t ready = nand_wait_ready_then_status(bus, &status); ready != 0) {
@@ -204,8 +225,11 @@ int32_t nand_program_image(NandBus& bus, const BadBlockList& bad_blocks, Console
       }
     }
 
-    if (const int32_t verified = nand_verify_page(bus, console, position, data, chunk);
-        verified != 0) {
+    const int32_t verified =
+        format.whole_pages()
+            ? nand_verify_whole_page(bus, console, position, composed, chunk, format, tally)
+            : nand_verify_page(bus, console, position, data, chunk);
+    if (verified != 0) {
       result = verified;
       break;
     }
@@ -216,7 +240,7 @@ int32_t nand_program_image(NandBus& bus, const BadBlockList& bad_blocks, Console
       break;
     }
     position += page_size;
-    data += page_size;
+    data += unit;
     remaining -= page_size;
     if (remaining < page_size) chunk = static_cast<uint32_t>(remaining);
     print_progress(console, length - remaining, length, position);
@@ -236,6 +260,52 @@ int32_t nand_program_image(NandBus& bus, const BadBlockList& bad_blocks, Console
 void nand_print_compare_error(Console& console, uint64_t address, uint8_t read, uint8_t written) {
   print(console, "\n\nCompare ERROR: flash addr: 0x%" PRIx64 "\n", address);
   print(console, "                 RD: 0x%X, WR: 0x%X\n", read, written);
+}
+
+void nand_print_spare_compare_error(Console& console, uint64_t page_offset, uint32_t index,
+                                    uint8_t read, uint8_t written) {
+  print(console, "\n\nCompare ERROR: flash addr: 0x%" PRIx64 ", spare byte %u\n", page_offset,
+        index);
+  print(console, "                 RD: 0x%X, WR: 0x%X\n", read, written);
+}
+
+void nand_print_uncorrectable(Console& console, uint64_t page_offset) {
+  print(console, "\n\nECC ERROR: uncorrectable page at flash addr: 0x%" PRIx64 "\n", page_offset);
+}
+
+int32_t nand_verify_whole_page(NandBus& bus, Console& console, uint64_t offset,
+                               std::span<const uint8_t> written, uint32_t count,
+                               const PageFormat& format, EccTally& tally) {
+  const ChipDescriptor& chip = bus.flash.chip;
+  std::vector<uint8_t> read_back(chip.page_size + chip.spare_size);
+  if (nand_read_page(bus, offset, read_back.data(), static_cast<uint32_t>(read_back.size())) != 0) {
+    print(console, "\nNAND READ, NAND WAIT BUSY, ERROR\n");
+    return -1;
+  }
+  const auto main = std::span(read_back).first(chip.page_size);
+  const auto spare = std::span(read_back).subspan(chip.page_size);
+  std::vector<bool> is_ecc(chip.spare_size, false);
+  if (format.ecc != nullptr) {
+    const EccPageResult result = format.ecc->decode(main, spare);
+    tally.add(offset, result);
+    if (result.uncorrectable_steps != 0) {
+      nand_print_uncorrectable(console, offset);
+      return -1;
+    }
+    for (const uint16_t position : format.ecc->ecc_positions()) is_ecc[position] = true;
+  }
+  for (uint32_t i = 0; i < count; ++i) {
+    if (main[i] == written[i]) continue;
+    nand_print_compare_error(console, offset + i, main[i], written[i]);
+    return -1;
+  }
+  if (!format.with_spare) return 0;
+  for (uint32_t i = 0; i < chip.spare_size; ++i) {
+    if (is_ecc[i] || spare[i] == written[chip.page_size + i]) continue;
+    nand_print_spare_compare_error(console, offset, i, spare[i], written[chip.page_size + i]);
+    return -1;
+  }
+  return 0;
 }
 
 int32_t nand_verify_page(NandBus& bus, Console& console, uint64_t offset, const uint8_t* written,

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "nand/nand_bus.h"
+#include "nand/page_format.h"
 #include "platform/console.h"
 
 namespace jtagnand {
@@ -44,10 +45,14 @@ struct ProgramOptions {
   // A page of the image that is all 0xFF is not programmed (the erase left it
   // so) but still read back.
   bool skip_erased_pages = false;
+  // The image's pages carry their spare bytes, and/or the ECC is written into
+  // the spare area and the read-back corrected through it.
+  PageFormat format{};
 };
 
 struct ProgramReport {
   uint64_t skipped_pages = 0;  // pages not programmed under skip_erased_pages
+  EccTally ecc{};              // what the read-back's ECC corrected
 };
 
 // Programs `length` (> 0) bytes from `offset` (block aligned) page by page,
@@ -61,8 +66,22 @@ struct ProgramReport {
 [[nodiscard]] int32_t nand_verify_page(NandBus& bus, Console& console, uint64_t offset,
                                        const uint8_t* written, uint32_t count);
 
+// Reads back one page with its spare area and checks it against `written`
+// (page and spare bytes as programmed): through the ECC when the format has
+// one (an uncorrectable page fails, the corrections go into `tally`), the
+// first `count` main-area bytes, and with the spare bytes in the image, the
+// spare bytes that are not ECC.
+[[nodiscard]] int32_t nand_verify_whole_page(NandBus& bus, Console& console, uint64_t offset,
+                                             std::span<const uint8_t> written, uint32_t count,
+                                             const PageFormat& format, EccTally& tally);
+
 // "\n\nCompare ERROR: flash addr: 0x%x\n" and the two bytes, as the read-back
 // reports a difference.
 void nand_print_compare_error(Console& console, uint64_t address, uint8_t read, uint8_t written);
+// The same for byte `index` of the spare area of the page at `page_offset`.
+void nand_print_spare_compare_error(Console& console, uint64_t page_offset, uint32_t index,
+                                    uint8_t read, uint8_t written);
+// "\n\nECC ERROR: uncorrectable page at flash addr: 0x%x\n"
+void nand_print_uncorrectable(Console& console, uint64_t page_offset);
 
 }  // namespace jtagnand

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "nand/nand_bus.h"
+#include "nand/page_format.h"
 #include "platform/console.h"
 
 namespace jtagnand {
@@ -52,12 +53,17 @@ struct ReadPass {
   // The range is every good byte from the offset to the chip's end: each
   // marked block met takes its size off the length.
   bool to_chip_end = false;
+  // Pages read whole with their spare area: corrected through the ECC (what
+  // it found goes into `tally`), the spare bytes handed on after the main
+  // area's with `with_spare`.
+  PageFormat format{};
+  EccTally* tally = nullptr;
 };
 
 // Takes the bytes of one page (or of the range's last, shorter piece) as they
-// are read: `done` bytes of the range came before them, `position` is where
-// they are on the flash. Returns 0 to go on; anything else ends the pass with
-// that result (the sink printed why).
+// are read, followed by its spare bytes when the pass's format has them: `done` bytes of the range
+// came before them, `position` is where they are on the flash. Returns 0 to go on; anything else
+// ends the pass with that result (the sink printed why).
 using PageSink =
     std::function<int32_t(uint64_t done, uint64_t position, std::span<const uint8_t> bytes)>;
 
@@ -82,8 +88,11 @@ using PageSink =
 // them (stepping over marked blocks when `honour_markers`) and compares, on to
 // the image's end. The first difference is printed with the read-back's texts.
 // Returns what nand_read_range does; `differing` counts the bytes that differ.
+// With a format, `image` holds the spare bytes after each page and `length`
+// counts the main-area bytes; the ECC's own bytes are not compared.
 [[nodiscard]] int32_t nand_compare_image(NandBus& bus, Console& console, uint64_t offset,
                                          const uint8_t* image, uint64_t length, bool honour_markers,
-                                         uint64_t& differing);
+                                         uint64_t& differing, const PageFormat& format = {},
+                                         EccTally* tally = nullptr);
 
 }  // namespace jtagnand
