@@ -58,7 +58,7 @@ constexpr uint32_t gf_div(uint32_t a, uint32_t b) {
 
 // alpha^power for any power (reduced modulo the field's order).
 constexpr uint32_t gf_pow(uint64_t power) {
-  return kField.exp[power % kFieldOrder];
+  return kField.exp[static_cast<std::size_t>(power % kFieldOrder)];
 }
 
 // Up to 104 remainder bits, left aligned in 128: the coefficient of x^(n-1)
@@ -83,7 +83,7 @@ struct Code {
 constexpr Wide remainder_of(const Code& code, std::span<const uint8_t> data) {
   Wide r{};
   for (const uint8_t byte : data) {
-    const Wide& t = code.table[(r.hi >> 56) ^ byte];
+    const Wide& t = code.table[static_cast<std::size_t>((r.hi >> 56) ^ byte)];
     r = shifted(r, 8);
     r.hi ^= t.hi;
     r.lo ^= t.lo;
