@@ -1,6 +1,8 @@
 #include "driver/console_observer.h"
 
+#include <array>
 #include <cinttypes>
+#include <cstddef>
 #include <string>
 
 #include "nand/nand_program.h"
@@ -9,42 +11,29 @@ namespace jtagnand {
 
 namespace {
 
-const char* progress_label(PassKind pass) {
-  switch (pass) {
-    case PassKind::kWrite:
-      return "Write";
-    case PassKind::kVerify:
-      return "Verify";
-    case PassKind::kScan:
-      return "Scan";
-    case PassKind::kErase:
-    case PassKind::kRead:
-      break;
-  }
-  return "Read";
-}
+// A pass's names: in its progress line, and in "Stopped by ESC: <word> not
+// finished", in the order of PassKind.
+struct PassNames {
+  const char* label;
+  const char* word;
+};
+constexpr std::array<PassNames, 5> kPassNames{{
+    {"Erase", "erase"},
+    {"Write", "write"},
+    {"Read", "read"},
+    {"Verify", "verify"},
+    {"Scan", "scan"},
+}};
+static_assert(static_cast<std::size_t>(PassKind::kScan) + 1 == kPassNames.size());
 
-// The pass's name in "Stopped by ESC: <word> not finished".
-const char* pass_word(PassKind pass) {
-  switch (pass) {
-    case PassKind::kErase:
-      return "erase";
-    case PassKind::kWrite:
-      return "write";
-    case PassKind::kVerify:
-      return "verify";
-    case PassKind::kScan:
-      return "scan";
-    case PassKind::kRead:
-      break;
-  }
-  return "read";
+const PassNames& names_of(PassKind pass) {
+  return kPassNames[static_cast<std::size_t>(pass)];
 }
 
 }  // namespace
 
 void ConsoleObserver::progress(PassKind pass, uint64_t done, uint64_t total, uint64_t position) {
-  print(console_, "%s: %6" PRIu64 " / %" PRIu64 " [%s] at 0x%08" PRIX64 "\r", progress_label(pass),
+  print(console_, "%s: %6" PRIu64 " / %" PRIu64 " [%s] at 0x%08" PRIX64 "\r", names_of(pass).label,
         done, total, pass == PassKind::kScan ? "Block" : "Byte", position);
 }
 
@@ -58,20 +47,15 @@ void ConsoleObserver::erasing_block(uint64_t met, uint64_t block_number) {
 }
 
 void ConsoleObserver::noted(PassNote note, uint64_t offset) {
-  switch (note) {
-    case PassNote::kMarkedBlock:
-      print(console_, "\nFactory-marked bad block at 0x%" PRIx64 ", skipped\n", offset);
-      return;
-    case PassNote::kEraseFailed:
-      print(console_, "\nError erasing at 0x%" PRIx64 ", Maybe BAD BLOCK ....\n", offset);
-      return;
-    case PassNote::kBadBlockSkipped:
-      print(console_, "\nSkip bad block at 0x%" PRIx64 "\n", offset);
-      return;
-    case PassNote::kProgramFailed:
-      print(console_, "\nError, Programming, Status ERROR !!, ADDR: 0x%" PRIX64 "\n", offset);
-      return;
-  }
+  // One line per note, in the order of PassNote, each with the offset.
+  static constexpr std::array<const char*, 4> kLines{
+      "\nFactory-marked bad block at 0x%" PRIx64 ", skipped\n",
+      "\nError erasing at 0x%" PRIx64 ", Maybe BAD BLOCK ....\n",
+      "\nSkip bad block at 0x%" PRIx64 "\n",
+      "\nError, Programming, Status ERROR !!, ADDR: 0x%" PRIX64 "\n",
+  };
+  static_assert(static_cast<std::size_t>(PassNote::kProgramFailed) + 1 == kLines.size());
+  print(console_, kLines[static_cast<std::size_t>(note)], offset);
 }
 
 void ConsoleObserver::compare_error(uint64_t address, uint8_t read, uint8_t written) {
@@ -118,13 +102,14 @@ void print_pass_end(Console& console, PassKind pass, NandOutcome outcome) {
       print(console, "\nMore than %d bad blocks: erase stopped\n", kBadBlockCapacity);
       return;
     case NandOutcome::kPastChipEnd: {
-      const std::string what =
-          pass == PassKind::kWrite ? "nothing written" : std::string(pass_word(pass)) + " stopped";
+      const std::string what = pass == PassKind::kWrite
+                                   ? "nothing written"
+                                   : std::string(names_of(pass).word) + " stopped";
       print(console, "\nNot enough good blocks before the end of the chip: %s\n", what.c_str());
       return;
     }
     case NandOutcome::kStoppedByUser:
-      print(console, "\nStopped by ESC: %s not finished\n", pass_word(pass));
+      print(console, "\nStopped by ESC: %s not finished\n", names_of(pass).word);
       return;
     case NandOutcome::kDone:
     case NandOutcome::kProgramFailed:
