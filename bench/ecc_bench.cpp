@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cables/lpt_cable.h"
+#include "driver/console_observer.h"
 #include "ecc/ecc.h"
 #include "jtag/tap.h"
 #include "nand/nand_bus.h"
@@ -100,17 +101,20 @@ void BM_ProgramVerifyPagesOnSim(benchmark::State& state) {
     if (select_cpu_profile(active, "RQ7220") != 0) std::abort();
     NandBus bus{cable, active};
     QuietConsole console;
+    ConsoleObserver observer{console};
     BadBlockList bad_blocks;
     tap_reset(cable);
     scan_ir(cable, kInstructionLength, kInstructionCodes.extest.data());
     nand_chip_select(bus, '1');
-    if (nand_identify(bus, console) != 0) std::abort();
-    if (nand_erase_range(bus, bad_blocks, console, 0, image.size()) != 0) std::abort();
+    if (nand_identify(bus).outcome != NandOutcome::kDone) std::abort();
+    if (nand_erase_range(bus, bad_blocks, observer, 0, image.size()) != NandOutcome::kDone)
+      std::abort();
     const uint64_t before = port->board().dr_scans();
     ProgramOptions program;
     program.format.ecc = codec ? &*codec : nullptr;
     state.ResumeTiming();
-    if (nand_program_image(bus, bad_blocks, console, 0, image.data(), image.size(), program) != 0)
+    if (nand_program_image(bus, bad_blocks, observer, 0, image.data(), image.size(), program) !=
+        NandOutcome::kDone)
       std::abort();
     state.PauseTiming();
     scans = port->board().dr_scans() - before;

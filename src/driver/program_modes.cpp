@@ -4,6 +4,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <optional>
 
 #include "driver/modes.h"
 #include "nand/nand_program.h"
@@ -47,25 +48,25 @@ struct WritePlan {
 // What every writing mode does before anything is erased: the image opened
 // (a regular file read whole) before the target is touched, the chip
 // identified, the offset checked, the rest of a streamed image read, and the
-// image checked to fit. Ends with the empty line before the erase. False when
-// the run must stop (a named image that cannot be read included); the reason
-// is printed.
-bool prepare_write(Run& run, NandBus& bus, WritePlan& plan) {
+// image checked to fit. Ends with the empty line before the erase. Nothing
+// when the run must stop (a named image that cannot be read included); the
+// reason is printed.
+std::optional<WritePlan> prepare_write(Run& run, NandBus& bus) {
   Console& console = run.console;
   const RunOptions& options = run.options;
-  if (!open_image(options.image_path, run.image, console)) return false;
-  if (!identify_flash(run, bus)) return false;
+  if (!open_image(options.image_path, run.image, console)) return std::nullopt;
+  if (!identify_flash(run, bus)) return std::nullopt;
 
   const ChipDescriptor& chip = bus.flash.chip;
   const uint64_t total_size = chip.total_size();
-  uint64_t offset = 0;
-  if (!flash_offset(run, chip, "Not alignd writing address\n", offset)) return false;
+  const std::optional<uint64_t> aligned = flash_offset(run, chip, "Not alignd writing address\n");
+  if (!aligned) return std::nullopt;
+  const uint64_t offset = *aligned;
   PageFormat format;
-  if (!page_format(run, chip, format)) return false;
+  if (!page_format(run, chip, format)) return std::nullopt;
   // With -O the image holds each page's spare bytes after it: its length on
   // the flash counts the main areas only.
   const uint32_t unit = format.unit(chip);
-  const auto on_flash = [&](uint64_t bytes) { return bytes / unit * chip.page_size; };
 
   ImageBuffer& image = run.image.buffer;
   if (run.image.stream) {
@@ -80,9 +81,9 @@ bool prepare_write(Run& run, NandBus& bus, WritePlan& plan) {
               "Image does not fit: more than %" PRIu64 " bytes at offset 0x%" PRIx64
               " run past the end of the %" PRIu64 "-byte chip\n",
               room, offset, total_size);
-        return false;
+        return std::nullopt;
       case ImageRest::kFailed:
-        return false;
+        return std::nullopt;
     }
   }
   if (options.with_spare && image.length % unit != 0) {
@@ -90,21 +91,29 @@ bool prepare_write(Run& run, NandBus& bus, WritePlan& plan) {
           "** Error: with -O the image holds whole pages with their spare area, %u + %u = %u "
           "bytes each; %" PRIu64 " bytes is not a multiple of %u\n",
           chip.page_size, chip.spare_size, unit, image.length, unit);
-    return false;
+    return std::nullopt;
   }
-  const uint64_t length = options.with_spare ? on_flash(image.length) : image.length;
+  const uint64_t length = options.with_spare ? image.length / unit * chip.page_size : image.length;
   if (!run.image.stream && length > 0 && offset + length > total_size) {
     print(console,
           "Image does not fit: %" PRIu64 " bytes at offset 0x%" PRIx64
           " run past the end of the %" PRIu64 "-byte chip\n",
           length, offset, total_size);
-    return false;
+    return std::nullopt;
   }
   console.write("\n");
-  plan = {.offset = offset, .length = length, .format = format};
   // A named image that cannot be read fails the run whatever else it would do:
   // it stops here, before any question or erase, with the flash as it was.
-  return !run.image.unusable;
+  if (run.image.unusable) return std::nullopt;
+  return WritePlan{.offset = offset, .length = length, .format = format};
+}
+
+// Erases from `offset` and says how it went.
+bool erase_blocks(Run& run, NandBus& bus, uint64_t offset, uint64_t length) {
+  const NandOutcome erased = nand_erase_range(bus, run.bad_blocks, run.observer, offset, length,
+                                              run.options.honour_markers);
+  print_erase_end(run.console, erased);
+  return erased == NandOutcome::kDone;
 }
 
 // The erase is done: programs the image page by page and reads each back.
@@ -115,8 +124,11 @@ RunOutcome write_image(Run& run, NandBus& bus, const WritePlan& plan) {
   const ProgramOptions options{.skip_erased_pages = run.options.skip_erased_pages,
                                .format = plan.format};
   ProgramReport report;
-  if (nand_program_image(bus, run.bad_blocks, console, plan.offset, run.image.buffer.data.get(),
-                         plan.length, options, &report) != 0) {
+  const NandOutcome written =
+      nand_program_image(bus, run.bad_blocks, run.observer, plan.offset,
+                         run.image.buffer.data.get(), plan.length, options, &report);
+  print_pass_end(console, PassKind::kWrite, written);
+  if (written != NandOutcome::kDone) {
     if (plan.format.ecc != nullptr && report.ecc.corrected_bits != 0) {
       print_ecc_tally(console, run.options.ecc, report.ecc);
     }
@@ -137,61 +149,56 @@ RunOutcome write_image(Run& run, NandBus& bus, const WritePlan& plan) {
 RunOutcome run_erase_all(Run& run) {
   Console& console = run.console;
   NandBus bus{run.cable, run.target};
-  WritePlan plan;
-  if (!prepare_write(run, bus, plan)) return RunOutcome::kFailed;
+  const std::optional<WritePlan> plan = prepare_write(run, bus);
+  if (!plan) return RunOutcome::kFailed;
   if (!confirm_erase_all(console)) return RunOutcome::kFailed;
-  if (nand_erase_range(bus, run.bad_blocks, console, 0, bus.flash.chip.total_size(),
-                       run.options.honour_markers) != 0) {
-    return RunOutcome::kFailed;
-  }
+  if (!erase_blocks(run, bus, 0, bus.flash.chip.total_size())) return RunOutcome::kFailed;
   console.write("\n");
   // Without an image (or with an empty one) the erase was the whole job.
-  if (plan.length == 0) return RunOutcome::kDone;
-  return write_image(run, bus, plan);
+  if (plan->length == 0) return RunOutcome::kDone;
+  return write_image(run, bus, *plan);
 }
 
 RunOutcome run_program(Run& run) {
   Console& console = run.console;
   NandBus bus{run.cable, run.target};
-  WritePlan plan;
-  if (!prepare_write(run, bus, plan)) return RunOutcome::kFailed;
-  if (plan.length == 0) {
+  const std::optional<WritePlan> plan = prepare_write(run, bus);
+  if (!plan) return RunOutcome::kFailed;
+  if (plan->length == 0) {
     // Identifying the chip was the job; standard output stays as it was.
     std::fprintf(
         stderr, "jtagnand: chip identified, nothing to write (%s)\n",
         run.options.image_path == nullptr ? "no image given with -f" : "the image is empty");
     return RunOutcome::kDone;
   }
-  if (nand_erase_range(bus, run.bad_blocks, console, plan.offset, plan.length,
-                       run.options.honour_markers) != 0) {
-    return RunOutcome::kFailed;
-  }
+  if (!erase_blocks(run, bus, plan->offset, plan->length)) return RunOutcome::kFailed;
   console.write("\n");
-  return write_image(run, bus, plan);
+  return write_image(run, bus, *plan);
 }
 
 RunOutcome run_verify_only(Run& run) {
   Console& console = run.console;
   NandBus bus{run.cable, run.target};
-  WritePlan plan;
-  if (!prepare_write(run, bus, plan)) return RunOutcome::kFailed;
-  if (plan.length == 0) {
+  const std::optional<WritePlan> plan = prepare_write(run, bus);
+  if (!plan) return RunOutcome::kFailed;
+  if (plan->length == 0) {
     std::fprintf(stderr, "jtagnand: chip identified, nothing to verify (the image is empty)\n");
     return RunOutcome::kDone;
   }
   if (!reset_for_reading(run, bus)) return RunOutcome::kFailed;
-  print(console, "Verifying at 0x%" PRIx64 " offset ....\n\n", plan.offset);
+  print(console, "Verifying at 0x%" PRIx64 " offset ....\n\n", plan->offset);
   uint64_t differing = 0;
   EccTally tally;
-  if (nand_compare_image(bus, console, plan.offset, run.image.buffer.data.get(), plan.length,
-                         run.options.honour_markers, differing, plan.format, &tally) != 0) {
-    return RunOutcome::kFailed;
-  }
-  if (plan.format.ecc != nullptr) print_ecc_tally(console, run.options.ecc, tally);
+  const NandOutcome compared =
+      nand_compare_image(bus, run.observer, plan->offset, run.image.buffer.data.get(), plan->length,
+                         run.options.honour_markers, differing, plan->format, &tally);
+  print_pass_end(console, PassKind::kVerify, compared);
+  if (compared != NandOutcome::kDone) return RunOutcome::kFailed;
+  if (plan->format.ecc != nullptr) print_ecc_tally(console, run.options.ecc, tally);
   print_uncorrectable_pages(console, tally, "compared as read");
   if (differing != 0 || !tally.uncorrectable.empty()) {
     print(console, "\nVerify FAILED: %" PRIu64 " of %" PRIu64 " bytes differ\n", differing,
-          plan.length);
+          plan->length);
     return RunOutcome::kFailed;
   }
   console.write("\nVerify GOOD!!\n");
