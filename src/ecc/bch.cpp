@@ -179,8 +179,9 @@ int32_t bch_decode_step(uint32_t t, std::span<uint8_t, 512> data, std::span<cons
       diff.lo ^= received << (120 - 8 * i);
     }
   }
-  const uint32_t pad = 128 - c.ecc_bits;
-  diff.lo &= ~uint64_t{0} << pad;
+  const uint64_t all = ~uint64_t{0};
+  diff.hi &= c.ecc_bits >= 64 ? all : all << (64 - c.ecc_bits);
+  diff.lo &= c.ecc_bits > 64 ? all << (128 - c.ecc_bits) : 0;
   if (diff.hi == 0 && diff.lo == 0) return 0;
 
   // Syndromes S_1 .. S_2t of the remainder polynomial.
