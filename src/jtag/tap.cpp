@@ -69,9 +69,8 @@ void tap_reset(Cable& cable) {
   cable.clock_tms(kResetTms, kResetClocks, false);
 }
 
-void scan_ir(Cable& cable, uint8_t length, const char* code) {
+void scan_ir(Cable& cable, const Chain& chain, uint8_t length, const char* code) {
   if (length == 0) return;
-  const ChainPosition& chain = cable.chain();
   cable.clock_tms(kEnterShiftIr, kEnterShiftIrClocks, false);
   // The other devices get all ones: BYPASS. The last bit leaves for Exit1-IR.
   const bool last_tdi = shift_through_chain(cable, chain.tdo_side_ir_bits, code, nullptr, length,
@@ -79,13 +78,13 @@ void scan_ir(Cable& cable, uint8_t length, const char* code) {
   leave_through_update(cable, last_tdi);
 }
 
-void scan_dr(Cable& cable, const char* vector, uint32_t length) {
-  scan_dr_capture(cable, vector, nullptr, length);
+void scan_dr(Cable& cable, const Chain& chain, const char* vector, uint32_t length) {
+  scan_dr_capture(cable, chain, vector, nullptr, length);
 }
 
-void scan_dr_capture(Cable& cable, const char* source, char* capture, uint32_t length) {
+void scan_dr_capture(Cable& cable, const Chain& chain, const char* source, char* capture,
+                     uint32_t length) {
   if (length == 0) return;
-  const ChainPosition& chain = cable.chain();
   cable.clock_tms(kEnterShiftDr, kEnterShiftDrClocks, false);
   // Each sample is taken with TCK high, after the falling edge on which the
   // target put out that clock's bit; the last one before the Update clock.
@@ -120,12 +119,12 @@ void reverse_id_string(char* text) {
   std::reverse(text, text + kIdcodeLength);
 }
 
-int32_t check_idcode(Cable& cable, Console& console, std::string_view idcode_instruction,
-                     std::string_view expected_idcode) {
+int32_t check_idcode(Cable& cable, const Chain& chain, Console& console,
+                     std::string_view idcode_instruction, std::string_view expected_idcode) {
   char id[kIdcodeLength + 1];
   std::memcpy(id, kIdcodeFill, sizeof id);
-  scan_ir(cable, static_cast<uint8_t>(idcode_instruction.size()), idcode_instruction.data());
-  scan_dr_capture(cable, id, id, kIdcodeLength);
+  scan_ir(cable, chain, static_cast<uint8_t>(idcode_instruction.size()), idcode_instruction.data());
+  scan_dr_capture(cable, chain, id, id, kIdcodeLength);
   cable.flush();
   // Shifted out least significant bit first; shown and compared bit 31 first.
   reverse_id_string(id);

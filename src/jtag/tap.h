@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "jtag/cable.h"
+#include "jtag/chain.h"
 #include "platform/console.h"
 
 namespace jtagnand {
@@ -24,12 +25,14 @@ inline constexpr InstructionCodes kInstructionCodes{.extest = "0000"};
 void tap_reset(Cable& cable);
 
 // Instruction scan from Test-Logic-Reset or Run-Test/Idle back to Run-Test/Idle;
-// `length` + 7 clocks.
-void scan_ir(Cable& cable, uint8_t length, const char* code);
+// `length` + 7 clocks for a CPU alone on `chain`, and one more per instruction
+// bit of the other devices, which get BYPASS.
+void scan_ir(Cable& cable, const Chain& chain, uint8_t length, const char* code);
 
 // Data scan of `length` (>= 1) bits of `vector`, Run-Test/Idle to Run-Test/Idle;
-// `length` + 6 clocks. In EXTEST the pins take the whole vector at Update-DR.
-void scan_dr(Cable& cable, const char* vector, uint32_t length);
+// `length` + 6 clocks, and one more per other device on `chain` (its bypass
+// bit). In EXTEST the pins take the whole vector at Update-DR.
+void scan_dr(Cable& cable, const Chain& chain, const char* vector, uint32_t length);
 
 // Data and instruction scans of the whole chain as it stands, with no bypass
 // bits added for the other devices: what reading every device's IDCODE, or
@@ -42,7 +45,8 @@ void scan_whole_chain_ir(Cable& cable, const char* source, char* capture, uint32
 // which is what cell i captured. `source` and `capture` may be one buffer.
 // Nothing past capture[length - 1] is written. A cable that queues its samples
 // delivers them at the latest when cable.flush() returns.
-void scan_dr_capture(Cable& cable, const char* source, char* capture, uint32_t length);
+void scan_dr_capture(Cable& cable, const Chain& chain, const char* source, char* capture,
+                     uint32_t length);
 
 // Reverses the first 32 characters in place.
 void reverse_id_string(char* text);
@@ -51,7 +55,7 @@ void reverse_id_string(char* text);
 // instruction register) and compares it, most significant bit first, with
 // `expected_idcode` (32 characters; an 'X' matches either level). Prints the OK
 // or ERROR line with the bits read. Returns 0 on a match, -1 otherwise.
-[[nodiscard]] int32_t check_idcode(Cable& cable, Console& console,
+[[nodiscard]] int32_t check_idcode(Cable& cable, const Chain& chain, Console& console,
                                    std::string_view idcode_instruction,
                                    std::string_view expected_idcode);
 

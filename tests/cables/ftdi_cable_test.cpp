@@ -197,7 +197,7 @@ TEST(FtdiCableEncoding, ScansOfAwkwardLengthsWithAndWithoutCapture) {
       f.usb->sent.clear();
       f.cable->flush();
       f.usb->sent.clear();
-      scan_dr(*f.cable, g.bits.data(), g.length);
+      scan_dr(*f.cable, Chain{}, g.bits.data(), g.length);
       f.cable->flush();
       EXPECT_EQ(f.usb->sent, g.without_capture) << g.length << " bits " << g.bits.back();
       EXPECT_TRUE(f.usb->reply_sizes.empty()) << g.length;
@@ -208,7 +208,7 @@ TEST(FtdiCableEncoding, ScansOfAwkwardLengthsWithAndWithoutCapture) {
       f.cable->flush();
       f.usb->sent.clear();
       std::string capture(g.length, '?');
-      scan_dr_capture(*f.cable, g.bits.data(), capture.data(), g.length);
+      scan_dr_capture(*f.cable, Chain{}, g.bits.data(), capture.data(), g.length);
       f.cable->flush();
       EXPECT_EQ(f.usb->sent, g.with_capture) << g.length << " bits, captured";
       EXPECT_EQ(f.usb->reply_sizes, std::vector<size_t>{g.replies}) << g.length;
@@ -222,9 +222,9 @@ TEST(FtdiCableEncoding, ScansOfAwkwardLengthsWithAndWithoutCapture) {
 TEST(FtdiCableEncoding, TapPathsBetweenScansShareTmsCommands) {
   const Fixture f;
   tap_reset(*f.cable);
-  scan_ir(*f.cable, 4, "0000");
+  scan_ir(*f.cable, Chain{}, 4, "0000");
   std::string id = "00001111000011110000111100001111";
-  scan_dr_capture(*f.cable, id.data(), id.data(), 32);
+  scan_dr_capture(*f.cable, Chain{}, id.data(), id.data(), 32);
   f.cable->flush();
   EXPECT_EQ(f.usb->sent, (Bytes{0x4B, 0x06, 0x5F,  // reset, Idle, Select-DR
                                 0x4B, 0x02, 0x01,  // Select-IR, Capture, Shift
@@ -252,7 +252,7 @@ TEST(FtdiCableReplies, BitsAreTakenFromWhereTheChipPutsThem) {
                    0xFF};  // the Update -> Idle clock, kept for a later sample
   std::string capture(32, '?');
   const std::string ones(32, '1');
-  scan_dr_capture(*f.cable, ones.data(), capture.data(), 32);
+  scan_dr_capture(*f.cable, Chain{}, ones.data(), capture.data(), 32);
   f.cable->flush();
   std::string expected;
   for (int i = 0; i < 32; ++i) expected += ((value >> i) & 1U) != 0 ? '1' : '0';

@@ -48,10 +48,9 @@ TEST(DescribedProfile, ToggleTestDrivesOnlyTheNamedPinsAfterASafePreload) {
   ActiveProfile active;
   ASSERT_TRUE(load_described_profile(active, dir.file("wide.board"), error)) << error;
   LptCable cable{port.get(), port->base()};
-  cable.set_chain(active.chain);
 
   testing::ScriptedConsole console("xyz\x1b");
-  ToggleContext context{cable, console, active.boundary_length()};
+  ToggleContext context{cable, console, active.boundary_length(), active.chain};
   ASSERT_EQ(run_profile_toggle_test(context, active, 2), ToggleOutcome::kEscPressed);
   EXPECT_EQ(instructions,
             (std::vector<uint8_t>{testing::kTestCpuPreload, testing::kTestCpuExtest}));
