@@ -22,10 +22,6 @@ constexpr uint8_t kMaxTmsClocks = 7;
 constexpr int kTrstLowCommands = 8;
 constexpr int kSyncTimeoutMs = 1000;
 
-[[nodiscard]] inline bool bit_of(char c) {
-  return (static_cast<unsigned char>(c) & 1U) != 0;
-}
-
 [[nodiscard]] inline uint8_t pack_bits(const char* bits, uint32_t count) {
   uint8_t byte = 0;
   for (uint32_t j = 0; j < count; ++j)

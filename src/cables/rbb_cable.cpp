@@ -12,10 +12,6 @@ namespace {
   return static_cast<char>('0' + (tck ? 4 : 0) + (tms ? 2 : 0) + (tdi ? 1 : 0));
 }
 
-[[nodiscard]] inline bool bit_of(char c) {
-  return (static_cast<unsigned char>(c) & 1U) != 0;
-}
-
 }  // namespace
 
 RbbCable::RbbCable(std::unique_ptr<ByteStream> stream, std::string address, int reply_timeout_ms)

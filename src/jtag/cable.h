@@ -29,6 +29,12 @@ class LinkLost : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A bit of a bit string: the low bit of its character code, so '0' and '1'
+// (and any other character the callers use) read the same everywhere.
+[[nodiscard]] inline bool bit_of(char c) {
+  return (static_cast<unsigned char>(c) & 1U) != 0;
+}
+
 class Cable {
  public:
   virtual ~Cable() = default;

@@ -25,10 +25,6 @@ constexpr uint32_t kEnterShiftIrClocks = 5;
 constexpr uint32_t kResetTms = 0b11111;
 constexpr uint32_t kResetClocks = 5;
 
-[[nodiscard]] inline bool bit_of(char c) {
-  return (static_cast<unsigned char>(c) & 1U) != 0;
-}
-
 // `count` fill bits for the other devices of the chain, all `level`; the last
 // of them leaves the Shift state when `exit_shift`. Returns the TDI of the last
 // bit sent, or `previous_tdi` when there were none.

@@ -24,6 +24,8 @@ using Bytes = std::vector<uint8_t>;
 class RecordingUsb final : public UsbTransport {
  public:
   bool write(std::span<const uint8_t> bytes) override {
+    ++calls;
+    if (gone) return false;
     sent.insert(sent.end(), bytes.begin(), bytes.end());
     return true;
   }
@@ -32,6 +34,8 @@ class RecordingUsb final : public UsbTransport {
     return true;
   }
   bool exchange(std::span<const uint8_t> bytes, std::span<uint8_t> reply) override {
+    ++calls;
+    if (gone) return false;
     sent.insert(sent.end(), bytes.begin(), bytes.end());
     reply_sizes.push_back(reply.size());
     for (uint8_t& b : reply) b = next();
@@ -39,6 +43,8 @@ class RecordingUsb final : public UsbTransport {
   }
   const std::string& error() const override { return error_; }
 
+  bool gone = false;  // unplugged: every call fails
+  int calls = 0;
   Bytes sent;
   std::vector<size_t> reply_sizes;
   std::deque<uint8_t> script;
@@ -50,7 +56,7 @@ class RecordingUsb final : public UsbTransport {
     script.pop_front();
     return b;
   }
-  std::string error_;
+  std::string error_ = "unplugged";
 };
 
 struct Fixture {
@@ -349,6 +355,26 @@ TEST(FtdiCableOnVirtualChip, TrstPulseResetsTheTapWhereTheLayoutHasTheLine) {
         << layout.name;
     EXPECT_EQ(chip->engine(0).counts().bad_commands, 1u) << layout.name;  // the probe only
   }
+}
+
+// An adapter unplugged in the middle of a run: the flush that needs it throws
+// LinkLost naming the adapter, and the cable sends nothing more, not even when
+// it is closed.
+TEST(FtdiCableLink, AnAdapterGoneIsALostLinkAndNothingMoreIsSent) {
+  Fixture f;
+  ASSERT_TRUE(f.started);
+  char capture[8] = {};
+  scan_dr_capture(*f.cable, Chain{}, "10110", capture, 5);
+  f.usb->gone = true;
+  try {
+    f.cable->flush();
+    ADD_FAILURE() << "no LinkLost";
+  } catch (const LinkLost& lost) {
+    EXPECT_STREQ(lost.what(), "FTDI adapter 0403:6010 channel A: unplugged");
+  }
+  const int calls = f.usb->calls;
+  f.cable->close();  // what the destructor does
+  EXPECT_EQ(f.usb->calls, calls);
 }
 
 }  // namespace
