@@ -104,7 +104,7 @@ void BM_ProgramVerifyPagesOnSim(benchmark::State& state) {
     ConsoleObserver observer{console};
     BadBlockList bad_blocks;
     tap_reset(cable);
-    scan_ir(cable, kInstructionLength, kInstructionCodes.extest.data());
+    scan_ir(cable, Chain{}, kInstructionLength, kInstructionCodes.extest.data());
     nand_chip_select(bus, '1');
     if (nand_identify(bus).outcome != NandOutcome::kDone) std::abort();
     if (nand_erase_range(bus, bad_blocks, observer, 0, image.size()) != NandOutcome::kDone)
