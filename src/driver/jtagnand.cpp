@@ -14,37 +14,17 @@ namespace jtagnand {
 
 namespace {
 
-// What the run needs before the port is opened, found by a scan of its own:
-// the name given with -C (the simulated board takes its CPU from it) and the
-// board description of -T (refused before any port is touched).
-struct EarlyOptions {
-  std::string cpu;
-  const char* board_path = nullptr;
-};
-
-EarlyOptions early_options(int argc, const char* const* argv) {
-  OptionScanner scanner;
-  EarlyOptions early;
-  for (;;) {
-    const char* value = nullptr;
-    const int code = next_option(scanner, argc, argv, kOptionString, value);
-    if (code == 0 || code == -1) return early;
-    if (code == 'C' && value != nullptr) early.cpu = value;
-    if (code == 'T' && value != nullptr) early.board_path = value;
-  }
-}
-
 // The CPU of a board description (-T) as the run's profile, or the reason why
 // not printed. Nothing but the two files is touched.
-bool load_board_profile(const EarlyOptions& early, Console& console, ActiveProfile& described) {
-  if (!early.cpu.empty()) {
+bool load_board_profile(const CommandLine& line, Console& console, ActiveProfile& described) {
+  if (!line.cpu.empty()) {
     console.write(
         "** Error: -C and -T do not go together: the board description of -T names the CPU "
         "through its BSDL file\n");
     return false;
   }
   std::string error;
-  if (!load_described_profile(described, early.board_path, error)) {
+  if (!load_described_profile(described, line.board_path, error)) {
     print(console, "** Error: board description not usable: %s\n", error.c_str());
     return false;
   }
@@ -99,19 +79,19 @@ int jtagnand_main(int argc, const char* const* argv, Environment& environment) {
   console.write("\n  *********** ORVA JTAG NAND  ***********\n");
   console.write("  ***********  VERSION: 1.04  **********\n");
 
+  const CommandLine line = read_command_line(argc, argv);
   // The help needs no port: it is shown before one is opened.
-  if (help_asked(argc, argv)) {
+  if (line.help) {
     print_help(console);
     return kExitDone;
   }
 
-  const EarlyOptions early = early_options(argc, argv);
   ActiveProfile described;
-  if (early.board_path != nullptr && !load_board_profile(early, console, described)) {
+  if (line.board_path != nullptr && !load_board_profile(line, console, described)) {
     return kExitFailed;
   }
 
-  CableOpening opening = environment.open_cable(early.cpu);
+  CableOpening opening = environment.open_cable(line.cpu);
   switch (opening.outcome) {
     case CableOpening::Outcome::kReady:
       break;
@@ -144,15 +124,17 @@ int jtagnand_main(int argc, const char* const* argv, Environment& environment) {
   cable.trst_pulse();
   tap_reset(cable);
 
-  OptionScanner scanner;
   RunOutcome outcome = RunOutcome::kFailed;
-  if (read_options(scanner, argc, argv, run.options, console) == OptionLoopEnd::kScanned) {
-    if (run.options.unknown_option != nullptr) {
+  if (line.error) {
+    print_option_error(*line.error, console);
+  } else {
+    if (line.unknown_option != nullptr) {
       // Standard output stays as it always was; the reason goes to standard error.
       std::fprintf(stderr,
                    "jtagnand: unknown option %s: it and the options after it were not read\n",
-                   run.options.unknown_option);
+                   line.unknown_option);
     }
+    run.options = line.options;
     if (select_cpu(run, described) && options_combine(run.options, console)) {
       outcome = run_mode(run, choose_mode(run.options));
     }
