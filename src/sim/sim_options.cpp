@@ -136,23 +136,17 @@ constexpr CpuName kCpuNames[] = {
     options.flash_path = std::string(value);
     return true;
   }
-  if (key == "bad" || key == "progfail") {
-    if (!need_value("a number")) return false;
+  if (key == "bad" || key == "progfail" || key == "marked") {
+    const bool marked = key == "marked";
+    if (!need_value(marked ? "a block number" : "a number")) return false;
     if (!parse_unsigned(value, std::numeric_limits<uint32_t>::max(), number)) {
-      error = bad_value(key, value, key == "bad" ? "a block number" : "a page number");
+      error = bad_value(key, value, key == "progfail" ? "a page number" : "a block number");
       return false;
     }
-    (key == "bad" ? options.bad_blocks : options.progfail_pages)
+    (marked              ? options.marked_blocks
+     : key == "progfail" ? options.progfail_pages
+                         : options.bad_blocks)
         .push_back(static_cast<uint32_t>(number));
-    return true;
-  }
-  if (key == "marked") {
-    if (!need_value("a block number")) return false;
-    if (!parse_unsigned(value, std::numeric_limits<uint32_t>::max(), number)) {
-      error = bad_value(key, value, "a block number");
-      return false;
-    }
-    options.marked_blocks.push_back(static_cast<uint32_t>(number));
     return true;
   }
   if (key == "flip") {
