@@ -4,6 +4,7 @@
 #include "bsdl/board.h"
 
 #include <charconv>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -416,12 +417,25 @@ struct Deriver {
 };
 
 [[nodiscard]] bool read_file(const std::string& path, std::string& text, std::string& problem) {
+  // A directory opens as a stream on some systems and fails only when read,
+  // by an exception; a device such as /dev/zero never ends: the reading stops
+  // one byte past the limit.
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    problem = "not a plain file";
+    return false;
+  }
   std::ifstream file(path, std::ios::binary);
   if (!file) {
     problem = "cannot open the file";
     return false;
   }
-  text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  text.clear();
+  char chunk[65536];
+  while (text.size() <= kMaxFileSize && file) {
+    file.read(chunk, sizeof chunk);
+    text.append(chunk, static_cast<std::size_t>(file.gcount()));
+  }
   if (file.bad()) {
     problem = "cannot read the file";
     return false;

@@ -113,6 +113,11 @@ int32_t nand_erase_range(NandBus& bus, BadBlockList& bad_blocks, Console& consol
       }
       if ((status & kNandStatusFail) != 0) {
         print(console, "\nError erasing at 0x%" PRIx64 ", Maybe BAD BLOCK ....\n", offset);
+        // With the marks honoured, a block that fails its erase gets one, so
+        // that a later -r, -v or -m run steps over it too.
+        if (honour_markers && nand_mark_block_bad(bus, offset) == 0) {
+          print(console, "Marked bad in its spare area\n");
+        }
       }
     }
     if (marked || (status & kNandStatusFail) != 0) {

@@ -76,6 +76,26 @@ int32_t nand_block_marked(NandBus& bus, uint64_t block_offset, bool& marked) {
   return 0;
 }
 
+int32_t nand_mark_block_bad(NandBus& bus, uint64_t block_offset) {
+  const ChipDescriptor& chip = bus.flash.chip;
+  const bool by_pointer = spare_by_pointer(chip);
+  AddressBytes bytes{};
+  const uint32_t column = chip.marker.spare_byte + (by_pointer ? 0 : chip.page_size);
+  const int cycles = nand_row_column_bytes(chip, AddressKind::kColumnAndRow,
+                                           block_offset / chip.page_size, column, bytes);
+  // On 512-byte pages the pointer command aims the program at the spare area.
+  if (by_pointer) nand_command(bus, kNandCmdReadSpare);
+  nand_command(bus, kNandCmdProgram);
+  nand_address_cycles(bus, bytes, cycles);
+  const uint8_t mark = 0x00;
+  nand_write_bytes(bus, &mark, 1);
+  nand_command(bus, kNandCmdProgramConfirm);
+  uint8_t status = 0;
+  const int32_t ready = nand_wait_ready_then_status(bus, &status);
+  if (by_pointer) nand_command(bus, kNandCmdRead);
+  return ready;
+}
+
 void nand_print_marked_block(Console& console, uint64_t offset) {
   print(console, "\nFactory-marked bad block at 0x%" PRIx64 ", skipped\n", offset);
 }

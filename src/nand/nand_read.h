@@ -37,6 +37,13 @@ inline constexpr uint8_t kNandCmdReadSpare = 0x50;
 // is selected (it stays so). 0, or -1 when the chip never became ready.
 [[nodiscard]] int32_t nand_block_marked(NandBus& bus, uint64_t block_offset, bool& marked);
 
+// Marks the block at `block_offset` bad as the makers and Linux do: 0x00
+// programmed at the descriptor's marker byte in the spare area of its first
+// page, so that every later run that honours the marks steps over it. The
+// chip is selected (it stays so). 0, or -1 when the chip never became ready;
+// a failing program is not reported (the block is bad already).
+[[nodiscard]] int32_t nand_mark_block_bad(NandBus& bus, uint64_t block_offset);
+
 // "\nFactory-marked bad block at 0x%x, skipped\n"
 void nand_print_marked_block(Console& console, uint64_t offset);
 

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/exit_cleanup.h"
+
 #if defined(_WIN32)
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -118,6 +120,9 @@ bool ReplacingFile::open(const std::string& path, std::string& error) {
     file_ = create_new(name);
     if (file_ != nullptr) {
       temporary_ = name;
+      // A signal (Ctrl-C, a closed terminal, kill) or std::exit must not
+      // leave the new file behind either.
+      cleanup_remove_file(temporary_);
       return true;
     }
     if (errno != EEXIST) break;
@@ -153,6 +158,7 @@ bool ReplacingFile::commit(std::string& error) {
   if (!written) {
     std::remove(temporary_.c_str());
   }
+  cleanup_keep_file();
   temporary_.clear();
   return written;
 }
@@ -164,6 +170,7 @@ void ReplacingFile::abandon() {
   }
   if (!temporary_.empty()) {
     std::remove(temporary_.c_str());
+    cleanup_keep_file();
     temporary_.clear();
   }
 }

@@ -289,5 +289,26 @@ TEST(PinMap, TheFourDataFilesGiveTheBuiltInBoardsCells) {
   }
 }
 
+// Files that are not board descriptions: a directory is refused by name, and
+// a device that never ends is read no further than the limit.
+TEST(LoadBoard, ADirectoryOrAnEndlessDeviceIsRefused) {
+  const struct {
+    std::string path;
+    std::string message;
+  } cases[] = {
+    {std::string(JTAGNAND_TEST_DATA) + "/boards", "not a plain file"},
+#if !defined(_WIN32)
+    {"/dev/zero", "the file is larger than 16 MiB"},
+#endif
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    LoadedBoard loaded;
+    Error error;
+    EXPECT_FALSE(load_board(c.path, loaded, error));
+    EXPECT_EQ(error.message, c.message);
+  }
+}
+
 }  // namespace
 }  // namespace jtagnand::bsdl

@@ -29,6 +29,21 @@ TEST(Startup, NoPortPrintsTheBannerOnlyAndExitsOne) {
   }
 }
 
+// Started with its standard descriptors closed, the program opens /dev/null
+// onto them first: the files it opens later (here the simulated chip's spare
+// areas) do not take their numbers, and no message lands in them.
+TEST(Startup, ClosedStandardDescriptorsTakeNoFileTheProgramOpens) {
+  TempDir dir;
+  const std::string flash = dir.file("flash.bin");
+  const ProgramResult r = run_program(
+      "/bin/sh", {"-c", "\"$0\" -C ZELT -fmissing.bin 2>&-; echo status=$?", JTAGNAND_BINARY},
+      {"JTAGNAND_PORT=sim:nand=0xE6,stats,flash=" + flash});
+  EXPECT_TRUE(contains(r.out, "Could not open file: missing.bin")) << r.out;
+  EXPECT_TRUE(contains(r.out, "status=2")) << r.out << r.err;
+  EXPECT_EQ(read_file(flash + ".oob"), std::vector<unsigned char>(1024 * 16 * 16, 0xFF));
+  EXPECT_EQ(read_file(flash), std::vector<unsigned char>(8 << 20, 0xFF));
+}
+
 // Standard output stays the banner alone; standard error says why.
 TEST(Startup, NoPortNamesTheBasesTriedOnStandardError) {
   const ProgramResult r = jtagnand("sim:port=none", {"-C", "RQ7220"});
