@@ -299,6 +299,35 @@ TEST_F(Modes, DumpRangesAndFilesRefusedBeforeAPageIsRead) {
     EXPECT_TRUE(contains(r.out, "Could not create file: " + bad + " (")) << r.out;
     EXPECT_TRUE(contains(r.err, kUntouched)) << r.err;
   }
+  // An empty name (-r "") too, not after the whole range was read.
+  const ProgramResult empty = jtagnand("sim:stats", {"-C", "TOMUX", "-r", ""});
+  EXPECT_EQ(empty.exit_status, 2);
+  EXPECT_TRUE(contains(empty.out, "Could not create file:  (no file name)\n")) << empty.out;
+  EXPECT_TRUE(contains(empty.err, kUntouched)) << empty.err;
+}
+
+// The dump's target as a user would expect it: a link to a file not there
+// yet makes that file (the link stays), and a replaced file keeps its mode.
+TEST_F(Modes, ADumpFollowsADanglingLinkAndKeepsTheModeOfTheFileItReplaces) {
+  namespace fs = std::filesystem;
+  fs::create_directory(dir.file("sub"));
+  fs::create_symlink("sub/target.bin", dir.file("link.bin"));
+  const std::vector<std::string> args = {"-C", "TOMUX", "-l", "0x2000"};
+  std::vector<std::string> to_link = args;
+  to_link.push_back("-r" + dir.file("link.bin"));
+  ASSERT_EQ(jtagnand("sim:nand=0xE6", to_link).exit_status, 0);
+  EXPECT_TRUE(fs::is_symlink(dir.file("link.bin")));
+  EXPECT_EQ(read_file(dir.file("sub/target.bin")), Bytes(0x2000, 0xFF));
+
+  write_file(dump, {'o', 'l', 'd'});
+  fs::permissions(dump, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  std::vector<std::string> to_dump = args;
+  to_dump.push_back("-r" + dump);
+  const ProgramResult r = jtagnand("sim:nand=0xE6", to_dump);
+  ASSERT_EQ(r.exit_status, 0) << r.out;
+  EXPECT_EQ(read_file(dump), Bytes(0x2000, 0xFF));
+  EXPECT_EQ(fs::status(dump).permissions(),
+            fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
 }
 
 TEST_F(Modes, VerifyOnlyComparesAndWritesNothing) {
