@@ -20,6 +20,10 @@ namespace jtagnand::bsdl {
 std::string Error::text() const {
   std::string out = file;
   if (line > 0) out += ":" + std::to_string(line);
+  // A message quotes names from the file; a line of megabytes (one endless
+  // identifier) is cut so that the message stays a line.
+  constexpr std::size_t kShown = 400;
+  if (message.size() > kShown) return out + ": " + message.substr(0, kShown) + "...";
   return out + ": " + message;
 }
 

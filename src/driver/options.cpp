@@ -142,6 +142,16 @@ bool help_asked(int argc, const char* const* argv) {
   }
 }
 
+namespace {
+
+// User text goes into a message cut to its first 64 characters, so that a
+// huge argument does not make a huge line: "..." says it was cut.
+const char* cut_mark(const char* value) {
+  return std::strlen(value) > 64 ? "..." : "";
+}
+
+}  // namespace
+
 OptionLoopEnd read_options(OptionScanner& scanner, int argc, const char* const* argv,
                            RunOptions& options, Console& console) {
   for (;;) {
@@ -157,11 +167,17 @@ OptionLoopEnd read_options(OptionScanner& scanner, int argc, const char* const* 
       print_usage(console);
       return OptionLoopEnd::kStopped;
     }
+    // A second image, dump file or length would silently replace the first.
+    if ((code == 'f' && options.image_path != nullptr) ||
+        (code == 'r' && options.dump_path != nullptr) || (code == 'l' && options.length_given)) {
+      print(console, "** Error: -%c is given more than once\n", code);
+      return OptionLoopEnd::kStopped;
+    }
     switch (code) {
       case 'C':
         if (std::strlen(value) > static_cast<size_t>(kCpuNameRoom)) {
-          print(console, "** Error: CPU name '%s' is longer than %d characters\n", value,
-                kCpuNameRoom);
+          print(console, "** Error: CPU name '%.64s%s' is longer than %d characters\n", value,
+                cut_mark(value), kCpuNameRoom);
           return OptionLoopEnd::kStopped;
         }
         std::strcpy(options.cpu_name, value);
@@ -172,7 +188,7 @@ OptionLoopEnd read_options(OptionScanner& scanner, int argc, const char* const* 
       case 'o':
       case 'b':
         if (!parse_number(value, code == 'o' ? options.write_offset : options.block_count)) {
-          print(console, "** Error: invalid number '%s'\n", value);
+          print(console, "** Error: invalid number '%.64s%s'\n", value, cut_mark(value));
           return OptionLoopEnd::kStopped;
         }
         break;
@@ -197,7 +213,7 @@ OptionLoopEnd read_options(OptionScanner& scanner, int argc, const char* const* 
         break;
       case 'l':
         if (!parse_number(value, options.length)) {
-          print(console, "** Error: invalid number '%s'\n", value);
+          print(console, "** Error: invalid number '%.64s%s'\n", value, cut_mark(value));
           return OptionLoopEnd::kStopped;
         }
         options.length_given = true;

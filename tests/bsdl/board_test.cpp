@@ -310,5 +310,16 @@ TEST(LoadBoard, ADirectoryOrAnEndlessDeviceIsRefused) {
   }
 }
 
+// A refusal quotes what the file says, cut: a 5 MB key makes no 5 MB line.
+TEST(BoardDescription, AHugeNameIsCutInTheRefusal) {
+  BoardDescription description;
+  Error error;
+  const std::string key(5'000'000, 'A');
+  EXPECT_FALSE(
+      read_board_description("bsdl = x.bsd\n" + key + " = 1\n", "big.board", description, error));
+  EXPECT_EQ(error.text().rfind("big.board:2: unknown key 'AAAA", 0), 0u) << error.text().size();
+  EXPECT_LT(error.text().size(), 500u);
+}
+
 }  // namespace
 }  // namespace jtagnand::bsdl
