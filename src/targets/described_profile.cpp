@@ -74,6 +74,12 @@ void select_described_profile(ActiveProfile& active, const bsdl::PinMap& map,
 }
 
 bool load_described_profile(ActiveProfile& active, const std::string& path, std::string& error) {
+  std::vector<std::string> notes;
+  return load_described_profile(active, path, error, notes);
+}
+
+bool load_described_profile(ActiveProfile& active, const std::string& path, std::string& error,
+                            std::vector<std::string>& notes) {
   bsdl::LoadedBoard loaded;
   bsdl::PinMap map;
   bsdl::Error failure;
@@ -83,6 +89,7 @@ bool load_described_profile(ActiveProfile& active, const std::string& path, std:
     return false;
   }
   select_described_profile(active, map, loaded.bsdl.entity);
+  notes.insert(notes.end(), map.notes.begin(), map.notes.end());
   return true;
 }
 
