@@ -1,9 +1,7 @@
 #include "nand/nand_identify.h"
 
 #include <array>
-#include <cinttypes>
 #include <span>
-#include <string>
 
 #include "nand/chip_decode.h"
 #include "nand/nand_device.h"
@@ -56,10 +54,9 @@ DecodedChip read_parameter_page(NandBus& bus) {
 
 }  // namespace
 
-int32_t nand_identify(NandBus& bus, Console& console) {
+ChipIdentification nand_identify(NandBus& bus) {
   std::array<uint8_t, kIdBytes> id{};
   FlashInfo& flash = bus.flash;
-  const ChipRow* row = nullptr;
   // One Read ID: the two codes, and on a large-page code of the table the
   // further bytes in the same cycle (the chip sends them on as long as nRE
   // toggles).
@@ -68,7 +65,7 @@ int32_t nand_identify(NandBus& bus, Console& console) {
   const uint8_t address[1] = {kIdAddressCodes};
   nand_address_cycles(bus, address, 1);
   nand_read_bytes(bus, id.data(), 2);
-  row = find_chip_code(id[1]);
+  const ChipRow* row = find_chip_code(id[1]);
   const bool large_page = row != nullptr && row->large_page;
   if (large_page) nand_read_bytes(bus, id.data() + 2, static_cast<int32_t>(id.size() - 2));
   nand_chip_select(bus, kRelease);
@@ -80,7 +77,7 @@ int32_t nand_identify(NandBus& bus, Console& console) {
   if (row != nullptr && !large_page) {
     flash.source = ChipSource::kBuiltin;
     flash.chip = row->chip;
-    return 0;
+    return {};
   }
 
   // What the chip says about itself: its ONFI parameter page when it has
@@ -95,8 +92,7 @@ int32_t nand_identify(NandBus& bus, Console& console) {
     decoded = extended_id_decode(id);
     flash.source = ChipSource::kExtendedId;
   } else {
-    print(console, "Cannot support this device\n");
-    return -1;
+    return {.outcome = NandOutcome::kUnknownChip};
   }
 
   // A built-in chip is taken, with its texts, only when the chip agrees with
@@ -105,30 +101,13 @@ int32_t nand_identify(NandBus& bus, Console& console) {
       same_chip(decoded.chip, row->chip)) {
     flash.source = ChipSource::kBuiltin;
     flash.chip = row->chip;
-    return 0;
+    return {};
   }
   if (decoded.described) flash.chip = decoded.chip;
-  if (decoded.fault == ChipFault::kNone) return 0;
-  if (decoded.described) {
-    nand_print_chip(console, flash);
-  } else {
-    print(console, "Maker = 0x%X, Device = 0x%X\n", flash.maker_code, flash.device_code);
-  }
-  const std::string reason(chip_fault_text(decoded.fault));
-  print(console, "Cannot support this device: %s\n", reason.c_str());
-  return -1;
-}
-
-void nand_print_chip(Console& console, const FlashInfo& flash) {
-  print(console, "Maker = 0x%X, Device = 0x%X\n", flash.maker_code, flash.device_code);
-  print(console, "NAND DEVICE: %s\n", flash.chip.name);
-  if (flash.source == ChipSource::kBuiltin) return;
-  const ChipDescriptor& chip = flash.chip;
-  print(console,
-        "Page %" PRIu32 "+%" PRIu32 " bytes, %" PRIu32 " pages per block, %" PRIu64 " blocks",
-        chip.page_size, chip.spare_size, chip.pages_per_block, chip.blocks());
-  if (chip.luns > 1) print(console, " in %" PRIu32 " LUNs", chip.luns);
-  print(console, "\n");
+  if (decoded.fault == ChipFault::kNone) return {};
+  return {.outcome = NandOutcome::kUnsupportedChip,
+          .fault = decoded.fault,
+          .described = decoded.described};
 }
 
 }  // namespace jtagnand

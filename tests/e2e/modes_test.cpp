@@ -109,7 +109,7 @@ TEST_F(Modes, ABlockWhoseEraseFailsIsMarkedWithM) {
   ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
   EXPECT_TRUE(contains(r.out,
                        "\nError erasing at 0x6000, Maybe BAD BLOCK ....\n"
-                       "Marked bad in its spare area\n"))
+                       "Block at 0x6000 marked bad in its spare area\n"))
       << r.out;
   EXPECT_TRUE(contains(r.err, kCleanRun)) << r.err;
   EXPECT_EQ(file_bytes(flash + ".oob", kMarkOfBlock3, 1), Bytes{0x00});
