@@ -186,17 +186,17 @@ TEST(RealChips, EachIsDescribedRightOrRefused) {
     }
     testing::SimBench bench("RQ7220", options);
     ASSERT_TRUE(bench.ready());
-    const int32_t result = bench.read_id();
+    const NandOutcome result = bench.read_id();
     const ChipDescriptor& chip = bench.flash().chip;
     EXPECT_EQ(bench.board().violations(), 0u) << bench.violations();
     if (c.page == 0) {
-      EXPECT_EQ(result, -1);
+      EXPECT_EQ(result, NandOutcome::kUnsupportedChip);
       EXPECT_NE(bench.output().find("Cannot support this device: "), std::string::npos)
           << bench.output();
       EXPECT_NE(bench.output().find(c.built_in_or_reason), std::string::npos) << bench.output();
       continue;
     }
-    ASSERT_EQ(result, 0) << bench.output();
+    ASSERT_EQ(result, NandOutcome::kDone) << bench.output();
     EXPECT_EQ(bench.output(), "");
     EXPECT_EQ(chip.page_size, c.page);
     EXPECT_EQ(chip.spare_size, c.spare);
