@@ -151,9 +151,10 @@ CableOpening open_rbb_cable(std::string_view setting) {
   // of the port number (a socket path, with its slash, may hold a comma).
   if (const std::size_t comma = address.find(',');
       comma != std::string_view::npos && address.find('/') == std::string_view::npos) {
-    return CableOpening::bad_setting("JTAGNAND_PORT=rbb:" + std::string(setting) +
-                                     ": unknown option '" + std::string(address.substr(comma + 1)) +
-                                     "' (the one option is timeout=SECONDS)");
+    return CableOpening::refused(Refusal::kBadSetting, "JTAGNAND_PORT=rbb:" + std::string(setting) +
+                                                           ": unknown option '" +
+                                                           std::string(address.substr(comma + 1)) +
+                                                           "' (the one option is timeout=SECONDS)");
   }
   StreamOpening opening = open_byte_stream(address, timeout_ms);
   if (opening.ok()) {
