@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -50,14 +51,15 @@ constexpr int kSyncTimeoutMs = 1000;
   return true;
 }
 
-std::string format_hz(double hz) {
-  char text[32];
-  if (hz >= 1e6) {
-    std::snprintf(text, sizeof text, "%.6g MHz", hz / 1e6);
-  } else if (hz >= 1e3) {
-    std::snprintf(text, sizeof text, "%.6g kHz", hz / 1e3);
-  } else {
-    std::snprintf(text, sizeof text, "%.6g Hz", hz);
+// Six significant digits, or as many more as it takes to show `hz` exactly
+// (`exact`: a frequency the user asked for, 30000001 Hz is not "30 MHz").
+std::string format_hz(double hz, bool exact = false) {
+  char text[48];
+  const double scale = hz >= 1e6 ? 1e6 : hz >= 1e3 ? 1e3 : 1;
+  const char* unit = hz >= 1e6 ? "MHz" : hz >= 1e3 ? "kHz" : "Hz";
+  for (int digits = 6; digits <= 12; ++digits) {
+    std::snprintf(text, sizeof text, "%.*g %s", digits, hz / scale, unit);
+    if (!exact || std::abs(std::strtod(text, nullptr) * scale - hz) < 0.5) break;
   }
   return text;
 }
@@ -429,7 +431,7 @@ std::string FtdiCable::announcement() const {
   const uint32_t asked = settings_.tck_hz;
   if (asked != 0 && static_cast<double>(asked) > tck_.hz) {
     const bool above = tck_.divisor == 0 && !tck_.divide_by_5;
-    clock += " (" + format_hz(asked) + " asked, " +
+    clock += " (" + format_hz(asked, true) + " asked, " +
              (above ? std::string("above the ") + chip_name(chip_) + "'s highest)"
                     : std::string("rounded down to what the clock divisor makes)"));
   }

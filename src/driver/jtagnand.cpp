@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "driver/modes.h"
 #include "driver/options.h"
@@ -24,10 +25,12 @@ bool load_board_profile(const CommandLine& line, Console& console, ActiveProfile
     return false;
   }
   std::string error;
-  if (!load_described_profile(described, line.board_path, error)) {
+  std::vector<std::string> notes;
+  if (!load_described_profile(described, line.board_path, error, notes)) {
     print(console, "** Error: board description not usable: %s\n", error.c_str());
     return false;
   }
+  for (const std::string& note : notes) std::fprintf(stderr, "jtagnand: %s\n", note.c_str());
   return true;
 }
 

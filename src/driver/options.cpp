@@ -118,18 +118,32 @@ void print_help(Console& console) {
 
 namespace {
 
+// User text goes into a message cut to its first 64 characters, so that a
+// huge argument does not make a huge line: "..." says it was cut.
+std::string cut(const char* value) {
+  const std::string text(value);
+  return text.size() > 64 ? text.substr(0, 64) + "..." : text;
+}
+
 // One option into `options`; an option the run cannot go on with is returned.
 std::optional<OptionError> take_option(int code, const char* value, RunOptions& options) {
   const bool needs_value = code == 'C' || code == 'f' || code == 'o' || code == 'b' ||
                            code == 'e' || code == 'r' || code == 'l' || code == 'T';
   if (needs_value && value == nullptr) return OptionError{"Invalid Option\n", true};
+  // A second image, dump file or length would silently replace the first.
+  if ((code == 'f' && options.image_path != nullptr) ||
+      (code == 'r' && options.dump_path != nullptr) || (code == 'l' && options.length_given)) {
+    return OptionError{std::string("** Error: -") + static_cast<char>(code) +
+                           " is given more than once\n",
+                       false};
+  }
   const auto invalid_number = [&] {
-    return OptionError{"** Error: invalid number '" + std::string(value) + "'\n", false};
+    return OptionError{"** Error: invalid number '" + cut(value) + "'\n", false};
   };
   switch (code) {
     case 'C':
       if (std::strlen(value) > static_cast<size_t>(kCpuNameRoom)) {
-        return OptionError{"** Error: CPU name '" + std::string(value) + "' is longer than " +
+        return OptionError{"** Error: CPU name '" + cut(value) + "' is longer than " +
                                std::to_string(kCpuNameRoom) + " characters\n",
                            false};
       }

@@ -33,14 +33,13 @@ enum class AddressKind {
 
 // How the chip on the board made itself known.
 enum class ChipSource : uint8_t {
-  kBuiltin,     // its device code is one of the built-in chips
+  kBuiltin,     // a built-in chip: its code, and on large pages its own word agreeing
   kOnfi,        // its ONFI parameter page
-  kExtendedId,  // the fourth byte of its ID
+  kExtendedId,  // its further ID bytes (or its whole ID)
 };
 
-// The detected chip.
+// The detected chip: its codes, and every other fact in its descriptor.
 struct FlashInfo {
-  char name[128]{};
   uint8_t maker_code = 0;
   uint8_t device_code = 0;
   ChipSource source = ChipSource::kBuiltin;

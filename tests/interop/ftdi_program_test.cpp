@@ -109,6 +109,8 @@ TEST_F(ProgramOverFtdi, TheOptionsChooseAdapterChannelAndClock) {
        "(USB 0403:6010, channel A) is connected, TCK 7.5 MHz (8 MHz asked, rounded down to "
        "what the clock divisor makes).\n"},
       {"", "ftdi:tck=1000", "TCK 1 kHz.\n"},
+      // What was asked is shown exactly, not rounded to six digits.
+      {"", "ftdi:tck=30000001", "TCK 30 MHz (30.000001 MHz asked, above the FT2232H's highest).\n"},
       {"usb_chip=ft2232d", "ftdi:tck=30M",
        "\nFTDI FT2232C/D \"Dual RS232\" serial JTAGNAND1 (USB 0403:6010, channel A) is "
        "connected, TCK 6 MHz (30 MHz asked, above the FT2232C/D's highest).\n"},

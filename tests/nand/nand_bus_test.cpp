@@ -28,7 +28,7 @@ struct LayoutCase {
 // The address bytes of a built-in chip, found by its device code; none for a
 // code that is not built in.
 std::vector<uint8_t> address_of(uint8_t device, AddressKind kind, uint64_t offset) {
-  const BuiltinChip* chip = find_builtin_chip(device);
+  const ChipRow* chip = find_builtin_chip(device);
   if (chip == nullptr) return {};
   AddressBytes bytes{};
   const int n = nand_address_bytes(chip->chip, kind, offset, bytes);
@@ -64,8 +64,9 @@ TEST(NandAddressBytes, FollowTheChipsLayouts) {
 }
 
 TEST(NandAddressBytes, EverySupportedChipHasALayoutThatAddressesItsLastPage) {
-  for (const BuiltinChip& row : builtin_chips()) {
-    SCOPED_TRACE(row.name);
+  for (const ChipRow& row : chip_table()) {
+    if (row.kind != ChipRowKind::kBuiltin) continue;
+    SCOPED_TRACE(row.chip.name);
     // The last page and the last block must land on distinct, nonzero rows:
     // no bit of the page number may be cut off by a mask.
     const uint64_t last_page = row.chip.total_size() - row.chip.page_size;
@@ -321,9 +322,10 @@ TEST_P(BusCycles, ReadyWaitPollsUpTo4097Captures) {
 }
 
 TEST_P(BusCycles, ReadIdSequence) {
-  serve_bytes({0x98, 0xDA});
+  serve_bytes({0x98, 0x76});
   ASSERT_EQ(nand_identify(*bus_).outcome, NandOutcome::kDone);
-  // Select, 0x90, one address cycle, two reads, release.
+  // Select, 0x90, one address cycle, two reads, release: a small-page code
+  // settles the chip.
   ASSERT_EQ(scans().size(), 1u + 4 + 4 + 6 + 1);
   EXPECT_EQ(driven_byte(scans()[1].bits), kNandCmdReadId);
   EXPECT_EQ(cell(5, cpu_->ale_cell), '1');
@@ -334,8 +336,26 @@ TEST_P(BusCycles, ReadIdSequence) {
   EXPECT_EQ(scans().back().bits[cpu_->nce_cell], '1');
   // Any maker is accepted for a listed device code.
   EXPECT_EQ(bus_->flash.maker_code, 0x98);
-  EXPECT_EQ(bus_->flash.device_code, 0xDA);
-  EXPECT_STREQ(bus_->flash.name, "256MBytes(K9F2G08U0M)");
+  EXPECT_EQ(bus_->flash.device_code, 0x76);
+  EXPECT_STREQ(bus_->flash.chip.name, "64MBytes(K9F1208U0M)");
+}
+
+TEST_P(BusCycles, ReadIdOfALargePageCodeReadsTheFurtherBytesAndTheOnfiSignature) {
+  // Toshiba TC58NVG1S3E: 2 KiB pages, 64 spare bytes, 128 KiB blocks, as the
+  // built-in 0xDA chip.
+  serve_bytes({0x98, 0xDA, 0x90, 0x15, 0x76, 0x14, 0x01, 0x00});
+  ASSERT_EQ(nand_identify(*bus_).outcome, NandOutcome::kDone);
+  // Select, 0x90, address 0x00, eight reads, release; then the same with
+  // address 0x20 and four reads (no "ONFI" there).
+  const size_t first = 1 + 4 + 4 + 8 * 3 + 1;
+  ASSERT_EQ(scans().size(), first + 1 + 4 + 4 + 4 * 3 + 1);
+  EXPECT_EQ(scans()[first - 1].bits[cpu_->nce_cell], '1');
+  EXPECT_EQ(scans()[first].bits[cpu_->nce_cell], '0');
+  EXPECT_EQ(driven_byte(scans()[first + 1].bits), kNandCmdReadId);
+  EXPECT_EQ(driven_byte(scans()[first + 6].bits), 0x20);
+  EXPECT_EQ(scans().back().bits[cpu_->nce_cell], '1');
+  EXPECT_EQ(bus_->flash.source, ChipSource::kBuiltin);
+  EXPECT_STREQ(bus_->flash.chip.name, "256MBytes(K9F2G08U0M)");
   EXPECT_EQ(bus_->flash.chip.block_size(), 128u * 1024);
 }
 
