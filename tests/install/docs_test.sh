@@ -68,22 +68,30 @@ bash_checks=$(
   # shellcheck source=/dev/null
   source "$completion" || { echo "FAIL: $completion does not load"; exit; }
   options=$(sed -n "s/.*compgen -W '\(-C [^']*\)'.*/\1/p" "$completion")
+  checked_options=0 checked_sim=0
   while IFS=$'\t' read -r heading name; do
     case $heading in
       "## Using it")
+        checked_options=$((checked_options + 1))
         letter=${name:1:1}
         _jtagnand_option_kind "$letter" > /dev/null || echo "FAIL: completion: -$letter has no kind"
         [[ " $options " == *" -$letter "* ]] || echo "FAIL: completion: -$letter not offered"
         ;;
       "### The simulated board")
+        checked_sim=$((checked_sim + 1))
         base=${name%%[ :=]*}
         [[ " $(echo $_jtagnand_sim_options) " == *" $base"[=\ ]* ]] ||
           echo "FAIL: completion: sim option $base not offered"
         ;;
     esac
   done < <(table_names)
+  # A renamed heading must not leave these checks with nothing to check.
+  ((checked_options > 0)) || echo "FAIL: no option table under '## Using it' in README.md"
+  ((checked_sim > 0)) || echo "FAIL: no option table under '### The simulated board' in README.md"
   # The CPU names: those of -C's row.
-  for cpu in $(grep '^| `-C NAME`' "$readme" | grep -o '`[A-Z0-9]*`' | tr -d '`'); do
+  cpus=$(grep '^| `-C NAME`' "$readme" | grep -o '`[A-Z0-9]*`' | tr -d '`')
+  [[ -n $cpus ]] || echo "FAIL: no CPU names in the -C row of README.md"
+  for cpu in $cpus; do
     [[ " $_jtagnand_cpus " == *" $cpu "* ]] || echo "FAIL: completion: CPU $cpu not offered"
   done
 )

@@ -59,6 +59,7 @@ dpkg_run() {
 echo "== dpkg -i $(basename "$deb")"
 dpkg_run -i "$deb" || fail "dpkg -i"
 trap 'dpkg_run -r jtagnand > /dev/null' EXIT
+trap 'exit 1' INT TERM  # a time-out's signal still removes the package, through the EXIT trap
 
 failures=0
 check() {  # check DESCRIPTION COMMAND...: runs it, shows its output, counts a failure
@@ -109,7 +110,7 @@ else
 fi
 
 echo "== dpkg -r jtagnand"
-trap - EXIT
+trap - EXIT INT TERM
 dpkg_run -r jtagnand || fail "dpkg -r"
 
 echo "== nothing left"
