@@ -80,7 +80,7 @@ bash_checks=$(
       "### The simulated board")
         checked_sim=$((checked_sim + 1))
         base=${name%%[ :=]*}
-        [[ " $(echo $_jtagnand_sim_options) " == *" $base"[=\ ]* ]] ||
+        [[ " ${_jtagnand_sim_options//[$'\n']/ } " == *" $base"[=\ ]* ]] ||
           echo "FAIL: completion: sim option $base not offered"
         ;;
     esac

@@ -40,7 +40,7 @@ cpack -G DEB --config "$build/CPackConfig.cmake" -B "$out" > "$out/cpack.log" ||
   { cat "$out/cpack.log"; exit 1; }
 deb=$out/jtagnand_${version}_$(dpkg --print-architecture).deb
 [[ -f $deb ]] || { echo "FAIL: no $deb"; ls "$out"; exit 1; }
-echo "$(basename "$deb")"
+basename "$deb"
 
 packaged=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\.\//, "", $6); print $6 }' | LC_ALL=C sort)
 if [[ $packaged != "$expected" ]]; then

@@ -43,8 +43,8 @@ command -v jtagnand > /dev/null && skip "a jtagnand is already on PATH: $(comman
 
 # dpkg waits for no one: another package manager's lock is retried.
 dpkg_run() {
-  local output attempt
-  for attempt in $(seq 60); do
+  local output
+  for _ in $(seq 60); do
     if output=$(dpkg "$@" 2>&1); then
       echo "$output"
       return 0
