@@ -7,9 +7,13 @@
 # include cross references to pages not installed yet; the package test lints
 # the installed pages in full).
 #
-# usage: docs_test.sh SOURCE_DIR
+# With the build folder too, the programs' own help: every option `jtagnand -h`
+# and `jtagnand-sim --help` list has its entry in their pages.
+#
+# usage: docs_test.sh SOURCE_DIR [BUILD_DIR]
 set -uo pipefail
-src=${1:?usage: docs_test.sh SOURCE_DIR}
+src=${1:?usage: docs_test.sh SOURCE_DIR [BUILD_DIR]}
+build=${2:-}
 readme=$src/README.md
 page=$src/dist/man/jtagnand.1
 completion=$src/dist/bash-completion/jtagnand
@@ -62,6 +66,19 @@ while read -r status; do
   grep -Eq "^\.It $status$" "$page" || fail "jtagnand.1 lacks exit status $status"
 done < <(sed -n '/^### Exit status/,/^#/p' "$readme" | sed -n 's/^| \([0-9]\) |.*/\1/p')
 
+# The programs' help texts.
+if [[ -n $build ]]; then
+  sim_switches=$(sed -n "s/.*compgen -W '\(--[^']*\)'.*/\1/p" "$completion")
+  for letter in $("$build/jtagnand" -h | sed -n 's/^ -\([A-Za-z]\)[[ ].*/\1/p'); do
+    grep -Eq "^\.It Fl $letter( |$)" "$page" || fail "jtagnand.1 lacks -$letter of jtagnand -h"
+  done
+  for option in $("$build/jtagnand-sim" --help | sed -n 's/^  \(--[a-z-]*\).*/\1/p'); do
+    grep -Eq "^\.It Fl [\\]-${option#--}( |$)" "$src/dist/man/jtagnand-sim.1" ||
+      fail "jtagnand-sim.1 lacks $option of jtagnand-sim --help"
+    [[ " $sim_switches " == *" $option "* ]] || fail "completion: jtagnand-sim's $option not offered"
+  done
+fi
+
 # The completion: load it as bash-completion would, then ask it.
 bash_checks=$(
   complete() { :; }  # registration needs an interactive shell; the functions are what counts
@@ -106,7 +123,7 @@ for man in "$src"/dist/man/*.1; do
 done
 
 if ((failures > 0)); then
-  echo "$failures missing or wrong: README.md is the reference"
+  echo "$failures missing or wrong: README.md and the programs' help are the reference"
   exit 1
 fi
-echo "man pages and completion cover README.md; mandoc lint clean"
+echo "man pages and completion cover README.md and the programs' help; mandoc lint clean"
