@@ -66,7 +66,8 @@ bool parse_number(const char* text, uint32_t& number) {
 void print_usage(Console& console) {
   console.write(
       "\n"
-      "JTAG NAND Flash Writer, VER 1.04\n"
+      "JTAG NAND Flash Writer, VER " JTAGNAND_VERSION
+      "\n"
       "OPTIONS:\n"
       " -C[CPU NAME] : RQ7220, ZELT, KELDA, ... \n"
       " -f[filename] : binary file name\n"
