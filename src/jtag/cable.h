@@ -31,6 +31,17 @@ struct ChainPosition {
   }
 };
 
+// How a run may drive the NAND bus through a cable.
+enum class BusTraffic : uint8_t {
+  // The sequence the parallel-port cable has always sent, byte for byte: every
+  // data scan from Run-Test/Idle back to it, a latch cycle framed by scans of
+  // its own for CLE or ALE, three scans per byte read.
+  kClassic,
+  // As few scans and clocks as the bus allows: two scans per bus cycle, each
+  // scan straight from the Update-DR of the one before.
+  kMinimal,
+};
+
 class Cable {
  public:
   virtual ~Cable() = default;
@@ -65,6 +76,11 @@ class Cable {
   // answer. A poll repeats the scan before it, so extra polls change nothing on
   // the pins; they spare a cable with a slow round trip a wait per poll.
   [[nodiscard]] virtual uint32_t poll_batch() const { return 1; }
+
+  // How the NAND bus is driven through this cable. A cable whose traffic is
+  // fixed by what it always sent keeps the classic sequence; every other cable
+  // gets the minimal one.
+  [[nodiscard]] virtual BusTraffic bus_traffic() const { return BusTraffic::kMinimal; }
 
   // Resets the TAP through nTRST, where the cable has that line: low, then high
   // again, with TCK still.

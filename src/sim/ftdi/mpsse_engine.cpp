@@ -242,8 +242,7 @@ void MpsseEngine::shift(const uint8_t* c) {
   }
 }
 
-bool MpsseEngine::clock_bit(bool tdi, bool tms, bool write_on_fall, bool read_on_fall,
-                            bool reads) {
+bool MpsseEngine::clock_bit(bool tdi, bool tms, bool write_on_fall, bool read_on_fall, bool reads) {
   const auto set = [&](uint8_t pin, bool level) {
     low_value_ = static_cast<uint8_t>(level ? low_value_ | pin : low_value_ & ~pin);
   };
