@@ -91,6 +91,9 @@ struct Bsdl {
   std::vector<std::string> idcodes;  // IDCODE_REGISTER patterns, 32 characters MSB first
   int boundary_length = 0;
   std::vector<Cell> cells;  // cells[n] is cell n
+  // TAP_SCAN_CLOCK: the device's highest TCK in Hz; 0 when the file gives none.
+  double tap_scan_clock_hz = 0;
+  int tap_scan_clock_line = 0;
 
   // Index of the port named `name` ("PD14", "D(3)"; case does not matter), or -1.
   [[nodiscard]] int find_port(std::string_view name) const;

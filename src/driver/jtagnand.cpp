@@ -131,6 +131,11 @@ int jtagnand_main(int argc, const char* const* argv, Environment& environment) {
   }
 
   Cable& cable = *opening.cable;
+  // The CPU's own TCK limit sets a clocked cable's speed before it says it.
+  if (const std::string refusal = cable.limit_tck(described.tck_limit); !refusal.empty()) {
+    std::fprintf(stderr, "jtagnand: %s\n", refusal.c_str());
+    return kExitStartup;
+  }
   console.write(cable.announcement());
   // A described CPU may share its chain: every scan carries the other devices' bits.
   cable.set_chain(described.chain);

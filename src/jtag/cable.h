@@ -42,6 +42,13 @@ enum class BusTraffic : uint8_t {
   kMinimal,
 };
 
+// The highest TCK the devices on a chain take, as their BSDL files give it
+// (TAP_SCAN_CLOCK); the slowest device sets the chain's.
+struct TckLimit {
+  double hz = 0;       // 0: no file gives one
+  std::string source;  // the file that gives it
+};
+
 class Cable {
  public:
   virtual ~Cable() = default;
@@ -81,6 +88,12 @@ class Cable {
   // fixed by what it always sent keeps the classic sequence; every other cable
   // gets the minimal one.
   [[nodiscard]] virtual BusTraffic bus_traffic() const { return BusTraffic::kMinimal; }
+
+  // The chain's TCK limit, given before the first clock. A cable with a clock
+  // of its own runs at the lower of its default and the limit when it was given
+  // no TCK, and refuses a higher TCK that was given (returning why) unless told
+  // to overclock. A cable without a clock of its own has nothing to do.
+  [[nodiscard]] virtual std::string limit_tck(const TckLimit& /*limit*/) { return {}; }
 
   // Resets the TAP through nTRST, where the cable has that line: low, then high
   // again, with TCK still.

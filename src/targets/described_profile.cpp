@@ -83,6 +83,8 @@ bool load_described_profile(ActiveProfile& active, const std::string& path, std:
     return false;
   }
   select_described_profile(active, map, loaded.bsdl.entity);
+  if (loaded.bsdl.tap_scan_clock_hz > 0)
+    active.tck_limit = TckLimit{loaded.bsdl.tap_scan_clock_hz, loaded.description.bsdl_path()};
   return true;
 }
 

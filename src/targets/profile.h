@@ -131,6 +131,8 @@ struct ActiveProfile {
   std::vector<int> tdi_side;
   std::vector<int> tdo_side;
   ChainPosition chain;
+  // The highest TCK the CPU takes, from its BSDL file; none for a built-in CPU.
+  TckLimit tck_limit;
 
   [[nodiscard]] uint32_t boundary_length() const { return vector.length; }
   // A built-in CPU's routines; only for a built-in profile.
