@@ -341,6 +341,89 @@ TEST_P(BusCycles, ReadIdSequence) {
   EXPECT_EQ(console.output(), "");
 }
 
+// The minimal cycles (a cable that asks for them; here the parallel port's
+// fast option): two scans per cycle, each n + 4 clocks, straight from one
+// Update-DR to the next Select-DR-Scan.
+TEST_P(BusCycles, MinimalCyclesAreTwoScansEach) {
+  cable_.fast = true;
+  bus_ = std::make_unique<NandBus>(NandBus{cable_, active_});
+  cable_.clock(false, false);  // Test-Logic-Reset -> Run-Test/Idle, where EXTEST leaves it
+  NandBus& bus = *bus_;
+  ASSERT_EQ(bus.traffic, BusTraffic::kMinimal);
+  const uint32_t length = cpu_->boundary_length;
+  // Each pair: the strobe falls with CLE, ALE and the byte at their levels,
+  // then rises with nothing else changing.
+  const auto expect_latch = [&](size_t first, char cle, char ale, uint8_t byte) {
+    const std::string& low = scans()[first].bits;
+    const std::string& high = scans()[first + 1].bits;
+    EXPECT_EQ(low[cpu_->nwe_cell], '0');
+    EXPECT_EQ(low[cpu_->cle_cell], cle);
+    EXPECT_EQ(low[cpu_->ale_cell], ale);
+    EXPECT_EQ(driven_byte(low), byte);
+    EXPECT_TRUE(drives(low));
+    for (uint32_t i = 0; i < length; ++i) {
+      if (i != cpu_->nwe_cell) {
+        EXPECT_EQ(high[i], low[i]) << "cell " << i;
+      }
+    }
+    EXPECT_EQ(high[cpu_->nwe_cell], '1');
+  };
+  nand_chip_select(bus, '0');
+  port_->clear();
+  nand_command(bus, kNandCmdProgram);
+  ASSERT_EQ(scans().size(), 2u);
+  expect_latch(0, '1', '0', kNandCmdProgram);
+  EXPECT_EQ(port_->writes(), 2u * 2u * (length + 4));
+
+  bus.flash.device_code = 0xDA;
+  bus.flash.chip = find_builtin_chip(0xDA)->chip;
+  port_->clear();
+  nand_address(bus, AddressKind::kColumnAndRow, 0x123400);
+  const Bytes address = address_of(0xDA, AddressKind::kColumnAndRow, 0x123400);
+  ASSERT_EQ(scans().size(), 2 * address.size());
+  for (size_t i = 0; i < address.size(); ++i) expect_latch(2 * i, '0', '1', address[i]);
+
+  const uint8_t data[2] = {0x5A, 0xA5};
+  port_->clear();
+  nand_write_bytes(bus, data, 2);
+  ASSERT_EQ(scans().size(), 4u);
+  expect_latch(0, '0', '0', 0x5A);
+  expect_latch(2, '0', '0', 0xA5);
+
+  // After a latch cycle a read first lowers CLE and lets go of the data lines
+  // in a scan of its own; then nRE falls, and the scan that raises it
+  // captures the byte.
+  const uint8_t answers[] = {0xEC, 0xDA};
+  serve_bytes({answers, answers + 2});
+  nand_command(bus, kNandCmdReadId);
+  port_->clear();
+  uint8_t got[2]{};
+  nand_read_bytes(bus, got, 2);
+  EXPECT_EQ(Bytes(got, got + 2), Bytes(answers, answers + 2));
+  ASSERT_EQ(scans().size(), 5u);
+  EXPECT_EQ(cell(0, cpu_->cle_cell), '0');
+  EXPECT_EQ(cell(0, cpu_->nre_cell), '1');
+  EXPECT_TRUE(listens(scans()[0].bits));
+  for (size_t b = 0; b < 2; ++b) {
+    EXPECT_EQ(cell(1 + 2 * b, cpu_->nre_cell), '0');
+    EXPECT_FALSE(scans()[1 + 2 * b].captured);
+    EXPECT_EQ(cell(2 + 2 * b, cpu_->nre_cell), '1');
+    EXPECT_TRUE(scans()[2 + 2 * b].captured);
+  }
+  // A wait after a command: one scan lowers CLE, then the polls.
+  nand_command(bus, kNandCmdProgramConfirm);
+  port_->on_capture([&](const std::string& pins, std::string& capture) {
+    capture = pins;
+    capture[cpu_->rnb_cell] = '1';
+  });
+  port_->clear();
+  EXPECT_EQ(nand_wait_ready(bus), 0);
+  ASSERT_EQ(scans().size(), 2u);
+  EXPECT_FALSE(scans()[0].captured);
+  EXPECT_EQ(cell(0, cpu_->cle_cell), '0');
+  EXPECT_TRUE(scans()[1].captured);
+}
+
 INSTANTIATE_TEST_SUITE_P(AllCpus, BusCycles, ::testing::Values("RQ7220", "ZELT", "TOMUX", "KELDA"));
 
 }  // namespace
