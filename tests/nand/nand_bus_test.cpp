@@ -8,6 +8,7 @@
 #include "nand/nand_device.h"
 #include "nand/nand_identify.h"
 #include "scan_decoder.h"
+#include "sim/sim_board.h"
 
 namespace jtagnand {
 namespace {
@@ -419,6 +420,42 @@ TEST_P(BusCycles, MinimalCyclesAreTwoScansEach) {
   EXPECT_FALSE(scans()[0].captured);
   EXPECT_EQ(cell(0, cpu_->cle_cell), '0');
   EXPECT_TRUE(scans()[1].captured);
+}
+
+// The simulated board's checker against the program's own cable and scans: a
+// read that takes its byte from the scan that drops nRE is caught; the minimal
+// read cycle is clean.
+TEST(BusCyclesOnTheBoard, ACaptureBeforeNreFellIsCaught) {
+  sim::SimOptions options;
+  std::string error;
+  auto port = sim::make_sim_port(options, error);
+  ASSERT_NE(port, nullptr) << error;
+  LptCable cable(port.get(), port->base());
+  cable.fast = true;
+  ActiveProfile active;
+  ASSERT_EQ(select_cpu_profile(active, "RQ7220"), 0);
+  NandBus bus{cable, active};
+  tap_reset(cable);
+  enter_extest(cable, active);
+  const uint8_t id_address = 0x00;
+  nand_chip_select(bus, '0');
+  nand_command(bus, kNandCmdReadId);
+  nand_address_cycles(bus, &id_address, 1);
+  uint8_t maker = 0;
+  nand_read_bytes(bus, &maker, 1);
+  EXPECT_EQ(maker, 0xEC);
+  EXPECT_EQ(port->board().violations(), 0u);
+
+  // The wrong way round: the capture read in the scan whose update drops nRE,
+  // none in the one that raises it.
+  std::vector<char> capture(active.boundary_length());
+  active.vector[active.cells.nre] = '0';
+  scan_dr_back_to_back(cable, active.vector.data(), capture.data(), active.boundary_length());
+  active.vector[active.cells.nre] = '1';
+  scan_dr_back_to_back(cable, active.vector.data(), nullptr, active.boundary_length());
+  cable.clock(false, false);  // Update-DR -> Run-Test/Idle: the last update takes effect
+  EXPECT_EQ(port->board().violations(sim::Violation::kEarlyCapture), 1u);
+  EXPECT_EQ(port->board().violations(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(AllCpus, BusCycles, ::testing::Values("RQ7220", "ZELT", "TOMUX", "KELDA"));
