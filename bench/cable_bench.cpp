@@ -71,7 +71,7 @@ void program_and_verify(Cable& cable, const std::vector<uint8_t>& image) {
   BadBlockList bad_blocks;
   cable.trst_pulse();
   tap_reset(cable);
-  scan_ir(cable, kInstructionLength, kInstructionCodes.extest.data());
+  scan_ir(cable, Chain{}, kInstructionLength, kInstructionCodes.extest.data());
   nand_chip_select(bus, '1');
   if (nand_identify(bus).outcome != NandOutcome::kDone) std::abort();
   const uint32_t offset = 2 * bus.flash.chip.block_size();
@@ -148,8 +148,8 @@ void BM_OneMebibyteOverRemoteBitbang(benchmark::State& state) {
     });
     {
       CableOpening opening = open_rbb_cable(path);
-      if (opening.outcome != CableOpening::Outcome::kReady) std::abort();
-      program_and_verify(*opening.cable, image);
+      if (!opening.ok()) std::abort();
+      program_and_verify(*opening.value(), image);
     }
     serving.join();
     close(listener);
@@ -223,7 +223,7 @@ void BM_DumpOneMebibyteOverFtdi(benchmark::State& state) {
     QuietConsole console;
     ConsoleObserver observer{console};
     tap_reset(cable);
-    scan_ir(cable, kInstructionLength, kInstructionCodes.extest.data());
+    scan_ir(cable, Chain{}, kInstructionLength, kInstructionCodes.extest.data());
     nand_chip_select(bus, '1');
     if (nand_identify(bus).outcome != NandOutcome::kDone) std::abort();
     const FtdiTraffic before = cable.traffic();

@@ -26,10 +26,10 @@ constexpr char kHigh = '1';
 // whole vector at once at Update-DR.
 inline void scan(NandBus& bus) {
   if (minimal(bus)) {
-    scan_dr_back_to_back(bus.cable, bus.target.vector.data(), nullptr,
+    scan_dr_back_to_back(bus.cable, bus.target.chain, bus.target.vector.data(), nullptr,
                          bus.target.boundary_length());
   } else {
-    scan_dr(bus.cable, bus.target.vector.data(), bus.target.boundary_length());
+    scan_dr(bus.cable, bus.target.chain, bus.target.vector.data(), bus.target.boundary_length());
   }
 }
 
@@ -38,11 +38,11 @@ inline void scan(NandBus& bus) {
 // its samples fills the slot at the latest on its flush().
 inline void scan_capture(NandBus& bus, std::size_t slot) {
   if (minimal(bus)) {
-    scan_dr_back_to_back(bus.cable, bus.target.vector.data(), bus.read_captures.slot(slot),
-                         bus.target.boundary_length());
+    scan_dr_back_to_back(bus.cable, bus.target.chain, bus.target.vector.data(),
+                         bus.read_captures.slot(slot), bus.target.boundary_length());
   } else {
-    scan_dr_capture(bus.cable, bus.target.vector.data(), bus.read_captures.slot(slot),
-                    bus.target.boundary_length());
+    scan_dr_capture(bus.cable, bus.target.chain, bus.target.vector.data(),
+                    bus.read_captures.slot(slot), bus.target.boundary_length());
   }
 }
 

@@ -100,7 +100,8 @@ class BusCycles : public ::testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
     ASSERT_EQ(select_cpu_profile(active_, GetParam()), 0);
-    cpu_ = active_.profile;
+    for (const CpuProfile* cpu : cpu_profiles())
+      if (cpu->name == GetParam()) cpu_ = cpu;
     port_ = std::make_unique<ScanDecoder>(cpu_->boundary_length);
     cable_ = LptCable{port_.get(), 0x378};
     bus_ = std::make_unique<NandBus>(NandBus{cable_, active_});
@@ -450,9 +451,11 @@ TEST(BusCyclesOnTheBoard, ACaptureBeforeNreFellIsCaught) {
   // none in the one that raises it.
   std::vector<char> capture(active.boundary_length());
   active.vector[active.cells.nre] = '0';
-  scan_dr_back_to_back(cable, active.vector.data(), capture.data(), active.boundary_length());
+  scan_dr_back_to_back(cable, active.chain, active.vector.data(), capture.data(),
+                       active.boundary_length());
   active.vector[active.cells.nre] = '1';
-  scan_dr_back_to_back(cable, active.vector.data(), nullptr, active.boundary_length());
+  scan_dr_back_to_back(cable, active.chain, active.vector.data(), nullptr,
+                       active.boundary_length());
   cable.clock(false, false);  // Update-DR -> Run-Test/Idle: the last update takes effect
   EXPECT_EQ(port->board().violations(sim::Violation::kEarlyCapture), 1u);
   EXPECT_EQ(port->board().violations(), 1u);
