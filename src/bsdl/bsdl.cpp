@@ -519,6 +519,7 @@ class Reader {
     if (!value_tokens(value, statement, line)) return false;
 
     const std::string key = upper(attribute_name);
+    if (key == "TAP_SCAN_CLOCK") return scan_clock(value, line);
     Known* known = nullptr;
     bool numeric = false;
     if (key == "INSTRUCTION_LENGTH") {
@@ -551,6 +552,35 @@ class Reader {
       return integer(known->number, "a whole number for " + key, value.front());
     }
     return string_value(value, key, line, known->text);
+  }
+
+  // attribute TAP_SCAN_CLOCK of TCK : signal is (FREQUENCY, STOP_STATE); the
+  // frequency a real number of Hz (20.0e6), the state LOW, BOTH or HIGH.
+  bool scan_clock(const std::vector<Token>& value, int line) {
+    if (out_.tap_scan_clock_line != 0)
+      return fail(line, "TAP_SCAN_CLOCK is given twice (first on line " +
+                            std::to_string(out_.tap_scan_clock_line) + ")");
+    const auto shape_ok = [&] {
+      return value.size() == 5 && value[0].kind == Kind::kPunct && value[0].text == "(" &&
+             value[1].kind == Kind::kNumber && value[2].kind == Kind::kPunct &&
+             value[2].text == "," && value[3].kind == Kind::kWord &&
+             value[4].kind == Kind::kPunct && value[4].text == ")";
+    };
+    if (!shape_ok()) {
+      return fail(line, "expected TAP_SCAN_CLOCK as (FREQUENCY, STOP_STATE), e.g. (20.0e6, BOTH)");
+    }
+    std::string digits;
+    for (const char c : value[1].text)
+      if (c != '_') digits += c;
+    double hz = 0;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), hz);
+    // Up to 100 GHz: anything above is no clock a cable makes.
+    if (ec != std::errc() || end != digits.data() + digits.size() || !(hz >= 1.0) || hz > 1e11)
+      return fail(value[1].line, "expected a frequency in Hz for TAP_SCAN_CLOCK, found '" +
+                                     std::string(value[1].text) + "'");
+    out_.tap_scan_clock_hz = hz;
+    out_.tap_scan_clock_line = line;
+    return true;
   }
 
   // constant NAME : PIN_MAP_STRING := "PORT : PIN, ..." & ...;

@@ -94,6 +94,9 @@ struct Bsdl {
   // Lines before the first `entity` that are not BSDL (a vendor's title
   // lines, bytes outside ASCII), skipped; "lines 1-3" when there are any.
   std::string skipped_lines;
+  // TAP_SCAN_CLOCK: the device's highest TCK in Hz; 0 when the file gives none.
+  double tap_scan_clock_hz = 0;
+  int tap_scan_clock_line = 0;
 
   // Index of the port named `name` ("PD14", "D(3)"; case does not matter), or -1.
   [[nodiscard]] int find_port(std::string_view name) const;

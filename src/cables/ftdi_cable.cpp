@@ -81,6 +81,10 @@ bool parse_ftdi_settings(std::string_view text, FtdiSettings& settings, std::str
       error = "bad " + std::string(key) + " '" + std::string(value) + "' (" + expected + ")";
       return false;
     };
+    if (item == "overclock") {
+      settings.overclock = true;
+      continue;
+    }
     if (equals == std::string_view::npos || value.empty()) {
       error = std::string(item);
       error.insert(0, 1, '\'');
@@ -129,7 +133,7 @@ bool parse_ftdi_settings(std::string_view text, FtdiSettings& settings, std::str
       gpio_given = true;
     } else {
       error = "unknown option '" + std::string(key) +
-              "' (known: id, channel, serial, tck, layout, gpio)";
+              "' (known: id, channel, serial, tck, layout, gpio, overclock)";
       return false;
     }
   }
@@ -184,6 +188,31 @@ void FtdiCable::close() {
   copies_.clear();
   exchange();
   closed_ = true;
+}
+
+void FtdiCable::send_clock_setting() {
+  using namespace mpsse;
+  if (is_high_speed(chip_)) out_.push_back(tck_.divide_by_5 ? kDivideBy5On : kDivideBy5Off);
+  out_.insert(out_.end(), {kDivisor, static_cast<uint8_t>(tck_.divisor & 0xFF),
+                           static_cast<uint8_t>(tck_.divisor >> 8)});
+}
+
+std::string FtdiCable::limit_tck(const TckLimit& limit) {
+  if (limit.hz <= 0) return {};
+  const uint32_t asked = settings_.tck_hz;
+  if (asked == 0) {
+    // No TCK given: the fastest the divisor makes within the limit.
+    const auto within = static_cast<uint32_t>(std::min(limit.hz, 4.0e9));
+    if (static_cast<double>(within) < tck_.hz && choose_tck(chip_, within, tck_)) {
+      send_clock_setting();
+      after_command();
+    }
+    return {};
+  }
+  if (static_cast<double>(asked) <= limit.hz || settings_.overclock) return {};
+  return "JTAGNAND_PORT=ftdi: TCK " + format_hz(asked) + " is above " + format_hz(limit.hz) +
+         ", the highest TCK " + limit.source +
+         " gives (TAP_SCAN_CLOCK); add ,overclock to the ftdi options to run at it anyway";
 }
 
 bool FtdiCable::start(std::string& error) {

@@ -131,6 +131,12 @@ int open_and_run(int argc, const CommandLine& line, Environment& environment,
     return kExitStartup;
   }
   Cable& cable = *opening.value();
+  // The CPU's own TCK limit sets a clocked cable's speed before it says it.
+  if (const std::string refusal = cable.limit_tck(described.tck_limit); !refusal.empty()) {
+    std::fprintf(stderr, "jtagnand: %s\n", refusal.c_str());
+    cable.close();
+    return kExitStartup;
+  }
   const int status = run_on_cable(argc, line, environment, cable, described);
   cable.close();
   return status;

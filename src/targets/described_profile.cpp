@@ -91,6 +91,8 @@ bool load_described_profile(ActiveProfile& active, const std::string& path, std:
   }
   select_described_profile(active, map, loaded.bsdl.entity);
   notes.insert(notes.end(), map.notes.begin(), map.notes.end());
+  if (loaded.bsdl.tap_scan_clock_hz > 0)
+    active.tck_limit = TckLimit{loaded.bsdl.tap_scan_clock_hz, loaded.description.bsdl_path()};
   return true;
 }
 

@@ -81,6 +81,8 @@ TEST(BsdlReader, AwkwardButLegalFormatting) {
   EXPECT_EQ(b.ports[static_cast<std::size_t>(b.find_port("wide(1)"))].mode, PortMode::kOut);
   EXPECT_EQ(b.ports[static_cast<std::size_t>(b.find_port("bus(3)"))].line, 5);
 
+  EXPECT_EQ(b.tap_scan_clock_hz, 10e6);  // (1.0e+07, BOTH)
+
   EXPECT_EQ(b.instruction_length, 3);
   ASSERT_NE(b.find_instruction("sample"), nullptr);
   EXPECT_EQ(b.find_instruction("SAMPLE")->opcodes, (std::vector<std::string>{"010", "110"}));
@@ -191,6 +193,13 @@ const Broken kBroken[] = {
      "unexpected '{'"},
     {"an attribute given twice", 34, "attribute BOUNDARY_LENGTH of awk100 : entity is 16;", 34,
      "BOUNDARY_LENGTH is given twice (first on line 15)"},
+    {"a TCK limit that is no frequency", 13,
+     "attribute TAP_SCAN_CLOCK of TCK : signal is (fast, BOTH);", 13,
+     "expected TAP_SCAN_CLOCK as (FREQUENCY, STOP_STATE), e.g. (20.0e6, BOTH)"},
+    {"a TCK limit of zero", 13, "attribute TAP_SCAN_CLOCK of TCK : signal is (0.0e6, BOTH);", 13,
+     "expected a frequency in Hz for TAP_SCAN_CLOCK, found '0.0e6'"},
+    {"a TCK limit twice", 34, "attribute TAP_SCAN_CLOCK of TCK : signal is (2.0e7, LOW);", 34,
+     "TAP_SCAN_CLOCK is given twice (first on line 13)"},
     {"a length that is not a number", 20,
      "attribute INSTRUCTION_LENGTH of awk100 : entity is three;", 20,
      "expected a whole number for INSTRUCTION_LENGTH, found 'three'"},

@@ -134,6 +134,41 @@ TEST_F(ProgramOverFtdi, TheOptionsChooseAdapterChannelAndClock) {
   }
 }
 
+// With a board description, the BSDL file's TAP_SCAN_CLOCK (10 MHz for the
+// RQ7220) caps the default TCK; a higher tck= is refused before any clock
+// unless overclock is given.
+TEST_F(ProgramOverFtdi, TheBsdlFileLimitsTheClock) {
+  const std::string board = std::string(JTAGNAND_TEST_DATA) + "/boards/rq7220.board";
+  const struct {
+    std::string port;
+    int status;
+    std::string announced;
+    std::string refusal;
+  } cases[] = {
+      {"ftdi", 0, "channel A) is connected, TCK 10 MHz.\n", ""},
+      {"ftdi:tck=5M", 0, "channel A) is connected, TCK 5 MHz.\n", ""},
+      {"ftdi:tck=15M,overclock", 0, "channel A) is connected, TCK 15 MHz.\n", ""},
+      {"ftdi:tck=15M", 1, "",
+       "jtagnand: JTAGNAND_PORT=ftdi: TCK 15 MHz is above 10 MHz, the highest TCK " +
+           std::string(JTAGNAND_TEST_DATA) +
+           "/boards/rq7220.bsd gives (TAP_SCAN_CLOCK); add ,overclock to the ftdi options to "
+           "run at it anyway\n"},
+  };
+  for (const auto& c : cases) {
+    const ProgramResult r =
+        jtagnand_on_ftdi("stats,strict,board=" + board, c.port, {"-T" + board, "-j"});
+    EXPECT_EQ(r.exit_status, c.status) << c.port << r.out << r.err;
+    if (c.status == 0) {
+      EXPECT_TRUE(contains(r.out, c.announced)) << c.port << r.out;
+      EXPECT_TRUE(contains(r.out, "\nOK!, JTAG ID:")) << c.port << r.out;
+    } else {
+      EXPECT_TRUE(contains(r.err, c.refusal)) << c.port << r.err;
+      EXPECT_FALSE(contains(r.out, "is connected")) << c.port << r.out;
+      EXPECT_TRUE(contains(r.err, " dr_scans=0 ")) << c.port << r.err;  // nothing driven
+    }
+  }
+}
+
 // The wrong channel has no target behind it: TDO reads high, the ID is all ones.
 TEST_F(ProgramOverFtdi, TheWrongChannelReadsNoTarget) {
   const ProgramResult r =
