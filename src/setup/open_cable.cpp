@@ -6,6 +6,7 @@
 #include "cables/ftdi_cable.h"
 #include "cables/lpt_cable.h"
 #include "cables/rbb_cable.h"
+#include "cables/xvc_cable.h"
 #include "platform/backends.h"
 #include "sim/sim_board.h"
 
@@ -57,7 +58,8 @@ CableOpening bad_setting(std::string_view setting) {
   return CableOpening::bad_setting(
       "JTAGNAND_PORT=" + std::string(setting) +
       " is not understood; use auto, direct, ppdev, ppdev:/dev/parportN, sim, "
-      "sim:OPTION,..., rbb:HOST:PORT, rbb:/path/to/socket, ftdi or ftdi:OPTION,...");
+      "sim:OPTION,..., rbb:HOST:PORT, rbb:/path/to/socket, ftdi or ftdi:OPTION,..., "
+      "xvc:HOST[:PORT]");
 }
 
 bool take_prefix(std::string_view& text, std::string_view prefix) {
@@ -87,6 +89,8 @@ CableOpening open_cable(std::string_view setting, std::string_view cpu_hint) {
   if (setting == "ftdi") return open_ftdi_cable({});
   rest = setting;
   if (take_prefix(rest, "ftdi:")) return open_ftdi_cable(rest);
+  rest = setting;
+  if (take_prefix(rest, "xvc:")) return open_xvc_cable(rest);
   return bad_setting(setting);
 }
 
