@@ -6,6 +6,7 @@
 // projected).
 
 #include <benchmark/benchmark.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -21,6 +22,7 @@
 #include "cables/ftdi_cable.h"
 #include "cables/lpt_cable.h"
 #include "cables/rbb_cable.h"
+#include "cables/xvc_cable.h"
 #include "jtag/tap.h"
 #include "nand/nand_bus.h"
 #include "nand/nand_identify.h"
@@ -29,6 +31,7 @@
 #include "sim/ftdi/virtual_ftdi.h"
 #include "sim/rbb_server.h"
 #include "sim/sim_board.h"
+#include "sim/xvc_server.h"
 #include "targets/profile.h"
 
 namespace jtagnand {
@@ -138,6 +141,47 @@ void BM_OneMebibyteOverRemoteBitbang(benchmark::State& state) {
   rmdir(directory);
 }
 BENCHMARK(BM_OneMebibyteOverRemoteBitbang)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+// The xvc cable to the board served in-process over TCP on 127.0.0.1 (what
+// jtagnand-sim --xvc does in a process of its own): its time compares with the
+// sim: run's; per page, the shift: messages and the waits for an answer.
+void BM_OneMebibyteOverXvc(benchmark::State& state) {
+  const std::vector<uint8_t> image = pattern(kImageBytes);
+  for (auto _ : state) {
+    std::string error;
+    std::unique_ptr<sim::SimBoard> board = sim::SimBoard::create(board_options(), error);
+    if (!board) std::abort();
+    sim::XvcServer server(*board);
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener, 1) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      std::abort();
+    std::thread serving([&] {
+      const int fd = accept(listener, nullptr, nullptr);
+      static_cast<void>(sim::serve_xvc_connection(server, fd));
+      close(fd);
+    });
+    {
+      CableOpening opening = open_xvc_cable("127.0.0.1:" + std::to_string(ntohs(address.sin_port)));
+      if (opening.outcome != CableOpening::Outcome::kReady) std::abort();
+      program_and_verify(*opening.cable, image);
+      const XvcTraffic& t = static_cast<XvcCable&>(*opening.cable).traffic();
+      const double pages = static_cast<double>(kImageBytes) / 2048;
+      state.counters["shifts_per_page"] = static_cast<double>(t.shifts) / pages;
+      state.counters["round_trips_per_page"] = static_cast<double>(t.round_trips) / pages;
+      state.counters["tck_per_byte"] = static_cast<double>(t.tck_cycles) / kImageBytes;
+    }
+    serving.join();
+    close(listener);
+    if (board->violations() != 0) std::abort();
+  }
+}
+BENCHMARK(BM_OneMebibyteOverXvc)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
 // The ftdi cable on the virtual FT2232H, its bulk transfers made in-process
 // (the USB stack's timing is not modelled, its bytes are). Per image byte: TCK
