@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "cables/cmsis_dap_cable.h"
 #include "cables/ftdi_cable.h"
 #include "cables/lpt_cable.h"
 #include "cables/rbb_cable.h"
@@ -59,7 +60,7 @@ CableOpening bad_setting(std::string_view setting) {
       "JTAGNAND_PORT=" + std::string(setting) +
       " is not understood; use auto, direct, ppdev, ppdev:/dev/parportN, sim, "
       "sim:OPTION,..., rbb:HOST:PORT, rbb:/path/to/socket, ftdi or ftdi:OPTION,..., "
-      "xvc:HOST[:PORT]");
+      "xvc:HOST[:PORT], cmsis-dap or cmsis-dap:OPTION,...");
 }
 
 bool take_prefix(std::string_view& text, std::string_view prefix) {
@@ -91,6 +92,9 @@ CableOpening open_cable(std::string_view setting, std::string_view cpu_hint) {
   if (take_prefix(rest, "ftdi:")) return open_ftdi_cable(rest);
   rest = setting;
   if (take_prefix(rest, "xvc:")) return open_xvc_cable(rest);
+  if (setting == "cmsis-dap") return open_cmsis_dap_cable({});
+  rest = setting;
+  if (take_prefix(rest, "cmsis-dap:")) return open_cmsis_dap_cable(rest);
   return bad_setting(setting);
 }
 

@@ -18,6 +18,7 @@ namespace jtagnand {
 //   rbb:HOST:PORT, rbb:/path     a remote_bitbang JTAG server
 //   ftdi, ftdi:OPTION,...  an FTDI MPSSE adapter over USB (FT2232H by default)
 //   xvc:HOST[:PORT]        a Xilinx Virtual Cable server (port 2542 by default)
+//   cmsis-dap, cmsis-dap:OPTION,...  a CMSIS-DAP v2 probe over USB
 // The parallel-port kinds are probed at the three standard bases. `cpu_hint` is
 // the name given with -C; the simulated board takes its CPU from it unless told
 // otherwise.
