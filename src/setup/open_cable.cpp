@@ -5,6 +5,7 @@
 
 #include "cables/cmsis_dap_cable.h"
 #include "cables/ftdi_cable.h"
+#include "cables/gpio_cable.h"
 #include "cables/lpt_cable.h"
 #include "cables/rbb_cable.h"
 #include "cables/xvc_cable.h"
@@ -60,7 +61,7 @@ CableOpening bad_setting(std::string_view setting) {
       "JTAGNAND_PORT=" + std::string(setting) +
       " is not understood; use auto, direct, ppdev, ppdev:/dev/parportN, sim, "
       "sim:OPTION,..., rbb:HOST:PORT, rbb:/path/to/socket, ftdi or ftdi:OPTION,..., "
-      "xvc:HOST[:PORT], cmsis-dap or cmsis-dap:OPTION,...");
+      "xvc:HOST[:PORT], cmsis-dap or cmsis-dap:OPTION,..., gpio:OPTION,...");
 }
 
 bool take_prefix(std::string_view& text, std::string_view prefix) {
@@ -95,6 +96,8 @@ CableOpening open_cable(std::string_view setting, std::string_view cpu_hint) {
   if (setting == "cmsis-dap") return open_cmsis_dap_cable({});
   rest = setting;
   if (take_prefix(rest, "cmsis-dap:")) return open_cmsis_dap_cable(rest);
+  rest = setting;
+  if (take_prefix(rest, "gpio:")) return open_gpio_cable(rest);
   return bad_setting(setting);
 }
 

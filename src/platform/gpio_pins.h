@@ -1,0 +1,43 @@
+#pragma once
+
+// JTAG lines on a Linux GPIO chip's lines, through the GPIO character device
+// (libgpiod v1, as Debian 12 and Raspberry Pi OS ship it).
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace jtagnand {
+
+// Which lines of which chip carry JTAG; -1: not wired (TRST only).
+struct GpioWiring {
+  std::string chip = "gpiochip0";
+  int tck = -1, tms = -1, tdi = -1, tdo = -1, trst = -1;
+};
+
+enum class GpioLine : uint8_t { kTck, kTms, kTdi, kTrst };
+
+class GpioPins {
+ public:
+  virtual ~GpioPins() = default;
+  // Drives an output line; false when the chip refused (`error()` says why).
+  [[nodiscard]] virtual bool set(GpioLine line, bool high) = 0;
+  // The TDO line's level: 1 or 0, -1 when the chip refused.
+  [[nodiscard]] virtual int tdo() = 0;
+  [[nodiscard]] virtual const std::string& error() const = 0;
+};
+
+struct GpioOpening {
+  enum class Outcome {
+    kReady,        // `pins` hold every line, outputs at TCK low, TMS high, TDI low, nTRST high
+    kRefused,      // no such chip or line, a line busy, no permission; `message` names which
+    kUnavailable,  // built without libgpiod; `message` says so
+  };
+  Outcome outcome = Outcome::kUnavailable;
+  std::unique_ptr<GpioPins> pins;
+  std::string message;
+};
+
+[[nodiscard]] GpioOpening open_gpio_pins(const GpioWiring& wiring);
+
+}  // namespace jtagnand
