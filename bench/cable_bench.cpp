@@ -19,7 +19,9 @@
 #include <thread>
 #include <vector>
 
+#include "cables/cmsis_dap_cable.h"
 #include "cables/ftdi_cable.h"
+#include "cables/gpio_cable.h"
 #include "cables/lpt_cable.h"
 #include "cables/rbb_cable.h"
 #include "cables/xvc_cable.h"
@@ -28,6 +30,7 @@
 #include "nand/nand_identify.h"
 #include "nand/nand_program.h"
 #include "nand/nand_read.h"
+#include "sim/ftdi/virtual_dap.h"
 #include "sim/ftdi/virtual_ftdi.h"
 #include "sim/rbb_server.h"
 #include "sim/sim_board.h"
@@ -223,6 +226,85 @@ void BM_OneMebibyteOverFtdi(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_OneMebibyteOverFtdi)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+// The cmsis-dap cable on the virtual probe, its packets handed over in-process
+// (the USB stack's timing is not modelled, the packets are), at two probe
+// shapes: 512-byte packets, 4 in flight (a high-speed probe), and 64-byte
+// packets, 2 in flight (a full-speed one such as a Pico's). Per page: command
+// packets and the waits for an answer the program needed (round trips); the
+// projected time at TCK 10 MHz charges 1 ms per round trip.
+void BM_OneMebibyteOverCmsisDap(benchmark::State& state) {
+  const std::vector<uint8_t> image = pattern(kImageBytes);
+  for (auto _ : state) {
+    sim::VirtualDapOptions options;
+    options.board = board_options();
+    options.packet_size = static_cast<uint16_t>(state.range(0));
+    options.packet_count = static_cast<uint8_t>(state.range(1));
+    std::string error;
+    std::unique_ptr<sim::VirtualDap> probe = sim::VirtualDap::create(options, error);
+    if (!probe) std::abort();
+    DapCable cable(std::make_unique<sim::VirtualDapTransport>(*probe), "virtual probe",
+                   DapProbeInfo{options.packet_size, options.packet_count}, 10'000'000);
+    if (!cable.start(error)) std::abort();
+    program_and_verify(cable, image);
+    if (probe->board().violations() != 0 || probe->counts().bad_commands != 0) std::abort();
+    const DapTraffic& t = cable.traffic();
+    const double pages = static_cast<double>(kImageBytes) / 2048;
+    const double tck = static_cast<double>(t.tck_cycles);
+    state.counters["packets_per_page"] = static_cast<double>(t.packets) / pages;
+    state.counters["round_trips_per_page"] = static_cast<double>(t.round_trips) / pages;
+    state.counters["tck_per_byte"] = tck / kImageBytes;
+    state.counters["sent_per_byte"] = static_cast<double>(t.bytes_sent) / kImageBytes;
+    state.counters["projected_s_at_10MHz"] = tck / 10e6 + static_cast<double>(t.round_trips) * 1e-3;
+  }
+}
+BENCHMARK(BM_OneMebibyteOverCmsisDap)
+    ->Args({512, 4})
+    ->Args({64, 2})
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->UseRealTime();
+
+// The gpio cable's own cost per TCK, the GPIO chip taking no time: a long
+// captured shift, half the TDI bits changing, over lines that only count. What
+// a real chip adds per line change (an ioctl on the character device) comes
+// on top: line_writes_per_tck of them, and one read.
+class CountingPins final : public GpioPins {
+ public:
+  bool set(GpioLine, bool high) override {
+    level_ ^= high;
+    return true;
+  }
+  int tdo() override { return level_ ? 1 : 0; }
+  const std::string& error() const override { return error_; }
+
+ private:
+  bool level_ = false;
+  std::string error_;
+};
+
+void BM_GpioCableOverheadPerTck(benchmark::State& state) {
+  constexpr uint32_t kBits = 1 << 20;
+  std::string tdi(kBits, '0');
+  for (uint32_t i = 0; i < kBits; ++i) tdi[i] = (i * 2654435761U >> 31) != 0 ? '1' : '0';
+  std::string capture(kBits, '0');
+  GpioWiring wiring;
+  wiring.tck = 11;
+  wiring.tms = 25;
+  wiring.tdi = 10;
+  wiring.tdo = 9;
+  GpioCable cable(std::make_unique<CountingPins>(), wiring);
+  uint64_t clocks = 0;
+  for (auto _ : state) {
+    cable.shift(tdi.data(), capture.data(), kBits, true);
+    clocks += kBits;
+  }
+  state.counters["seconds_per_tck"] = benchmark::Counter(
+      static_cast<double>(clocks), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["line_writes_per_tck"] =
+      static_cast<double>(cable.line_writes()) / static_cast<double>(clocks);
+}
+BENCHMARK(BM_GpioCableOverheadPerTck)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // A dump of 1 MiB from block 2 with the factory marks honoured (-r with -m),
 // over the ftdi cable on the virtual FT2232H: per page, the reads the program
