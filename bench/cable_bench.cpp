@@ -1,9 +1,10 @@
 // One program-and-verify run per cable kind on the same simulated board, in one
 // benchmark run, so their times compare: the parallel port on the simulated
 // port (sim:), the remote_bitbang cable to the board served in-process over
-// a Unix socket (what jtagnand-sim does in a process of its own), and the ftdi
-// cable on the virtual FT2232H (its USB traffic counted, its time at 30 MHz
-// projected).
+// a Unix socket (what jtagnand-sim does in a process of its own), the xvc cable
+// to the board served in-process over TCP, the ftdi cable on the virtual
+// FT2232H and the cmsis-dap cable on the virtual probe (their USB traffic
+// counted, their time projected); and the gpio cable's own cost per TCK.
 
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
@@ -25,6 +26,7 @@
 #include "cables/lpt_cable.h"
 #include "cables/rbb_cable.h"
 #include "cables/xvc_cable.h"
+#include "driver/console_observer.h"
 #include "jtag/tap.h"
 #include "nand/nand_bus.h"
 #include "nand/nand_identify.h"
@@ -72,16 +74,18 @@ void program_and_verify(Cable& cable, const std::vector<uint8_t>& image) {
   if (select_cpu_profile(active, "RQ7220") != 0) std::abort();
   NandBus bus{cable, active};
   QuietConsole console;
+  ConsoleObserver observer{console};
   BadBlockList bad_blocks;
   cable.trst_pulse();
   tap_reset(cable);
   scan_ir(cable, kInstructionLength, kInstructionCodes.extest.data());
   nand_chip_select(bus, '1');
-  if (nand_identify(bus, console) != 0) std::abort();
+  if (nand_identify(bus).outcome != NandOutcome::kDone) std::abort();
   const uint32_t offset = 2 * bus.flash.chip.block_size();
   const auto length = static_cast<uint32_t>(image.size());
-  if (nand_erase_range(bus, bad_blocks, console, offset, length) != 0 ||
-      nand_program_image(bus, bad_blocks, console, offset, image.data(), length) != 0)
+  if (nand_erase_range(bus, bad_blocks, observer, offset, length) != NandOutcome::kDone ||
+      nand_program_image(bus, bad_blocks, observer, offset, image.data(), length) !=
+          NandOutcome::kDone)
     std::abort();
   cable.flush();
 }
@@ -323,16 +327,18 @@ void BM_DumpOneMebibyteOverFtdi(benchmark::State& state) {
     if (select_cpu_profile(active, "RQ7220") != 0) std::abort();
     NandBus bus{cable, active};
     QuietConsole console;
+    ConsoleObserver observer{console};
     tap_reset(cable);
     scan_ir(cable, kInstructionLength, kInstructionCodes.extest.data());
     nand_chip_select(bus, '1');
-    if (nand_identify(bus, console) != 0) std::abort();
+    if (nand_identify(bus).outcome != NandOutcome::kDone) std::abort();
     const FtdiTraffic before = cable.traffic();
     uint64_t done = 0;
     const ReadPass pass{.honour_markers = true};
     if (nand_read_range(
-            bus, console, 2 * bus.flash.chip.block_size(), kImageBytes, pass,
-            [](uint64_t, uint64_t, std::span<const uint8_t>) { return 0; }, done) != 0 ||
+            bus, observer, 2 * bus.flash.chip.block_size(), kImageBytes, pass,
+            [](uint64_t, uint64_t, std::span<const uint8_t>) { return NandOutcome::kDone; },
+            done) != NandOutcome::kDone ||
         done != kImageBytes || chip->board().violations() != 0)
       std::abort();
     const FtdiTraffic& t = cable.traffic();

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "cables/lpt_cable.h"
+#include "driver/console_observer.h"
 #include "jtag/tap.h"
 #include "nand/nand_bus.h"
 #include "nand/nand_identify.h"
@@ -93,7 +94,7 @@ struct Board {
     tap_reset(cable);
     scan_ir(cable, kInstructionLength, kInstructionCodes.extest.data());
     nand_chip_select(*bus, '1');
-    if (nand_identify(*bus, console) != 0) std::abort();
+    if (nand_identify(*bus).outcome != NandOutcome::kDone) std::abort();
   }
 
   std::unique_ptr<sim::SimPort> port;
@@ -102,6 +103,7 @@ struct Board {
   ActiveProfile active;
   std::optional<NandBus> bus;
   QuietConsole console;
+  ConsoleObserver observer{console};
   BadBlockList bad_blocks;
 };
 
@@ -116,12 +118,13 @@ void BM_ProgramVerifyAccessesPerByte(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     Board board("RQ7220", sim::Cpu::kRq7220, 0xDA, 0, true);
-    if (nand_erase_range(*board.bus, board.bad_blocks, board.console, 0, kPages * kPage) != 0)
+    if (nand_erase_range(*board.bus, board.bad_blocks, board.observer, 0, kPages * kPage) !=
+        NandOutcome::kDone)
       std::abort();
     board.counter->writes = board.counter->reads = 0;
     state.ResumeTiming();
-    if (nand_program_image(*board.bus, board.bad_blocks, board.console, 0, image.data(),
-                           static_cast<uint32_t>(image.size())) != 0)
+    if (nand_program_image(*board.bus, board.bad_blocks, board.observer, 0, image.data(),
+                           static_cast<uint32_t>(image.size())) != NandOutcome::kDone)
       std::abort();
     writes = board.counter->writes;
     reads = board.counter->reads;
@@ -185,10 +188,10 @@ void BM_OneMebibyteOnTheSimulatedBoard(benchmark::State& state) {
   for (auto _ : state) {
     Board board("RQ7220", sim::Cpu::kRq7220, 0xDA, 2, false);
     const uint32_t offset = 2 * board.bus->flash.chip.block_size();
-    if (nand_erase_range(*board.bus, board.bad_blocks, board.console, offset,
-                         static_cast<uint32_t>(image.size())) != 0 ||
-        nand_program_image(*board.bus, board.bad_blocks, board.console, offset, image.data(),
-                           static_cast<uint32_t>(image.size())) != 0)
+    if (nand_erase_range(*board.bus, board.bad_blocks, board.observer, offset,
+                         static_cast<uint32_t>(image.size())) != NandOutcome::kDone ||
+        nand_program_image(*board.bus, board.bad_blocks, board.observer, offset, image.data(),
+                           static_cast<uint32_t>(image.size())) != NandOutcome::kDone)
       std::abort();
     if (board.port->board().violations() != 0) std::abort();
   }

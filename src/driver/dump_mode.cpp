@@ -4,6 +4,7 @@
 // -m as a programming run gives back the image.
 
 #include <cinttypes>
+#include <optional>
 #include <string>
 
 #include "driver/modes.h"
@@ -27,24 +28,23 @@ RunOutcome run_dump(Run& run) {
   }
 
   NandBus bus{run.cable, run.target};
-  uint64_t offset = 0;
-  uint64_t length = 0;
-  if (!prepare_read(run, bus, offset, length)) return RunOutcome::kFailed;
-  print(console, "Reading from 0x%" PRIx64 " offset ....\n\n", offset);
+  const std::optional<ReadPlan> plan = prepare_read(run, bus);
+  if (!plan) return RunOutcome::kFailed;
+  print(console, "Reading from 0x%" PRIx64 " offset ....\n\n", plan->offset);
 
-  const PageSink into_file = [&](uint64_t, uint64_t, std::span<const uint8_t> bytes) -> int32_t {
-    if (file.write(bytes, error)) return 0;
+  const PageSink into_file = [&](uint64_t, uint64_t, std::span<const uint8_t> bytes) {
+    if (file.write(bytes, error)) return NandOutcome::kDone;
     print(console, "\nCould not write file: %s (%s)\n", options.dump_path, error.c_str());
-    return -1;
+    return NandOutcome::kSinkFailed;
   };
-  const ReadPass pass{.label = "Read",
-                      .word = "read",
+  const ReadPass pass{.kind = PassKind::kRead,
                       .honour_markers = options.honour_markers,
                       .to_chip_end = !options.length_given};
   uint64_t done = 0;
-  if (nand_read_range(bus, console, offset, length, pass, into_file, done) != 0) {
-    return RunOutcome::kFailed;
-  }
+  const NandOutcome read =
+      nand_read_range(bus, run.observer, plan->offset, plan->length, pass, into_file, done);
+  print_pass_end(console, PassKind::kRead, read);
+  if (read != NandOutcome::kDone) return RunOutcome::kFailed;
   if (!file.commit(error)) {
     print(console, "\nCould not write file: %s (%s)\n", options.dump_path, error.c_str());
     return RunOutcome::kFailed;

@@ -3,6 +3,7 @@
 // the flash changes.
 
 #include <cinttypes>
+#include <optional>
 #include <vector>
 
 #include "driver/modes.h"
@@ -14,9 +15,10 @@ namespace jtagnand {
 RunOutcome run_scan_markers(Run& run) {
   Console& console = run.console;
   NandBus bus{run.cable, run.target};
-  uint64_t offset = 0;
-  uint64_t length = 0;
-  if (!prepare_read(run, bus, offset, length)) return RunOutcome::kFailed;
+  const std::optional<ReadPlan> plan = prepare_read(run, bus);
+  if (!plan) return RunOutcome::kFailed;
+  const uint64_t offset = plan->offset;
+  const uint64_t length = plan->length;
   // Every block the range touches.
   const uint32_t block_size = bus.flash.chip.block_size();
   const uint64_t end = offset + (length + block_size - 1) / block_size * block_size;
@@ -24,7 +26,9 @@ RunOutcome run_scan_markers(Run& run) {
         offset, end);
 
   std::vector<uint64_t> marked;
-  if (nand_scan_markers(bus, console, offset, end, marked) != 0) return RunOutcome::kFailed;
+  const NandOutcome scanned = nand_scan_markers(bus, run.observer, offset, end, marked);
+  print_pass_end(console, PassKind::kScan, scanned);
+  if (scanned != NandOutcome::kDone) return RunOutcome::kFailed;
   console.write("\n\n");
   const uint64_t blocks = (end - offset) / block_size;
   if (marked.empty()) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/console_observer.h"
 #include "jtag/chain.h"
 #include "nand/nand_identify.h"
 #include "nand/nand_program.h"
@@ -163,8 +164,10 @@ bool check_cpu(Run& run, bool show_chain) {
       return true;
     }
   }
-  return check_idcode(run.cable, run.console, target.idcode_instruction, target.expected_idcode) ==
-         0;
+  const IdcodeCheck check =
+      check_idcode(run.cable, target.idcode_instruction, target.expected_idcode);
+  print_idcode_check(run.console, check);
+  return check.outcome == IdcodeOutcome::kMatch;
 }
 
 }  // namespace
@@ -183,7 +186,7 @@ RunOutcome run_toggle_test(Run& run) {
     run.console.write("Fail, Read JTAG ID\n");
     return RunOutcome::kFailed;
   }
-  ToggleContext context{run.cable, run.console, run.target.boundary_length()};
+  ToggleContext context{run.cable, run.observer, run.target.boundary_length()};
   const ToggleOutcome outcome =
       run_profile_toggle_test(context, run.target, run.options.toggle_type);
   return outcome == ToggleOutcome::kEscPressed ? RunOutcome::kEndNow : RunOutcome::kDone;
@@ -199,62 +202,68 @@ bool identify_flash(Run& run, NandBus& bus) {
 
   enter_extest(run.cable, run.target);
   nand_chip_select(bus, '1');
-  if (nand_identify(bus, console) != 0) {
+  if (const ChipIdentification identification = nand_identify(bus);
+      identification.outcome != NandOutcome::kDone) {
+    print_unsupported_chip(console, bus.flash, identification);
     console.write("Fail, Read Flash ID\n");
     return false;
   }
-  nand_print_chip(console, bus.flash);
+  print_chip(console, bus.flash);
   return true;
 }
 
-bool flash_offset(Run& run, const ChipDescriptor& chip, const char* misaligned, uint64_t& offset) {
+std::optional<uint64_t> flash_offset(Run& run, const ChipDescriptor& chip, const char* misaligned) {
   const RunOptions& options = run.options;
   if (options.write_offset != 0 && options.block_count != 0) {
     run.console.write("Invald Offset Option\n");
-    return false;
+    return std::nullopt;
   }
   const uint32_t block_size = chip.block_size();
-  offset = options.block_count != 0 ? uint64_t{options.block_count} * block_size
-                                    : uint64_t{options.write_offset};
+  const uint64_t offset = options.block_count != 0 ? uint64_t{options.block_count} * block_size
+                                                   : uint64_t{options.write_offset};
   if ((offset & (block_size - 1)) != 0) {
     run.console.write(misaligned);
-    return false;
+    return std::nullopt;
   }
-  return true;
+  return offset;
 }
 
-bool read_range(Run& run, const ChipDescriptor& chip, uint64_t offset, uint64_t& length) {
+std::optional<uint64_t> read_range(Run& run, const ChipDescriptor& chip, uint64_t offset) {
   const uint64_t total_size = chip.total_size();
   if (offset >= total_size) {
     print(run.console,
           "Range does not fit: offset 0x%" PRIx64 " is past the end of the %" PRIu64 "-byte chip\n",
           offset, total_size);
-    return false;
+    return std::nullopt;
   }
-  length = run.options.length_given ? uint64_t{run.options.length} : total_size - offset;
+  const uint64_t length =
+      run.options.length_given ? uint64_t{run.options.length} : total_size - offset;
   if (length > total_size - offset) {
     print(run.console,
           "Range does not fit: %" PRIu64 " bytes at offset 0x%" PRIx64
           " run past the end of the %" PRIu64 "-byte chip\n",
           length, offset, total_size);
-    return false;
+    return std::nullopt;
   }
-  return true;
+  return length;
 }
 
 bool reset_for_reading(Run& run, NandBus& bus) {
-  if (nand_reset(bus) == 0) return true;
-  run.console.write("\nNAND READ, reset command, NAND WAIT BUSY, ERROR\n");
-  return false;
+  const NandOutcome reset = nand_reset(bus);
+  print_pass_end(run.console, PassKind::kRead, reset);
+  return reset == NandOutcome::kDone;
 }
 
-bool prepare_read(Run& run, NandBus& bus, uint64_t& offset, uint64_t& length) {
-  if (!identify_flash(run, bus)) return false;
+std::optional<ReadPlan> prepare_read(Run& run, NandBus& bus) {
+  if (!identify_flash(run, bus)) return std::nullopt;
   const ChipDescriptor& chip = bus.flash.chip;
-  if (!flash_offset(run, chip, "Not aligned reading address\n", offset)) return false;
-  if (!read_range(run, chip, offset, length)) return false;
+  const std::optional<uint64_t> offset = flash_offset(run, chip, "Not aligned reading address\n");
+  if (!offset) return std::nullopt;
+  const std::optional<uint64_t> length = read_range(run, chip, *offset);
+  if (!length) return std::nullopt;
   run.console.write("\n");
-  return reset_for_reading(run, bus);
+  if (!reset_for_reading(run, bus)) return std::nullopt;
+  return ReadPlan{.offset = *offset, .length = *length};
 }
 
 void print_block_list(Console& console, std::span<const uint64_t> offsets, uint32_t block_size) {

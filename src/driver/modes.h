@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "driver/run.h"
@@ -47,27 +48,35 @@ enum class Mode : uint8_t {
 // chip is then in bus.flash.
 [[nodiscard]] bool identify_flash(Run& run, NandBus& bus);
 
-// The flash offset that -o or -b gives, once the chip is known: false after
+// The steps below give what they worked out, or nothing when the run must
+// stop: each has then said why.
+
+// The flash offset that -o or -b gives, once the chip is known: nothing after
 // "Invald Offset Option\n" (both given) or `misaligned` (not on a block
 // boundary). Computed in 64 bits, so a block count too large for the chip is
 // caught later instead of wrapping around.
-[[nodiscard]] bool flash_offset(Run& run, const ChipDescriptor& chip, const char* misaligned,
-                                uint64_t& offset);
+[[nodiscard]] std::optional<uint64_t> flash_offset(Run& run, const ChipDescriptor& chip,
+                                                   const char* misaligned);
 
-// The range that -r reads or -m alone scans: from the offset, -l bytes or (without
-// -l) to the chip's end. False after "Range does not fit: ..." when it does not
-// lie on the chip.
-[[nodiscard]] bool read_range(Run& run, const ChipDescriptor& chip, uint64_t offset,
-                              uint64_t& length);
+// The length of the range that -r reads or -m alone scans: from the offset, -l
+// bytes or (without -l) to the chip's end. Nothing after "Range does not fit:
+// ..." when it does not lie on the chip.
+[[nodiscard]] std::optional<uint64_t> read_range(Run& run, const ChipDescriptor& chip,
+                                                 uint64_t offset);
 
 // The chip reset before a pass that only reads: false after "NAND READ, reset
 // command, NAND WAIT BUSY, ERROR\n" when the chip never becomes ready.
 [[nodiscard]] bool reset_for_reading(Run& run, NandBus& bus);
 
+// Where a pass that reads a range works.
+struct ReadPlan {
+  uint64_t offset = 0;  // block aligned
+  uint64_t length = 0;
+};
+
 // The steps before a pass that reads a range (-r, -m alone): the chip
 // identified, the offset of -o/-b, the range of -l, a line end, the chip reset.
-// False when the run must stop (each step has said why).
-[[nodiscard]] bool prepare_read(Run& run, NandBus& bus, uint64_t& offset, uint64_t& length);
+[[nodiscard]] std::optional<ReadPlan> prepare_read(Run& run, NandBus& bus);
 
 // "BAD Block number #", then the block numbers ten to a line; nothing for an
 // empty list.

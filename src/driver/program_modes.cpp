@@ -4,6 +4,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <optional>
 
 #include "driver/modes.h"
 #include "nand/nand_program.h"
@@ -46,18 +47,20 @@ struct WritePlan {
 // What every writing mode does before anything is erased: the image opened
 // (a regular file read whole) before the target is touched, the chip
 // identified, the offset checked, the rest of a streamed image read, and the
-// image checked to fit. Ends with the empty line before the erase. False when
-// the run must stop (a named image that cannot be read included); the reason
-// is printed.
-bool prepare_write(Run& run, NandBus& bus, WritePlan& plan) {
+// image checked to fit. Ends with the empty line before the erase. Nothing
+// when the run must stop (a named image that cannot be read included); the
+// reason is printed.
+std::optional<WritePlan> prepare_write(Run& run, NandBus& bus) {
   Console& console = run.console;
   const RunOptions& options = run.options;
-  if (!open_image(options.image_path, run.image, console)) return false;
-  if (!identify_flash(run, bus)) return false;
+  if (!open_image(options.image_path, run.image, console)) return std::nullopt;
+  if (!identify_flash(run, bus)) return std::nullopt;
 
   const uint64_t total_size = bus.flash.chip.total_size();
-  uint64_t offset = 0;
-  if (!flash_offset(run, bus.flash.chip, "Not alignd writing address\n", offset)) return false;
+  const std::optional<uint64_t> aligned =
+      flash_offset(run, bus.flash.chip, "Not alignd writing address\n");
+  if (!aligned) return std::nullopt;
+  const uint64_t offset = *aligned;
 
   ImageBuffer& image = run.image.buffer;
   if (run.image.stream) {
@@ -72,22 +75,30 @@ bool prepare_write(Run& run, NandBus& bus, WritePlan& plan) {
               "Image does not fit: more than %" PRIu64 " bytes at offset 0x%" PRIx64
               " run past the end of the %" PRIu64 "-byte chip\n",
               room, offset, total_size);
-        return false;
+        return std::nullopt;
       case ImageRest::kFailed:
-        return false;
+        return std::nullopt;
     }
   } else if (image.length > 0 && offset + image.length > total_size) {
     print(console,
           "Image does not fit: %" PRIu64 " bytes at offset 0x%" PRIx64
           " run past the end of the %" PRIu64 "-byte chip\n",
           image.length, offset, total_size);
-    return false;
+    return std::nullopt;
   }
   console.write("\n");
-  plan = {.offset = offset, .length = image.length};
   // A named image that cannot be read fails the run whatever else it would do:
   // it stops here, before any question or erase, with the flash as it was.
-  return !run.image.unusable;
+  if (run.image.unusable) return std::nullopt;
+  return WritePlan{.offset = offset, .length = image.length};
+}
+
+// Erases from `offset` and says how it went.
+bool erase_blocks(Run& run, NandBus& bus, uint64_t offset, uint64_t length) {
+  const NandOutcome erased = nand_erase_range(bus, run.bad_blocks, run.observer, offset, length,
+                                              run.options.honour_markers);
+  print_erase_end(run.console, erased);
+  return erased == NandOutcome::kDone;
 }
 
 // The erase is done: programs the image page by page and reads each back.
@@ -97,10 +108,11 @@ RunOutcome write_image(Run& run, NandBus& bus, const WritePlan& plan) {
   print(console, "Programing & Verifying to 0x%" PRIx64 " offset ....\n\n", plan.offset);
   const ProgramOptions options{.skip_erased_pages = run.options.skip_erased_pages};
   ProgramReport report;
-  if (nand_program_image(bus, run.bad_blocks, console, plan.offset, run.image.buffer.data.get(),
-                         plan.length, options, &report) != 0) {
-    return RunOutcome::kFailed;
-  }
+  const NandOutcome written =
+      nand_program_image(bus, run.bad_blocks, run.observer, plan.offset,
+                         run.image.buffer.data.get(), plan.length, options, &report);
+  print_pass_end(console, PassKind::kWrite, written);
+  if (written != NandOutcome::kDone) return RunOutcome::kFailed;
   if (options.skip_erased_pages) {
     const uint32_t page_size = bus.flash.chip.page_size;
     print(console, "\nErased pages (all 0xFF) not programmed: %" PRIu64 " of %" PRIu64 "\n",
@@ -115,58 +127,53 @@ RunOutcome write_image(Run& run, NandBus& bus, const WritePlan& plan) {
 RunOutcome run_erase_all(Run& run) {
   Console& console = run.console;
   NandBus bus{run.cable, run.target};
-  WritePlan plan;
-  if (!prepare_write(run, bus, plan)) return RunOutcome::kFailed;
+  const std::optional<WritePlan> plan = prepare_write(run, bus);
+  if (!plan) return RunOutcome::kFailed;
   if (!confirm_erase_all(console)) return RunOutcome::kFailed;
-  if (nand_erase_range(bus, run.bad_blocks, console, 0, bus.flash.chip.total_size(),
-                       run.options.honour_markers) != 0) {
-    return RunOutcome::kFailed;
-  }
+  if (!erase_blocks(run, bus, 0, bus.flash.chip.total_size())) return RunOutcome::kFailed;
   console.write("\n");
   // Without an image (or with an empty one) the erase was the whole job.
-  if (plan.length == 0) return RunOutcome::kDone;
-  return write_image(run, bus, plan);
+  if (plan->length == 0) return RunOutcome::kDone;
+  return write_image(run, bus, *plan);
 }
 
 RunOutcome run_program(Run& run) {
   Console& console = run.console;
   NandBus bus{run.cable, run.target};
-  WritePlan plan;
-  if (!prepare_write(run, bus, plan)) return RunOutcome::kFailed;
-  if (plan.length == 0) {
+  const std::optional<WritePlan> plan = prepare_write(run, bus);
+  if (!plan) return RunOutcome::kFailed;
+  if (plan->length == 0) {
     // Identifying the chip was the job; standard output stays as it was.
     std::fprintf(
         stderr, "jtagnand: chip identified, nothing to write (%s)\n",
         run.options.image_path == nullptr ? "no image given with -f" : "the image is empty");
     return RunOutcome::kDone;
   }
-  if (nand_erase_range(bus, run.bad_blocks, console, plan.offset, plan.length,
-                       run.options.honour_markers) != 0) {
-    return RunOutcome::kFailed;
-  }
+  if (!erase_blocks(run, bus, plan->offset, plan->length)) return RunOutcome::kFailed;
   console.write("\n");
-  return write_image(run, bus, plan);
+  return write_image(run, bus, *plan);
 }
 
 RunOutcome run_verify_only(Run& run) {
   Console& console = run.console;
   NandBus bus{run.cable, run.target};
-  WritePlan plan;
-  if (!prepare_write(run, bus, plan)) return RunOutcome::kFailed;
-  if (plan.length == 0) {
+  const std::optional<WritePlan> plan = prepare_write(run, bus);
+  if (!plan) return RunOutcome::kFailed;
+  if (plan->length == 0) {
     std::fprintf(stderr, "jtagnand: chip identified, nothing to verify (the image is empty)\n");
     return RunOutcome::kDone;
   }
   if (!reset_for_reading(run, bus)) return RunOutcome::kFailed;
-  print(console, "Verifying at 0x%" PRIx64 " offset ....\n\n", plan.offset);
+  print(console, "Verifying at 0x%" PRIx64 " offset ....\n\n", plan->offset);
   uint64_t differing = 0;
-  if (nand_compare_image(bus, console, plan.offset, run.image.buffer.data.get(), plan.length,
-                         run.options.honour_markers, differing) != 0) {
-    return RunOutcome::kFailed;
-  }
+  const NandOutcome compared =
+      nand_compare_image(bus, run.observer, plan->offset, run.image.buffer.data.get(), plan->length,
+                         run.options.honour_markers, differing);
+  print_pass_end(console, PassKind::kVerify, compared);
+  if (compared != NandOutcome::kDone) return RunOutcome::kFailed;
   if (differing != 0) {
     print(console, "\nVerify FAILED: %" PRIu64 " of %" PRIu64 " bytes differ\n", differing,
-          plan.length);
+          plan->length);
     return RunOutcome::kFailed;
   }
   console.write("\nVerify GOOD!!\n");

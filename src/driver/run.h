@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "driver/console_observer.h"
 #include "driver/image.h"
 #include "driver/options.h"
 #include "jtag/cable.h"
@@ -36,9 +37,10 @@ enum class RunOutcome : uint8_t {
 // Everything one run of the program owns.
 struct Run {
   Run(Console& console_, Clock& clock_, Cable& cable_)
-      : console(console_), clock(clock_), cable(cable_) {}
+      : console(console_), observer(console_), clock(clock_), cable(cable_) {}
 
   Console& console;
+  ConsoleObserver observer;  // what the passes and the toggle test report, on the console
   Clock& clock;
   Cable& cable;
   ActiveProfile target;

@@ -120,10 +120,11 @@ void reverse_id_string(char* text) {
   std::reverse(text, text + kIdcodeLength);
 }
 
-int32_t check_idcode(Cable& cable, Console& console, std::string_view idcode_instruction,
-                     std::string_view expected_idcode) {
-  char id[kIdcodeLength + 1];
-  std::memcpy(id, kIdcodeFill, sizeof id);
+IdcodeCheck check_idcode(Cable& cable, std::string_view idcode_instruction,
+                         std::string_view expected_idcode) {
+  IdcodeCheck check;
+  char* id = check.bits.data();
+  std::memcpy(id, kIdcodeFill, sizeof kIdcodeFill);
   scan_ir(cable, static_cast<uint8_t>(idcode_instruction.size()), idcode_instruction.data());
   scan_dr_capture(cable, id, id, kIdcodeLength);
   cable.flush();
@@ -132,12 +133,8 @@ int32_t check_idcode(Cable& cable, Console& console, std::string_view idcode_ins
   bool match = expected_idcode.size() == kIdcodeLength;
   for (uint32_t bit = 0; match && bit < kIdcodeLength; ++bit)
     match = expected_idcode[bit] == 'X' || expected_idcode[bit] == id[bit];
-  if (!match) {
-    print(console, "\nERROR, Your ID: %s\n", id);
-    return -1;
-  }
-  print(console, "\nOK!, JTAG ID:   %s\n", id);
-  return 0;
+  check.outcome = match ? IdcodeOutcome::kMatch : IdcodeOutcome::kMismatch;
+  return check;
 }
 
 }  // namespace jtagnand

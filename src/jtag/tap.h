@@ -1,10 +1,10 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string_view>
 
 #include "jtag/cable.h"
-#include "platform/console.h"
 
 namespace jtagnand {
 
@@ -49,10 +49,13 @@ void reverse_id_string(char* text);
 
 // Reads the IDCODE selected by `idcode_instruction` (a bit string as long as the
 // instruction register) and compares it, most significant bit first, with
-// `expected_idcode` (32 characters; an 'X' matches either level). Prints the OK
-// or ERROR line with the bits read. Returns 0 on a match, -1 otherwise.
-[[nodiscard]] int32_t check_idcode(Cable& cable, Console& console,
-                                   std::string_view idcode_instruction,
-                                   std::string_view expected_idcode);
+// `expected_idcode` (32 characters; an 'X' matches either level).
+enum class IdcodeOutcome : uint8_t { kMatch, kMismatch };
+struct [[nodiscard]] IdcodeCheck {
+  IdcodeOutcome outcome = IdcodeOutcome::kMismatch;
+  std::array<char, kIdcodeLength + 1> bits{};  // as read, bit 31 first, NUL-terminated
+};
+IdcodeCheck check_idcode(Cable& cable, std::string_view idcode_instruction,
+                         std::string_view expected_idcode);
 
 }  // namespace jtagnand

@@ -1,10 +1,8 @@
 #include "nand/nand_identify.h"
 
 #include <array>
-#include <cinttypes>
 #include <cstring>
 #include <span>
-#include <string>
 
 #include "nand/chip_decode.h"
 #include "nand/nand_device.h"
@@ -57,7 +55,7 @@ DecodedChip read_parameter_page(NandBus& bus) {
 
 }  // namespace
 
-int32_t nand_identify(NandBus& bus, Console& console) {
+ChipIdentification nand_identify(NandBus& bus) {
   std::array<uint8_t, kExtendedIdBytes> id{};
   read_id_bytes(bus, kIdAddressCodes, std::span(id).first(2));
   FlashInfo& flash = bus.flash;
@@ -70,7 +68,7 @@ int32_t nand_identify(NandBus& bus, Console& console) {
     flash.name[sizeof flash.name - 1] = '\0';
     flash.source = ChipSource::kBuiltin;
     flash.chip = row->chip;
-    return 0;
+    return {};
   }
 
   std::array<uint8_t, 4> signature{};
@@ -84,35 +82,17 @@ int32_t nand_identify(NandBus& bus, Console& console) {
     decoded = extended_id_decode(id);
     flash.source = ChipSource::kExtendedId;
   } else {
-    print(console, "Cannot support this device\n");
-    return -1;
+    return {.outcome = NandOutcome::kUnknownChip};
   }
 
   if (decoded.described) {
     std::memcpy(flash.name, decoded.name, sizeof decoded.name);
     flash.chip = decoded.chip;
   }
-  if (decoded.fault == ChipFault::kNone) return 0;
-  if (decoded.described) {
-    nand_print_chip(console, flash);
-  } else {
-    print(console, "Maker = 0x%X, Device = 0x%X\n", flash.maker_code, flash.device_code);
-  }
-  const std::string reason(chip_fault_text(decoded.fault));
-  print(console, "Cannot support this device: %s\n", reason.c_str());
-  return -1;
-}
-
-void nand_print_chip(Console& console, const FlashInfo& flash) {
-  print(console, "Maker = 0x%X, Device = 0x%X\n", flash.maker_code, flash.device_code);
-  print(console, "NAND DEVICE: %s\n", flash.name);
-  if (flash.source == ChipSource::kBuiltin) return;
-  const ChipDescriptor& chip = flash.chip;
-  print(console,
-        "Page %" PRIu32 "+%" PRIu32 " bytes, %" PRIu32 " pages per block, %" PRIu64 " blocks",
-        chip.page_size, chip.spare_size, chip.pages_per_block, chip.blocks());
-  if (chip.luns > 1) print(console, " in %" PRIu32 " LUNs", chip.luns);
-  print(console, "\n");
+  if (decoded.fault == ChipFault::kNone) return {};
+  return {.outcome = NandOutcome::kUnsupportedChip,
+          .fault = decoded.fault,
+          .described = decoded.described};
 }
 
 }  // namespace jtagnand

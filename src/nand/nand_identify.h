@@ -2,8 +2,9 @@
 
 #include <cstdint>
 
+#include "nand/chip_descriptor.h"
 #include "nand/nand_bus.h"
-#include "platform/console.h"
+#include "nand/nand_outcome.h"
 
 namespace jtagnand {
 
@@ -14,15 +15,16 @@ namespace jtagnand {
 //      read copy by copy until one passes its CRC.
 //   3. A large-page device code whose size the code fixes: Read ID again for
 //      the extended ID bytes, decoded from the fourth.
-// Returns 0 when the chip can be driven; nothing is printed then. Otherwise
-// prints why and returns -1: "Cannot support this device\n" for a chip none of
-// the three knows (only the two codes are then written), or the chip's lines
-// (nand_print_chip) and "Cannot support this device: <reason>\n" for one that
-// was identified but cannot be driven (16-bit bus, MLC, ...).
-[[nodiscard]] int32_t nand_identify(NandBus& bus, Console& console);
+// How identification went: kDone when the chip can be driven; kUnknownChip
+// for a chip none of the three knows (only the two codes are in bus.flash);
+// kUnsupportedChip for one that was identified but cannot be driven (16-bit
+// bus, MLC, ...), with the reason.
+struct [[nodiscard]] ChipIdentification {
+  NandOutcome outcome = NandOutcome::kDone;
+  ChipFault fault = ChipFault::kNone;  // why, for kUnsupportedChip
+  bool described = false;              // bus.flash holds the chip's name and geometry
+};
 
-// "Maker = 0x%X, Device = 0x%X\n", "NAND DEVICE: %s\n" and, for a chip that
-// described itself, a line with its geometry.
-void nand_print_chip(Console& console, const FlashInfo& flash);
+ChipIdentification nand_identify(NandBus& bus);
 
 }  // namespace jtagnand

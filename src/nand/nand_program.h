@@ -4,15 +4,10 @@
 #include <cstdint>
 
 #include "nand/nand_bus.h"
-#include "platform/console.h"
+#include "nand/nand_outcome.h"
+#include "nand/pass_observer.h"
 
 namespace jtagnand {
-
-// Results beyond 0 / -1 that the erase and program passes can return. Each is
-// reported on the console by the pass that met it.
-inline constexpr int32_t kNandStoppedByUser = -2;  // ESC pressed during the pass
-inline constexpr int32_t kNandPastChipEnd = -3;    // bad blocks pushed the work off the chip
-inline constexpr int32_t kNandBadBlockListFull = -4;
 
 inline constexpr int32_t kBadBlockCapacity = 100;
 
@@ -23,22 +18,19 @@ struct BadBlockList {
   int32_t count = 0;
 };
 
-// True when the operator pressed ESC. Any other key is taken and dropped, so a
-// stray key press does not stop a long pass.
-[[nodiscard]] bool nand_escape_pressed(Console& console);
-
 // Reset (0xFF) with the chip selected, and the wait for ready; released after.
-// Prints nothing: 0, or -1 when the chip never became ready.
-[[nodiscard]] int32_t nand_reset(NandBus& bus);
+// kDone or kResetNotReady.
+NandOutcome nand_reset(NandBus& bus);
 
 // Resets the chip, then erases from `offset` (block aligned) until `length`
-// bytes of good blocks are covered, recording failing blocks and extending the
-// range for each. Prints the block numbers as it goes. With `honour_markers`,
-// each block's factory marks are read first; a marked block is not erased but
-// recorded like a failing one ("Factory-marked bad block at 0x%x, skipped").
-[[nodiscard]] int32_t nand_erase_range(NandBus& bus, BadBlockList& bad_blocks, Console& console,
-                                       uint64_t offset, uint64_t length,
-                                       bool honour_markers = false);
+// bytes of good blocks are covered, recording failing blocks (kEraseFailed
+// noted) and extending the range for each. Each block met goes to the
+// observer. With `honour_markers`, each block's factory marks are read first;
+// a marked block is not erased but recorded like a failing one (kMarkedBlock
+// noted). Ends kDone, kResetNotReady, kReadNotReady, kEraseNotReady,
+// kBadBlockListFull, kPastChipEnd or kStoppedByUser.
+NandOutcome nand_erase_range(NandBus& bus, BadBlockList& bad_blocks, PassObserver& observer,
+                             uint64_t offset, uint64_t length, bool honour_markers = false);
 
 struct ProgramOptions {
   // A page of the image that is all 0xFF is not programmed (the erase left it
@@ -51,18 +43,16 @@ struct ProgramReport {
 };
 
 // Programs `length` (> 0) bytes from `offset` (block aligned) page by page,
-// stepping over the bad blocks, and reads every page back.
-[[nodiscard]] int32_t nand_program_image(NandBus& bus, const BadBlockList& bad_blocks,
-                                         Console& console, uint64_t offset, const uint8_t* data,
-                                         uint64_t length, const ProgramOptions& options = {},
-                                         ProgramReport* report = nullptr);
+// stepping over the bad blocks (each noted), and reads every page back. Ends
+// kDone, kPastChipEnd (nothing written), kProgramNotReady, kProgramFailed,
+// kReadNotReady, kCompareError or kStoppedByUser.
+NandOutcome nand_program_image(NandBus& bus, const BadBlockList& bad_blocks, PassObserver& observer,
+                               uint64_t offset, const uint8_t* data, uint64_t length,
+                               const ProgramOptions& options = {}, ProgramReport* report = nullptr);
 
-// Reads back one page (or its first `count` bytes) and compares.
-[[nodiscard]] int32_t nand_verify_page(NandBus& bus, Console& console, uint64_t offset,
-                                       const uint8_t* written, uint32_t count);
-
-// "\n\nCompare ERROR: flash addr: 0x%x\n" and the two bytes, as the read-back
-// reports a difference.
-void nand_print_compare_error(Console& console, uint64_t address, uint8_t read, uint8_t written);
+// Reads back one page (or its first `count` bytes) and compares; the first
+// difference goes to the observer. kDone, kReadNotReady or kCompareError.
+NandOutcome nand_verify_page(NandBus& bus, PassObserver& observer, uint64_t offset,
+                             const uint8_t* written, uint32_t count);
 
 }  // namespace jtagnand

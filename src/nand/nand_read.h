@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "nand/nand_bus.h"
-#include "platform/console.h"
+#include "nand/nand_outcome.h"
+#include "nand/pass_observer.h"
 
 namespace jtagnand {
 
@@ -20,32 +21,27 @@ inline constexpr uint8_t kNandCmdReadSpare = 0x50;
 
 // Reads the first `count` bytes of the page at `offset` (page aligned):
 // select, 0x00, address, 0x30 on chips that confirm, ready wait, data out,
-// release. 0, or -1 when the chip never became ready; nothing is printed.
-[[nodiscard]] int32_t nand_read_page(NandBus& bus, uint64_t offset, uint8_t* out, uint32_t count);
+// release. kDone or kReadNotReady.
+NandOutcome nand_read_page(NandBus& bus, uint64_t offset, uint8_t* out, uint32_t count);
 
 // Reads `count` bytes of the spare area of page `row` (page number within the
 // chip) from spare byte `first`, with the chip selected (it stays so). On
 // 512-byte pages: 0x50 with the column within the spare area, then 0x00 so
 // that the next program's data goes to the main area again (the spare pointer
 // would otherwise stay). On larger pages: 0x00 with column = page size +
-// `first`, and the read confirm. 0, or -1 when the chip never became ready.
-[[nodiscard]] int32_t nand_read_spare(NandBus& bus, uint64_t row, uint32_t first, uint8_t* out,
-                                      uint32_t count);
+// `first`, and the read confirm. kDone or kReadNotReady.
+NandOutcome nand_read_spare(NandBus& bus, uint64_t row, uint32_t first, uint8_t* out,
+                            uint32_t count);
 
 // Whether the block at `block_offset` carries the maker's bad-block mark: the
 // descriptor's marker byte is not 0xFF in any of the pages it names. The chip
-// is selected (it stays so). 0, or -1 when the chip never became ready.
-[[nodiscard]] int32_t nand_block_marked(NandBus& bus, uint64_t block_offset, bool& marked);
-
-// "\nFactory-marked bad block at 0x%x, skipped\n"
-void nand_print_marked_block(Console& console, uint64_t offset);
+// is selected (it stays so). kDone or kReadNotReady.
+NandOutcome nand_block_marked(NandBus& bus, uint64_t block_offset, bool& marked);
 
 // A pass that reads a range page by page.
 struct ReadPass {
-  // Names the pass in its progress line ("Read: %6d / %d [Byte] at 0x%08X\r")
-  // and in "Stopped by ESC: <word> not finished".
-  const char* label = "Read";
-  const char* word = "read";
+  // What the observer is told the pass is: kRead or kVerify.
+  PassKind kind = PassKind::kRead;
   // Marked blocks are stepped over, as the programming pass steps over the
   // bad blocks: the same range from the same offset gives the same bytes back.
   bool honour_markers = false;
@@ -56,34 +52,32 @@ struct ReadPass {
 
 // Takes the bytes of one page (or of the range's last, shorter piece) as they
 // are read: `done` bytes of the range came before them, `position` is where
-// they are on the flash. Returns 0 to go on; anything else ends the pass with
-// that result (the sink printed why).
+// they are on the flash. Returns kDone to go on; anything else ends the pass
+// with that outcome (kSinkFailed: the sink has said why).
 using PageSink =
-    std::function<int32_t(uint64_t done, uint64_t position, std::span<const uint8_t> bytes)>;
+    std::function<NandOutcome(uint64_t done, uint64_t position, std::span<const uint8_t> bytes)>;
 
 // Reads `length` bytes from `offset` (block aligned, inside the chip), page by
-// page, into `sink`, with a progress line after each page and ESC looked for
-// between pages. `done` ends as the bytes handed on. Returns 0, -1 (the chip
-// never became ready), kNandStoppedByUser, kNandPastChipEnd (marked blocks
-// pushed the range past the chip's end), or the sink's result; each printed.
-[[nodiscard]] int32_t nand_read_range(NandBus& bus, Console& console, uint64_t offset,
-                                      uint64_t length, const ReadPass& pass, const PageSink& sink,
-                                      uint64_t& done);
+// page, into `sink`, with progress after each page and a stop looked for
+// between pages; marked blocks stepped over are noted. `done` ends as the
+// bytes handed on. Ends kDone, kReadNotReady, kStoppedByUser, kPastChipEnd
+// (marked blocks pushed the range past the chip's end), or the sink's outcome.
+NandOutcome nand_read_range(NandBus& bus, PassObserver& observer, uint64_t offset, uint64_t length,
+                            const ReadPass& pass, const PageSink& sink, uint64_t& done);
 
-// Reads the marks of the blocks from `offset` to `end` (block aligned), with a
-// progress line ("Scan: %6d / %d [Block] at 0x%08X\r") and ESC looked for
-// between blocks, and appends the offsets of the marked ones to `marked`.
-// Returns 0, -1 (the chip never became ready) or kNandStoppedByUser, each
-// printed.
-[[nodiscard]] int32_t nand_scan_markers(NandBus& bus, Console& console, uint64_t offset,
-                                        uint64_t end, std::vector<uint64_t>& marked);
+// Reads the marks of the blocks from `offset` to `end` (block aligned), with
+// progress in blocks (kScan) and a stop looked for between blocks, and
+// appends the offsets of the marked ones to `marked`. Ends kDone,
+// kReadNotReady or kStoppedByUser.
+NandOutcome nand_scan_markers(NandBus& bus, PassObserver& observer, uint64_t offset, uint64_t end,
+                              std::vector<uint64_t>& marked);
 
 // Reads `length` image bytes back from `offset` as the programming pass placed
 // them (stepping over marked blocks when `honour_markers`) and compares, on to
-// the image's end. The first difference is printed with the read-back's texts.
-// Returns what nand_read_range does; `differing` counts the bytes that differ.
-[[nodiscard]] int32_t nand_compare_image(NandBus& bus, Console& console, uint64_t offset,
-                                         const uint8_t* image, uint64_t length, bool honour_markers,
-                                         uint64_t& differing);
+// the image's end. The first difference goes to the observer. Ends as
+// nand_read_range does (kVerify); `differing` counts the bytes that differ.
+NandOutcome nand_compare_image(NandBus& bus, PassObserver& observer, uint64_t offset,
+                               const uint8_t* image, uint64_t length, bool honour_markers,
+                               uint64_t& differing);
 
 }  // namespace jtagnand

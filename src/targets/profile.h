@@ -8,7 +8,7 @@
 
 #include "jtag/cable.h"
 #include "jtag/tap.h"
-#include "platform/console.h"
+#include "targets/toggle_observer.h"
 
 namespace jtagnand {
 
@@ -37,7 +37,7 @@ inline constexpr int kDataListen = 1;  // the CPU's data pins are inputs
 // What a toggle test needs from the layers around it.
 struct ToggleContext {
   Cable& cable;
-  Console& console;
+  ToggleObserver& observer;
   uint32_t boundary_length;
 };
 

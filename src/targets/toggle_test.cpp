@@ -1,6 +1,5 @@
 #include "targets/toggle_test.h"
 
-#include <string_view>
 #include <vector>
 
 namespace jtagnand {
@@ -48,19 +47,18 @@ void count_down(int32_t from) {
 // ESC. The TAP and TRST are left as they are on the way out: the pins keep the
 // levels of the last scan.
 ToggleOutcome toggle_until_esc(ToggleContext& context, BoundaryVector& vector, int32_t type,
-                               const ToggleLayout& layout, std::string_view announcement) {
+                               const ToggleLayout& layout, ToggleStart start) {
   write_runs(vector, layout.held_low, '0');
   write_runs(vector, layout.held_high, '1');
 
-  context.console.write(announcement);
+  context.observer.toggle_started(start);
 
   const bool chip_selects_toggle = type == kToggleTypeChipSelectsToggle;
   char level = '0';
   for (;;) {
-    // Keys other than ESC are consumed and ignored. An input that has ended
-    // never shows a key, so the test then runs until the process is stopped.
-    if (context.console.key_waiting() && context.console.read_key() == kKeyEsc)
-      return ToggleOutcome::kEscPressed;
+    // An observer that never asks to stop (an input that has ended) leaves the
+    // test running until the process is stopped.
+    if (context.observer.stop_requested()) return ToggleOutcome::kEscPressed;
 
     if (layout.alternate_along_order) {
       write_alternating(vector, layout.toggled, level);
@@ -77,15 +75,13 @@ ToggleOutcome toggle_until_esc(ToggleContext& context, BoundaryVector& vector, i
   }
 }
 
-constexpr std::string_view kAllPins = "\nOutput toggled value to all pin\n Enter ESC to EXIT\n";
-
 // The built-in CPUs' prescribed start: TRST, TAP reset, EXTEST.
 ToggleOutcome run_toggle(ToggleContext& context, BoundaryVector& vector, int32_t type,
                          const ToggleLayout& layout) {
   context.cable.trst_pulse();
   tap_reset(context.cable);
   scan_ir(context.cable, kInstructionLength, kInstructionCodes.extest.data());
-  return toggle_until_esc(context, vector, type, layout, kAllPins);
+  return toggle_until_esc(context, vector, type, layout, ToggleStart::kAllPins);
 }
 
 // A described board: the flash's pins only, and nothing else the CPU has.
@@ -113,9 +109,7 @@ ToggleOutcome described_toggle_test(ToggleContext& context, ActiveProfile& targe
   context.cable.trst_pulse();
   tap_reset(context.cable);
   enter_extest(context.cable, target);
-  return toggle_until_esc(context, target.vector, type, layout,
-                          "\nOutput toggled value to the flash pins of the board description:\n"
-                          " D0-D7, CLE, ALE, nWE, nRE (nCE held high)\n Enter ESC to EXIT\n");
+  return toggle_until_esc(context, target.vector, type, layout, ToggleStart::kFlashPins);
 }
 
 }  // namespace
@@ -141,7 +135,7 @@ ToggleOutcome kelda_toggle_test(ToggleContext& context, BoundaryVector& vector, 
 ToggleOutcome tomux_toggle_test(ToggleContext& context, BoundaryVector& /*vector*/,
                                 int32_t /*type*/) {
   // No toggle layout is known for this CPU: nothing is driven.
-  print(context.console, "TOMUX BOUNDARY TEST\n");
+  context.observer.toggle_started(ToggleStart::kNothingToggled);
   return ToggleOutcome::kReturned;
 }
 

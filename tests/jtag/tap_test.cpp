@@ -9,13 +9,11 @@
 
 #include "cables/lpt_cable.h"
 #include "recording_port.h"
-#include "scripted_console.h"
 
 namespace jtagnand {
 namespace {
 
 using testing::RecordingPort;
-using testing::ScriptedConsole;
 
 constexpr uint16_t kBase = 0x378;
 constexpr uint16_t kStatus = kBase + 1;
@@ -189,11 +187,11 @@ void script_idcode(RecordingPort& port, const std::string& id) {
     port.script_reads(kStatus, {status_with_tdo(id[31 - bit] == '1')});
 }
 
-TEST_F(TapTest, IdcodeMatchPrintsOkLine) {
-  ScriptedConsole console;
+TEST_F(TapTest, IdcodeMatchGivesTheBitsRead) {
   script_idcode(port, kExpected);
-  EXPECT_EQ(check_idcode(cable, console, "1011", kExpected), 0);
-  EXPECT_EQ(console.output(), std::string("\nOK!, JTAG ID:   ") + kExpected + "\n");
+  const IdcodeCheck check = check_idcode(cable, "1011", kExpected);
+  EXPECT_EQ(check.outcome, IdcodeOutcome::kMatch);
+  EXPECT_STREQ(check.bits.data(), kExpected);
   EXPECT_EQ(port.writes().size(), 98u);
   EXPECT_EQ(port.read_count(), 32u);
 
@@ -206,7 +204,7 @@ TEST_F(TapTest, IdcodeMatchPrintsOkLine) {
   EXPECT_EQ(port.writes(), reference.writes());
 }
 
-TEST_F(TapTest, IdcodeMismatchesPrintErrorLineWithBitsRead) {
+TEST_F(TapTest, IdcodeMismatchesGiveTheBitsRead) {
   std::string last_bit_differs = kExpected;
   last_bit_differs.back() = '0';
   const std::string all_ones(32, '1');
@@ -214,10 +212,10 @@ TEST_F(TapTest, IdcodeMismatchesPrintErrorLineWithBitsRead) {
     SCOPED_TRACE(read);
     RecordingPort target;
     LptCable target_cable{&target, kBase};
-    ScriptedConsole console;
     script_idcode(target, read);
-    EXPECT_EQ(check_idcode(target_cable, console, "1011", kExpected), -1);
-    EXPECT_EQ(console.output(), "\nERROR, Your ID: " + read + "\n");
+    const IdcodeCheck check = check_idcode(target_cable, "1011", kExpected);
+    EXPECT_EQ(check.outcome, IdcodeOutcome::kMismatch);
+    EXPECT_EQ(std::string(check.bits.data()), read);
   }
 }
 

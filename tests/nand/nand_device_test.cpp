@@ -63,7 +63,7 @@ TEST(NandReadId, EveryChipThroughEveryCpu) {
       options.maker_code = 0xEC;
       SimBench bench(cpu, options);
       ASSERT_TRUE(bench.ready());
-      ASSERT_EQ(bench.read_id(), 0);
+      ASSERT_EQ(bench.read_id(), NandOutcome::kDone);
       const FlashInfo& flash = bench.flash();
       EXPECT_EQ(flash.maker_code, 0xEC);
       EXPECT_EQ(flash.device_code, chip.code);
@@ -85,7 +85,7 @@ TEST(NandReadId, AnyMakerIsAccepted) {
   options.nand_code = 0xDA;
   options.maker_code = 0x98;
   SimBench bench("RQ7220", options);
-  ASSERT_EQ(bench.read_id(), 0);
+  ASSERT_EQ(bench.read_id(), NandOutcome::kDone);
   EXPECT_EQ(bench.flash().maker_code, 0x98);
   EXPECT_STREQ(bench.flash().name, "256MBytes(K9F2G08U0M)");
 }
@@ -98,7 +98,7 @@ TEST(NandReadId, UnsupportedCodesAreRefused) {
       options.nand_code = code;
       SimBench bench(cpu, options);
       ASSERT_TRUE(bench.ready());
-      EXPECT_EQ(bench.read_id(), -1);
+      EXPECT_EQ(bench.read_id(), NandOutcome::kUnknownChip);
       EXPECT_EQ(bench.output(), "Cannot support this device\n");
       // Only the two codes are written; the geometry stays as it was.
       EXPECT_EQ(bench.flash().device_code, code);
@@ -138,7 +138,7 @@ TEST(NandIdentify, OnfiChipWhoseFirstCopyFailsItsCrc) {
   const auto good = testing::onfi_page(testing::kMT29F8G08.facts);
   Board board({0x2C, 0x38, 0x00, 0x26, 0x85}, {bad_crc(good), good, good});
   SimBench bench("ZELT", board.options);
-  ASSERT_EQ(bench.read_id(), 0) << bench.output();
+  ASSERT_EQ(bench.read_id(), NandOutcome::kDone) << bench.output();
   EXPECT_EQ(bench.output(), "");
   EXPECT_EQ(bench.flash().source, ChipSource::kOnfi);
   EXPECT_STREQ(bench.flash().name, "1024MBytes(MICRON MT29F8G08ABABAWP)");
@@ -156,7 +156,7 @@ TEST(NandIdentify, OnfiChipWhoseFirstCopyFailsItsCrc) {
 TEST(NandIdentify, ExtendedIdChipReadsTheIdAgainForItsFourthByte) {
   Board board({0xEC, 0xA1, 0x00, 0x15, 0x40}, {});
   SimBench bench("KELDA", board.options);
-  ASSERT_EQ(bench.read_id(), 0) << bench.output();
+  ASSERT_EQ(bench.read_id(), NandOutcome::kDone) << bench.output();
   EXPECT_EQ(bench.flash().source, ChipSource::kExtendedId);
   EXPECT_STREQ(bench.flash().name, "128MBytes(ID EC A1 00 15 40)");
   EXPECT_EQ(bench.flash().chip.block_size(), 128u * 1024);

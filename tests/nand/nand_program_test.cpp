@@ -60,7 +60,7 @@ struct WriteCase {
 void write_and_check(const WriteCase& c) {
   SimBench bench(c.cpu, chip(c.code, c.bad));
   ASSERT_TRUE(bench.ready());
-  ASSERT_EQ(bench.read_id(), 0);
+  ASSERT_EQ(bench.read_id(), NandOutcome::kDone);
   const uint32_t page = bench.flash().chip.page_size;
   const uint32_t block = bench.flash().chip.block_size();
   const uint32_t offset = c.start_block * block;
@@ -80,7 +80,7 @@ void write_and_check(const WriteCase& c) {
       places.back() + (c.length - (static_cast<uint32_t>(places.size()) - 1) * page);
   const uint32_t blocks_used = (places.back() / block) - c.start_block + 1;
 
-  ASSERT_EQ(bench.erase(offset, c.length), 0) << bench.output();
+  ASSERT_EQ(bench.erase(offset, c.length), NandOutcome::kDone) << bench.output();
   EXPECT_EQ(bench.board().nand_counts().erases, blocks_used);
   std::vector<uint32_t> recorded(bench.bad_blocks().offsets.begin(),
                                  bench.bad_blocks().offsets.begin() + bench.bad_blocks().count);
@@ -92,7 +92,7 @@ void write_and_check(const WriteCase& c) {
 
   const Bytes image = image_of(c.length);
   bench.console().clear_output();
-  ASSERT_EQ(bench.program(offset, image), 0) << bench.output();
+  ASSERT_EQ(bench.program(offset, image), NandOutcome::kDone) << bench.output();
 
   for (size_t i = 0; i < places.size(); ++i) {
     const size_t n = std::min<size_t>(page, c.length - i * page);
@@ -168,9 +168,9 @@ TEST(NandWrite, StepsOverBadBlocks) {
 // 5 erased, block 3 reported and skipped, the image split around it.
 TEST(NandWrite, FortyKilobytesAroundABadBlock) {
   SimBench bench("ZELT", chip(0x76, {3}));
-  ASSERT_EQ(bench.read_id(), 0);
+  ASSERT_EQ(bench.read_id(), NandOutcome::kDone);
   make_stale(bench, 1, 7);
-  ASSERT_EQ(bench.erase(0x8000, 40 * 1024), 0);
+  ASSERT_EQ(bench.erase(0x8000, 40 * 1024), NandOutcome::kDone);
   EXPECT_EQ(bench.output(),
             "Erasing block ....\n [   2] [   3]\nError erasing at 0xc000, Maybe BAD BLOCK ....\n"
             " [   4] [   5]\n");
@@ -179,7 +179,7 @@ TEST(NandWrite, FortyKilobytesAroundABadBlock) {
 
   const Bytes image = image_of(40 * 1024);
   bench.console().clear_output();
-  ASSERT_EQ(bench.program(0x8000, image), 0);
+  ASSERT_EQ(bench.program(0x8000, image), NandOutcome::kDone);
   EXPECT_NE(bench.output().find("\nSkip bad block at 0xc000\n"), std::string::npos);
   EXPECT_NE(bench.output().find(progress(40 * 1024, 40 * 1024, 0x16000)), std::string::npos);
   EXPECT_EQ(bench.board().read_flash(0x8000, 0x4000), Bytes(image.begin(), image.begin() + 0x4000));
@@ -207,8 +207,8 @@ TEST(NandErase, LengthsAndTheBlockNumberLines) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.length);
     SimBench bench("ZELT", chip(0xE6));
-    ASSERT_EQ(bench.read_id(), 0);
-    ASSERT_EQ(bench.erase(4 * 8192, c.length), 0);
+    ASSERT_EQ(bench.read_id(), NandOutcome::kDone);
+    ASSERT_EQ(bench.erase(4 * 8192, c.length), NandOutcome::kDone);
     EXPECT_EQ(bench.output(), std::string("Erasing block ....") + c.numbers + "\n");
     EXPECT_EQ(bench.board().nand_counts().erases, c.erases);
     EXPECT_EQ(bench.board().nand_counts().commands[kNandCmdReset], 1u);
@@ -222,8 +222,8 @@ TEST(NandErase, LengthsAndTheBlockNumberLines) {
 // chip ends the pass without complaint.
 TEST(NandErase, WholeChipThenImageAboveABadBlock) {
   SimBench bench("ZELT", chip(0xE6, {5, 1023}));
-  ASSERT_EQ(bench.read_id(), 0);
-  ASSERT_EQ(bench.erase(0, bench.flash().chip.total_size()), 0) << bench.output();
+  ASSERT_EQ(bench.read_id(), NandOutcome::kDone);
+  ASSERT_EQ(bench.erase(0, bench.flash().chip.total_size()), NandOutcome::kDone) << bench.output();
   EXPECT_EQ(bench.board().nand_counts().erases, 1024u);
   ASSERT_EQ(bench.bad_blocks().count, 2);
   EXPECT_EQ(bench.bad_blocks().offsets[0], 5u * 8192);
@@ -232,7 +232,7 @@ TEST(NandErase, WholeChipThenImageAboveABadBlock) {
   // A bad block below the start pushes the image one block up.
   const Bytes image = image_of(600);
   bench.console().clear_output();
-  ASSERT_EQ(bench.program(7 * 8192, image), 0);
+  ASSERT_EQ(bench.program(7 * 8192, image), NandOutcome::kDone);
   EXPECT_EQ(bench.output().rfind(progress(0, 600, 8 * 8192), 0), 0u);
   EXPECT_EQ(bench.board().read_flash(8 * 8192, 600), image);
   EXPECT_EQ(bench.board().violations(), 0u) << bench.violations();
@@ -242,8 +242,8 @@ TEST(NandErase, StopsAtTheHundredAndFirstBadBlock) {
   std::vector<uint32_t> bad;
   for (uint32_t b = 1; b <= 101; ++b) bad.push_back(b);
   SimBench bench("ZELT", chip(0xE6, bad));
-  ASSERT_EQ(bench.read_id(), 0);
-  EXPECT_EQ(bench.erase(0, 2 * 8192), kNandBadBlockListFull);
+  ASSERT_EQ(bench.read_id(), NandOutcome::kDone);
+  EXPECT_EQ(bench.erase(0, 2 * 8192), NandOutcome::kBadBlockListFull);
   EXPECT_EQ(bench.bad_blocks().count, kBadBlockCapacity);
   EXPECT_EQ(bench.bad_blocks().offsets[99], 100u * 8192);
   EXPECT_EQ(bench.board().nand_counts().erases, 102u);
@@ -259,9 +259,9 @@ TEST(NandErase, StopsAtTheHundredAndFirstBadBlock) {
 TEST(NandEndOfChip, BadBlocksPushingTheImageOffTheChipStopBothPasses) {
   // Two blocks wanted from block 1021 of 1024; 1021 and 1022 are bad.
   SimBench bench("ZELT", chip(0xE6, {1021, 1022}));
-  ASSERT_EQ(bench.read_id(), 0);
+  ASSERT_EQ(bench.read_id(), NandOutcome::kDone);
   const uint32_t offset = 1021 * 8192;
-  EXPECT_EQ(bench.erase(offset, 2 * 8192), kNandPastChipEnd);
+  EXPECT_EQ(bench.erase(offset, 2 * 8192), NandOutcome::kPastChipEnd);
   EXPECT_EQ(bench.board().nand_counts().erases, 3u);
   EXPECT_NE(bench.output().find(" [1023]\nNot enough good blocks before the end of the chip: "
                                 "erase stopped\n\n"),
@@ -271,7 +271,7 @@ TEST(NandEndOfChip, BadBlocksPushingTheImageOffTheChipStopBothPasses) {
 
   // With that list the image cannot fit: nothing is programmed at all.
   bench.console().clear_output();
-  EXPECT_EQ(bench.program(offset, image_of(2 * 8192)), kNandPastChipEnd);
+  EXPECT_EQ(bench.program(offset, image_of(2 * 8192)), NandOutcome::kPastChipEnd);
   EXPECT_EQ(bench.board().nand_counts().programs, 0u);
   EXPECT_EQ(bench.output(),
             "\nNot enough good blocks before the end of the chip: nothing written\n");
@@ -283,31 +283,31 @@ TEST(NandEndOfChip, BadBlocksPushingTheImageOffTheChipStopBothPasses) {
 // leave too little room, the programming pass refuses before writing a page.
 TEST(NandEndOfChip, RangeEndingAtTheChipsEndWithABadBlock) {
   SimBench bench("ZELT", chip(0xE6, {1022}));
-  ASSERT_EQ(bench.read_id(), 0);
+  ASSERT_EQ(bench.read_id(), NandOutcome::kDone);
   const uint32_t offset = 1022 * 8192;
-  EXPECT_EQ(bench.erase(offset, 2 * 8192), 0);
+  EXPECT_EQ(bench.erase(offset, 2 * 8192), NandOutcome::kDone);
   EXPECT_EQ(bench.board().nand_counts().erases, 2u);
-  EXPECT_EQ(bench.program(offset, image_of(2 * 8192)), kNandPastChipEnd);
+  EXPECT_EQ(bench.program(offset, image_of(2 * 8192)), NandOutcome::kPastChipEnd);
   EXPECT_EQ(bench.board().nand_counts().programs, 0u);
 }
 
 TEST(NandEndOfChip, AnImageThatJustFitsAfterItsBadBlockIsWritten) {
   // One bad block inside the range, and exactly one spare block after it.
   SimBench bench("ZELT", chip(0xE6, {1021}));
-  ASSERT_EQ(bench.read_id(), 0);
+  ASSERT_EQ(bench.read_id(), NandOutcome::kDone);
   const uint32_t offset = 1021 * 8192;
   const Bytes image = image_of(2 * 8192);
-  EXPECT_EQ(bench.erase(offset, 2 * 8192), 0);
-  EXPECT_EQ(bench.program(offset, image), 0);
+  EXPECT_EQ(bench.erase(offset, 2 * 8192), NandOutcome::kDone);
+  EXPECT_EQ(bench.program(offset, image), NandOutcome::kDone);
   EXPECT_EQ(bench.board().read_flash(1022 * 8192, 2 * 8192), image);
 }
 
 TEST(NandEndOfChip, StartAtTheEndAddressesNothing) {
   SimBench bench("ZELT", chip(0xE6));
-  ASSERT_EQ(bench.read_id(), 0);
+  ASSERT_EQ(bench.read_id(), NandOutcome::kDone);
   const auto end = static_cast<uint32_t>(bench.flash().chip.total_size());
-  EXPECT_EQ(bench.erase(end, 1), kNandPastChipEnd);
-  EXPECT_EQ(bench.program(end, image_of(10)), kNandPastChipEnd);
+  EXPECT_EQ(bench.erase(end, 1), NandOutcome::kPastChipEnd);
+  EXPECT_EQ(bench.program(end, image_of(10)), NandOutcome::kPastChipEnd);
   EXPECT_EQ(bench.board().nand_counts().erases, 0u);
   EXPECT_EQ(bench.board().nand_counts().programs, 0u);
   EXPECT_EQ(bench.board().nand_counts().address_bytes, 1u);  // Read ID's only
@@ -320,10 +320,10 @@ TEST(NandFailures, ProgramStatusFailure) {
   sim::SimOptions options = chip(0x76);
   options.progfail_pages = {33};  // the second page of block 1
   SimBench bench("RQ7220", options);
-  ASSERT_EQ(bench.read_id(), 0);
-  ASSERT_EQ(bench.erase(0x4000, 4 * 512), 0);
+  ASSERT_EQ(bench.read_id(), NandOutcome::kDone);
+  ASSERT_EQ(bench.erase(0x4000, 4 * 512), NandOutcome::kDone);
   bench.console().clear_output();
-  EXPECT_EQ(bench.program(0x4000, image_of(4 * 512)), -1);
+  EXPECT_EQ(bench.program(0x4000, image_of(4 * 512)), NandOutcome::kProgramFailed);
   const std::string& out = bench.output();
   const std::string message = "\nError, Programming, Status ERROR !!, ADDR: 0x4200\n";
   ASSERT_GE(out.size(), message.size());
@@ -338,16 +338,16 @@ TEST(NandFailures, ReadBackMismatchInByteFiveOfAPage) {
     SCOPED_TRACE(int{code});
     sim::SimOptions options = chip(code);
     SimBench probe("KELDA", options);
-    ASSERT_EQ(probe.read_id(), 0);
+    ASSERT_EQ(probe.read_id(), NandOutcome::kDone);
     const uint32_t page = probe.flash().chip.page_size;
     const uint32_t offset = probe.flash().chip.block_size();
     options.flip_offsets = {offset + page + 5};
     SimBench bench("KELDA", options);
-    ASSERT_EQ(bench.read_id(), 0);
-    ASSERT_EQ(bench.erase(offset, 3 * page), 0);
+    ASSERT_EQ(bench.read_id(), NandOutcome::kDone);
+    ASSERT_EQ(bench.erase(offset, 3 * page), NandOutcome::kDone);
     const Bytes image = image_of(3 * page);
     bench.console().clear_output();
-    EXPECT_EQ(bench.program(offset, image), -1);
+    EXPECT_EQ(bench.program(offset, image), NandOutcome::kCompareError);
     char expected[160];
     std::snprintf(expected, sizeof expected,
                   "\n\nCompare ERROR: flash addr: 0x%x\n                 RD: 0x%X, WR: 0x%X\n",
@@ -363,30 +363,36 @@ TEST(NandFailures, ReadBackMismatchInByteFiveOfAPage) {
 TEST(NandFailures, ReadyLineThatNeverRises) {
   struct Case {
     sim::NandOp op;
-    int32_t erase_result;
+    NandOutcome erase_result;
+    NandOutcome program_result;
     const char* message;
   };
+  constexpr auto kDone = NandOutcome::kDone;
   const Case cases[] = {
-      {sim::NandOp::kReset, -1, "\nNAND ERASE, reset command, NAND WAIT BUSY, ERROR\n"},
-      {sim::NandOp::kErase, -1, "\nNAND ERASE, NAND WAIT BUSY, ERROR\n\n"},
-      {sim::NandOp::kProgram, 0, "\nNAND WRITE, NAND WAIT BUSY, ERROR\n"},
-      {sim::NandOp::kRead, 0, "\nNAND READ, NAND WAIT BUSY, ERROR\n"},
+      {sim::NandOp::kReset, NandOutcome::kResetNotReady, kDone,
+       "\nNAND ERASE, reset command, NAND WAIT BUSY, ERROR\n"},
+      {sim::NandOp::kErase, NandOutcome::kEraseNotReady, kDone,
+       "\nNAND ERASE, NAND WAIT BUSY, ERROR\n\n"},
+      {sim::NandOp::kProgram, kDone, NandOutcome::kProgramNotReady,
+       "\nNAND WRITE, NAND WAIT BUSY, ERROR\n"},
+      {sim::NandOp::kRead, kDone, NandOutcome::kReadNotReady,
+       "\nNAND READ, NAND WAIT BUSY, ERROR\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.op));
     sim::SimOptions options = chip(0x76);
     options.hang[static_cast<size_t>(c.op)] = true;
     SimBench bench("ZELT", options);
-    ASSERT_EQ(bench.read_id(), 0);
-    const int32_t erased = bench.erase(0x4000, 1024);
+    ASSERT_EQ(bench.read_id(), NandOutcome::kDone);
+    const NandOutcome erased = bench.erase(0x4000, 1024);
     EXPECT_EQ(erased, c.erase_result);
     if (c.op == sim::NandOp::kReset) {
       EXPECT_EQ(bench.output(), c.message) << "nothing else printed, no block touched";
       EXPECT_EQ(bench.board().nand_counts().erases, 0u);
     }
-    if (erased == 0) {
+    if (erased == kDone) {
       bench.console().clear_output();
-      EXPECT_EQ(bench.program(0x4000, image_of(1024)), -1);
+      EXPECT_EQ(bench.program(0x4000, image_of(1024)), c.program_result);
       EXPECT_EQ(bench.board().nand_counts().programs, 1u);
     }
     const std::string& out = bench.output();
@@ -402,8 +408,8 @@ TEST(NandFailures, ReadyLineThatNeverRises) {
 TEST(NandEscape, StopsTheErasePassAfterTheCurrentBlock) {
   // Another key is taken and ignored; ESC at the next poll stops the pass.
   SimBench bench("ZELT", chip(0xE6), "x\x1b");
-  ASSERT_EQ(bench.read_id(), 0);
-  EXPECT_EQ(bench.erase(0, 6 * 8192), kNandStoppedByUser);
+  ASSERT_EQ(bench.read_id(), NandOutcome::kDone);
+  EXPECT_EQ(bench.erase(0, 6 * 8192), NandOutcome::kStoppedByUser);
   EXPECT_EQ(bench.board().nand_counts().erases, 2u);
   EXPECT_EQ(bench.output(),
             "Erasing block ....\n [   0] [   1]\nStopped by ESC: erase not finished\n\n");
@@ -413,11 +419,11 @@ TEST(NandEscape, StopsTheErasePassAfterTheCurrentBlock) {
 
 TEST(NandEscape, StopsProgrammingAfterTheCurrentPage) {
   SimBench bench("ZELT", chip(0x76));
-  ASSERT_EQ(bench.read_id(), 0);
-  ASSERT_EQ(bench.erase(0, 4 * 512), 0);
+  ASSERT_EQ(bench.read_id(), NandOutcome::kDone);
+  ASSERT_EQ(bench.erase(0, 4 * 512), NandOutcome::kDone);
   bench.console().clear_output();
   bench.console().add_keys("\x1b");
-  EXPECT_EQ(bench.program(0, image_of(4 * 512)), kNandStoppedByUser);
+  EXPECT_EQ(bench.program(0, image_of(4 * 512)), NandOutcome::kStoppedByUser);
   EXPECT_EQ(bench.board().nand_counts().programs, 1u);
   EXPECT_EQ(bench.output(), progress(0, 2048, 0) + progress(512, 2048, 512) +
                                 "\nStopped by ESC: write not finished\n");

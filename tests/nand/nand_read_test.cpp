@@ -39,7 +39,8 @@ Bytes spare_with(size_t size, size_t at, uint8_t value) {
 bool marked(SimBench& bench, uint64_t block) {
   bool is_marked = false;
   nand_chip_select(bench.bus(), '0');
-  EXPECT_EQ(nand_block_marked(bench.bus(), block * bench.flash().chip.block_size(), is_marked), 0);
+  EXPECT_EQ(nand_block_marked(bench.bus(), block * bench.flash().chip.block_size(), is_marked),
+            NandOutcome::kDone);
   nand_chip_select(bench.bus(), '1');
   return is_marked;
 }
@@ -70,7 +71,7 @@ TEST(FactoryMarks, FoundInTheFirstSecondOrLastPageAtTheMakersByte) {
     SCOPED_TRACE(c.name);
     SimBench probe("ZELT", c.options);
     ASSERT_TRUE(probe.ready());
-    ASSERT_EQ(probe.read_id(), 0) << probe.output();
+    ASSERT_EQ(probe.read_id(), NandOutcome::kDone) << probe.output();
     const ChipDescriptor chip = probe.flash().chip;
     const uint32_t per_block = chip.pages_per_block;
     EXPECT_EQ(chip.marker.spare_byte, c.marker_byte);
@@ -78,7 +79,7 @@ TEST(FactoryMarks, FoundInTheFirstSecondOrLastPageAtTheMakersByte) {
     for (const uint32_t page : {0u, 1u, per_block - 1}) {
       SCOPED_TRACE("page " + std::to_string(page));
       SimBench bench("ZELT", c.options);
-      ASSERT_EQ(bench.read_id(), 0);
+      ASSERT_EQ(bench.read_id(), NandOutcome::kDone);
       bench.board().write_spare(5 * per_block + page,
                                 spare_with(chip.spare_size, c.marker_byte, 0));
       EXPECT_TRUE(marked(bench, 5));
@@ -90,7 +91,7 @@ TEST(FactoryMarks, FoundInTheFirstSecondOrLastPageAtTheMakersByte) {
     // Bytes beside the marker (ECC, a filesystem's own marks) and pages other
     // than the three do not mark a block.
     SimBench other("ZELT", c.options);
-    ASSERT_EQ(other.read_id(), 0);
+    ASSERT_EQ(other.read_id(), NandOutcome::kDone);
     other.board().write_spare(5 * per_block, spare_with(chip.spare_size, c.marker_byte + 1, 0));
     other.board().write_spare(5 * per_block + 2, spare_with(chip.spare_size, c.marker_byte, 0));
     EXPECT_FALSE(marked(other, 5));
@@ -101,7 +102,8 @@ TEST(FactoryMarks, FoundInTheFirstSecondOrLastPageAtTheMakersByte) {
     EXPECT_EQ(commands[0x50], chip.page_size == 512 ? 3u : 0u);
     EXPECT_EQ(commands[0x30], chip.page_size == 512 ? 0u : 3u);
     const Bytes data = image_of(chip.page_size);
-    EXPECT_EQ(other.program(uint64_t{5} * chip.block_size(), data), 0) << other.output();
+    EXPECT_EQ(other.program(uint64_t{5} * chip.block_size(), data), NandOutcome::kDone)
+        << other.output();
     EXPECT_EQ(other.board().read_spare(5 * per_block)[c.marker_byte + 1], 0x00);
   }
 }
@@ -115,7 +117,7 @@ struct MarkedRangeCase {
   uint32_t length;
   std::set<uint32_t> marked;
   std::set<uint32_t> bad;  // erase fails
-  int32_t erase_result = 0;
+  NandOutcome erase_result = NandOutcome::kDone;
 };
 
 void erase_and_program(const MarkedRangeCase& c) {
@@ -126,7 +128,7 @@ void erase_and_program(const MarkedRangeCase& c) {
   options.bad_blocks.assign(c.bad.begin(), c.bad.end());
   SimBench bench("KELDA", options);
   ASSERT_TRUE(bench.ready());
-  ASSERT_EQ(bench.read_id(), 0);
+  ASSERT_EQ(bench.read_id(), NandOutcome::kDone);
   const ChipDescriptor& chip = bench.flash().chip;
   const uint32_t block = chip.block_size();
   const uint64_t blocks = chip.blocks();
@@ -171,10 +173,11 @@ void erase_and_program(const MarkedRangeCase& c) {
   }
   EXPECT_EQ(bench.board().nand_counts().erases, used.size() + c.bad.size());
   EXPECT_EQ(bench.board().violations(), 0u) << bench.violations();
-  if (c.erase_result != 0) return;
+  if (c.erase_result != NandOutcome::kDone) return;
 
   const Bytes image = image_of(c.length);
-  ASSERT_EQ(bench.program(uint64_t{c.start_block} * block, image), 0) << bench.output();
+  ASSERT_EQ(bench.program(uint64_t{c.start_block} * block, image), NandOutcome::kDone)
+      << bench.output();
   for (size_t i = 0; i < used.size(); ++i) {
     const size_t n = std::min<size_t>(block, c.length - i * block);
     EXPECT_EQ(bench.board().read_flash(used[i], n),
@@ -195,7 +198,13 @@ TEST(FactoryMarks, MarkedBlocksAreNeitherErasedNorProgrammed) {
       {"a marked and a failing block side by side", 0xE6, 2, 9000, {3}, {4}},
       {"2 KiB pages, marked and failing blocks first", 0xF1, 2, 5000, {2}, {3}},
       {"before the range: not looked at", 0xE6, 4, 9000, {3}, {}},
-      {"near the chip's end: no room left", 0xE6, 1021, 16484, {1022}, {}, kNandPastChipEnd},
+      {"near the chip's end: no room left",
+       0xE6,
+       1021,
+       16484,
+       {1022},
+       {},
+       NandOutcome::kPastChipEnd},
   };
   for (const auto& c : cases) erase_and_program(c);
 }
@@ -205,8 +214,8 @@ TEST(FactoryMarks, AHundredMarkedBlocksFillTheBadBlockList) {
   options.nand_code = 0xE6;
   for (uint32_t b = 0; b < 101; ++b) options.marked_blocks.push_back(b);
   SimBench bench("RQ7220", options);
-  ASSERT_EQ(bench.read_id(), 0);
-  EXPECT_EQ(bench.erase(0, 8192, true), kNandBadBlockListFull);
+  ASSERT_EQ(bench.read_id(), NandOutcome::kDone);
+  EXPECT_EQ(bench.erase(0, 8192, true), NandOutcome::kBadBlockListFull);
   EXPECT_EQ(bench.bad_blocks().count, 100);
   EXPECT_NE(bench.output().find("\nMore than 100 bad blocks: erase stopped\n"), std::string::npos);
   EXPECT_EQ(bench.board().nand_counts().erases, 0u);
@@ -217,7 +226,7 @@ TEST(ErasedPages, AreReadBackButNotProgrammed) {
     sim::SimOptions options;
     options.nand_code = code;
     SimBench bench("TOMUX", options);
-    ASSERT_EQ(bench.read_id(), 0);
+    ASSERT_EQ(bench.read_id(), NandOutcome::kDone);
     const uint32_t page = bench.flash().chip.page_size;
     // Ten pages and a short eleventh; pages 2, 3 and 7 and the short one are
     // all 0xFF, page 5 all 0xFF but one byte.
@@ -225,11 +234,11 @@ TEST(ErasedPages, AreReadBackButNotProgrammed) {
     for (const uint32_t p : {2u, 3u, 7u, 10u})
       std::fill_n(image.begin() + p * page, std::min<size_t>(page, image.size() - p * page), 0xFF);
     std::fill_n(image.begin() + 5 * page, page - 1, 0xFF);
-    ASSERT_EQ(bench.erase(0, image.size()), 0);
+    ASSERT_EQ(bench.erase(0, image.size()), NandOutcome::kDone);
     ProgramReport report;
-    ASSERT_EQ(nand_program_image(bench.bus(), bench.bad_blocks(), bench.console(), 0, image.data(),
+    ASSERT_EQ(nand_program_image(bench.bus(), bench.bad_blocks(), bench.observer(), 0, image.data(),
                                  image.size(), ProgramOptions{.skip_erased_pages = true}, &report),
-              0)
+              NandOutcome::kDone)
         << bench.output();
     EXPECT_EQ(report.skipped_pages, 4u);
     const auto& counts = bench.board().nand_counts();

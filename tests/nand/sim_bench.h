@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "cables/lpt_cable.h"
+#include "driver/console_observer.h"
 #include "jtag/tap.h"
 #include "nand/nand_bus.h"
 #include "nand/nand_identify.h"
@@ -30,7 +31,7 @@ inline sim::Cpu sim_cpu(std::string_view name) {
 class SimBench {
  public:
   SimBench(std::string_view cpu, sim::SimOptions options, std::string keys = {})
-      : console_(std::move(keys)) {
+      : console_(std::move(keys)), observer_(console_) {
     options.cpu = sim_cpu(cpu);
     std::string error;
     port_ = sim::make_sim_port(options, error);
@@ -51,15 +52,30 @@ class SimBench {
   [[nodiscard]] const FlashInfo& flash() const { return bus_->flash; }
   [[nodiscard]] sim::SimBoard& board() { return port_->board(); }
   [[nodiscard]] ScriptedConsole& console() { return console_; }
+  // What the passes report, shown on console() as a run shows it.
+  [[nodiscard]] ConsoleObserver& observer() { return observer_; }
   [[nodiscard]] BadBlockList& bad_blocks() { return bad_blocks_; }
   [[nodiscard]] const std::string& output() const { return console_.output(); }
 
-  [[nodiscard]] int32_t read_id() { return nand_identify(*bus_, console_); }
-  [[nodiscard]] int32_t erase(uint64_t offset, uint64_t length, bool honour_markers = false) {
-    return nand_erase_range(*bus_, bad_blocks_, console_, offset, length, honour_markers);
+  // The passes, each with its ending printed as a run prints it.
+  NandOutcome read_id() {
+    const ChipIdentification identification = nand_identify(*bus_);
+    if (identification.outcome != NandOutcome::kDone) {
+      print_unsupported_chip(console_, bus_->flash, identification);
+    }
+    return identification.outcome;
   }
-  [[nodiscard]] int32_t program(uint64_t offset, const std::vector<uint8_t>& image) {
-    return nand_program_image(*bus_, bad_blocks_, console_, offset, image.data(), image.size());
+  NandOutcome erase(uint64_t offset, uint64_t length, bool honour_markers = false) {
+    const NandOutcome outcome =
+        nand_erase_range(*bus_, bad_blocks_, observer_, offset, length, honour_markers);
+    print_erase_end(console_, outcome);
+    return outcome;
+  }
+  NandOutcome program(uint64_t offset, const std::vector<uint8_t>& image) {
+    const NandOutcome outcome =
+        nand_program_image(*bus_, bad_blocks_, observer_, offset, image.data(), image.size());
+    print_pass_end(console_, PassKind::kWrite, outcome);
+    return outcome;
   }
 
   // The violations the board counted, by name, for a readable failure.
@@ -79,6 +95,7 @@ class SimBench {
   ActiveProfile active_;
   std::optional<NandBus> bus_;
   ScriptedConsole console_;
+  ConsoleObserver observer_;
   BadBlockList bad_blocks_;
 };
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cables/lpt_cable.h"
+#include "driver/console_observer.h"
 #include "scripted_console.h"
 #include "sim/sim_board.h"
 #include "targets/toggle_test.h"
@@ -51,7 +52,8 @@ TEST(DescribedProfile, ToggleTestDrivesOnlyTheNamedPinsAfterASafePreload) {
   cable.set_chain(active.chain);
 
   testing::ScriptedConsole console("xyz\x1b");
-  ToggleContext context{cable, console, active.boundary_length()};
+  ConsoleObserver observer{console};
+  ToggleContext context{cable, observer, active.boundary_length()};
   ASSERT_EQ(run_profile_toggle_test(context, active, 2), ToggleOutcome::kEscPressed);
   EXPECT_EQ(instructions,
             (std::vector<uint8_t>{testing::kTestCpuPreload, testing::kTestCpuExtest}));

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cables/lpt_cable.h"
+#include "driver/console_observer.h"
 #include "jtag/tap.h"
 #include "recording_port.h"
 #include "scripted_console.h"
@@ -56,7 +57,8 @@ class Board {
   }
 
   ToggleOutcome toggle(Console& console, int32_t type) {
-    ToggleContext context{cable_, console, active.boundary_length()};
+    ConsoleObserver observer{console};
+    ToggleContext context{cable_, observer, active.boundary_length()};
     return active.accessors().toggle_test(context, active.vector, type);
   }
 
@@ -101,7 +103,8 @@ TEST(ToggleTest, EscAlreadyWaitingEndsBeforeAnyDataScan) {
     ActiveProfile active;
     ASSERT_EQ(select_cpu_profile(active, cpu.name), 0);
     ScriptedConsole console(kEsc);
-    ToggleContext context{cable, console, active.boundary_length()};
+    ConsoleObserver observer{console};
+    ToggleContext context{cable, observer, active.boundary_length()};
     EXPECT_EQ(active.accessors().toggle_test(context, active.vector, kTypeHoldChipSelects),
               ToggleOutcome::kEscPressed);
     EXPECT_EQ(console.output(), kMessage);
@@ -122,7 +125,8 @@ TEST(ToggleTest, TomuxOnlyAnnouncesItself) {
   ActiveProfile active;
   ASSERT_EQ(select_cpu_profile(active, "TOMUX"), 0);
   ScriptedConsole console(kEsc);
-  ToggleContext context{cable, console, active.boundary_length()};
+  ConsoleObserver observer{console};
+  ToggleContext context{cable, observer, active.boundary_length()};
   EXPECT_EQ(active.accessors().toggle_test(context, active.vector, kTypeHoldChipSelects),
             ToggleOutcome::kReturned);
   EXPECT_EQ(console.output(), "TOMUX BOUNDARY TEST\n");
