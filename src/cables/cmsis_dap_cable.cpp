@@ -46,7 +46,10 @@ std::string hex_byte(uint8_t value) {
 DapCable::DapCable(std::unique_ptr<DapTransport> transport, std::string name, DapProbeInfo probe,
                    uint32_t tck_hz)
     : transport_(std::move(transport)), name_(std::move(name)), probe_(probe), tck_hz_(tck_hz) {
-  answer_.resize(std::max<std::size_t>(probe_.packet_size, kFirstPacket) + 64);
+  // Exactly one packet is asked for: an answer as long as the endpoint's packet
+  // comes with no short packet after it, so a longer read would wait for the
+  // next answer.
+  answer_.resize(std::max<std::size_t>(probe_.packet_size, kFirstPacket));
 }
 
 DapCable::~DapCable() {
@@ -317,7 +320,8 @@ namespace {
 bool dap_info(DapTransport& transport, uint8_t id, std::vector<uint8_t>& value,
               std::string& error) {
   const uint8_t command[] = {dap::kInfo, id};
-  std::vector<uint8_t> answer(1024);
+  // The items asked for all answer in fewer bytes than any probe's packet.
+  std::vector<uint8_t> answer(kFirstPacket);
   std::size_t got = 0;
   if (!transport.write(command) || !transport.read(answer, got, kDapTimeoutMs)) {
     error = transport.error();
