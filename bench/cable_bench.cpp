@@ -78,7 +78,7 @@ void program_and_verify(Cable& cable, const std::vector<uint8_t>& image) {
   BadBlockList bad_blocks;
   cable.trst_pulse();
   tap_reset(cable);
-  scan_ir(cable, kInstructionLength, kInstructionCodes.extest.data());
+  scan_ir(cable, Chain{}, kInstructionLength, kInstructionCodes.extest.data());
   nand_chip_select(bus, '1');
   if (nand_identify(bus).outcome != NandOutcome::kDone) std::abort();
   const uint32_t offset = 2 * bus.flash.chip.block_size();
@@ -137,8 +137,8 @@ void BM_OneMebibyteOverRemoteBitbang(benchmark::State& state) {
     });
     {
       CableOpening opening = open_rbb_cable(path);
-      if (opening.outcome != CableOpening::Outcome::kReady) std::abort();
-      program_and_verify(*opening.cable, image);
+      if (!opening.ok()) std::abort();
+      program_and_verify(*opening.value(), image);
     }
     serving.join();
     close(listener);
@@ -175,9 +175,10 @@ void BM_OneMebibyteOverXvc(benchmark::State& state) {
     });
     {
       CableOpening opening = open_xvc_cable("127.0.0.1:" + std::to_string(ntohs(address.sin_port)));
-      if (opening.outcome != CableOpening::Outcome::kReady) std::abort();
-      program_and_verify(*opening.cable, image);
-      const XvcTraffic& t = static_cast<XvcCable&>(*opening.cable).traffic();
+      if (!opening.ok()) std::abort();
+      program_and_verify(*opening.value(), image);
+      opening.value()->close();
+      const XvcTraffic& t = static_cast<XvcCable&>(*opening.value()).traffic();
       const double pages = static_cast<double>(kImageBytes) / 2048;
       state.counters["shifts_per_page"] = static_cast<double>(t.shifts) / pages;
       state.counters["round_trips_per_page"] = static_cast<double>(t.round_trips) / pages;
@@ -329,7 +330,7 @@ void BM_DumpOneMebibyteOverFtdi(benchmark::State& state) {
     QuietConsole console;
     ConsoleObserver observer{console};
     tap_reset(cable);
-    scan_ir(cable, kInstructionLength, kInstructionCodes.extest.data());
+    scan_ir(cable, Chain{}, kInstructionLength, kInstructionCodes.extest.data());
     nand_chip_select(bus, '1');
     if (nand_identify(bus).outcome != NandOutcome::kDone) std::abort();
     const FtdiTraffic before = cable.traffic();

@@ -92,7 +92,7 @@ struct Board {
     if (select_cpu_profile(active, cpu) != 0) std::abort();
     bus.emplace(NandBus{cable, active});
     tap_reset(cable);
-    scan_ir(cable, kInstructionLength, kInstructionCodes.extest.data());
+    scan_ir(cable, Chain{}, kInstructionLength, kInstructionCodes.extest.data());
     nand_chip_select(*bus, '1');
     if (nand_identify(*bus).outcome != NandOutcome::kDone) std::abort();
   }

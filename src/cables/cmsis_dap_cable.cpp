@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 
 #include "cables/cable_settings.h"
 
@@ -31,10 +30,6 @@ constexpr std::size_t kPinsCommand = 7, kPinsAnswer = 2;
 // The nTRST low level is held this long, microseconds.
 constexpr uint32_t kTrstMicroseconds = 10;
 
-[[nodiscard]] inline bool bit_of(char c) {
-  return (static_cast<unsigned char>(c) & 1U) != 0;
-}
-
 std::string hex_byte(uint8_t value) {
   char text[8];
   std::snprintf(text, sizeof text, "0x%02X", value);
@@ -53,12 +48,25 @@ DapCable::DapCable(std::unique_ptr<DapTransport> transport, std::string name, Da
 }
 
 DapCable::~DapCable() {
-  if (finish()) {
-    packet_ = {dap::kDisconnect};
-    std::size_t got = 0;
-    if (transport_->write(packet_))
-      static_cast<void>(transport_->read(answer_, got, kDapTimeoutMs));
+  try {
+    close();
+  } catch (const LinkLost&) {
+    // Destroyed without close(): the run has ended already, and a probe gone
+    // now loses nothing of it.
   }
+}
+
+void DapCable::close() {
+  if (closed_) return;
+  if (!finish()) fail();
+  packet_ = {dap::kDisconnect};
+  std::size_t got = 0;
+  if (!transport_->write(packet_) || !transport_->read(answer_, got, kDapTimeoutMs)) {
+    error_ = "DAP_Disconnect: " + transport_->error();
+    fail();
+  }
+  packet_.clear();
+  closed_ = true;
 }
 
 bool DapCable::start(std::string& error) {
@@ -307,11 +315,9 @@ std::string DapCable::announcement() const {
          " bytes.\n";
 }
 
-void DapCable::fail() const {
-  std::fflush(stdout);
-  std::fprintf(stderr, "\njtagnand: CMSIS-DAP probe: %s; run stopped\n", error_.c_str());
-  // Nothing more can reach the board; the terminal is restored on the way out.
-  std::exit(2);
+void DapCable::fail() {
+  closed_ = true;  // nothing more can reach the board
+  throw LinkLost(name_ + ": " + error_);
 }
 
 namespace {
@@ -363,7 +369,8 @@ CableOpening open_cmsis_dap_cable(std::string_view options) {
   std::string_view rest = options;
   while (next_setting(rest, item)) {
     const auto bad = [&](const char* expected) {
-      return CableOpening::bad_setting(setting + ": bad " + std::string(item.key) + " '" +
+      return CableOpening::refused(Refusal::kBadSetting,
+                                   setting + ": bad " + std::string(item.key) + " '" +
                                        std::string(item.value) + "' (" + expected + ")");
     };
     if (item.key == "vid" && item.has_value) {
@@ -376,20 +383,15 @@ CableOpening open_cmsis_dap_cable(std::string_view options) {
     } else if (item.key == "tck" && item.has_value) {
       if (!parse_frequency(item.value, tck_hz)) return bad("TCK in Hz, e.g. 1000000, 500k or 10M");
     } else {
-      return CableOpening::bad_setting(setting + ": '" + std::string(item.text) +
+      return CableOpening::refused(Refusal::kBadSetting,
+                                   setting + ": '" + std::string(item.text) +
                                        "' is not an option (known: vid=HEX, pid=HEX, serial=TEXT, "
                                        "tck=HZ)");
     }
   }
-  DapOpening opening = open_cmsis_dap_usb(selector);
-  switch (opening.outcome) {
-    case DapOpening::Outcome::kReady:
-      break;
-    case DapOpening::Outcome::kRefused:
-      return CableOpening::refused(std::move(opening.message));
-    case DapOpening::Outcome::kUnavailable:
-      return CableOpening::bad_setting(std::move(opening.message));
-  }
+  DapOpening found = open_cmsis_dap_usb(selector);
+  if (!found.ok()) return std::move(found).refusal<std::unique_ptr<Cable>>();
+  DapDevice& opening = found.value();
   char ids[32];
   std::snprintf(ids, sizeof ids, "USB %04x:%04x", opening.vendor, opening.product);
   std::string name = "CMSIS-DAP probe";
@@ -402,7 +404,7 @@ CableOpening open_cmsis_dap_cable(std::string_view options) {
   std::string error;
   DapProbeInfo probe;
   const auto refuse = [&](const std::string& why) {
-    return CableOpening::refused("cmsis-dap: " + name + ": " + why);
+    return CableOpening::refused(Refusal::kRefused, "cmsis-dap: " + name + ": " + why);
   };
   if (!dap_info(transport, dap::kInfoCapabilities, value, error)) return refuse(error);
   if (value.empty() || (value[0] & dap::kCapabilityJtag) == 0)

@@ -42,7 +42,7 @@ class DapCable final : public Cable {
   // `name` describes the probe in the announcement.
   DapCable(std::unique_ptr<DapTransport> transport, std::string name, DapProbeInfo probe,
            uint32_t tck_hz);
-  ~DapCable() override;  // what is collected goes out, then DAP_Disconnect
+  ~DapCable() override;  // close(), quietly
   DapCable(const DapCable&) = delete;
   DapCable& operator=(const DapCable&) = delete;
 
@@ -57,6 +57,8 @@ class DapCable final : public Cable {
   [[nodiscard]] uint32_t poll_batch() const override { return kPollBatch; }
   void trst_pulse() override;
   [[nodiscard]] std::string announcement() const override;
+  // What is collected goes out and is answered, then DAP_Disconnect.
+  void close() override;
 
   [[nodiscard]] const DapTraffic& traffic() const { return traffic_; }
 
@@ -104,7 +106,8 @@ class DapCable final : public Cable {
   [[nodiscard]] bool send_packet();
   [[nodiscard]] bool receive_one();
   [[nodiscard]] bool finish();
-  [[noreturn]] void fail() const;
+  // The probe is gone or stopped answering: LinkLost.
+  [[noreturn]] void fail();
 
   std::unique_ptr<DapTransport> transport_;
   std::string name_;
@@ -119,6 +122,7 @@ class DapCable final : public Cable {
   std::vector<uint8_t> packet_;
   std::vector<uint8_t> answer_;
   std::string error_;
+  bool closed_ = false;
   DapTraffic traffic_;
 };
 

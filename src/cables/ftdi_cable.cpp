@@ -22,10 +22,6 @@ constexpr uint8_t kMaxTmsClocks = 7;
 constexpr int kTrstLowCommands = 8;
 constexpr int kSyncTimeoutMs = 1000;
 
-[[nodiscard]] inline bool bit_of(char c) {
-  return (static_cast<unsigned char>(c) & 1U) != 0;
-}
-
 [[nodiscard]] inline uint8_t pack_bits(const char* bits, uint32_t count) {
   uint8_t byte = 0;
   for (uint32_t j = 0; j < count; ++j)
@@ -180,11 +176,22 @@ FtdiCable::FtdiCable(std::unique_ptr<UsbTransport> usb, FtdiChip chip, const Ftd
 }
 
 FtdiCable::~FtdiCable() {
+  try {
+    close();
+  } catch (const LinkLost&) {
+    // Destroyed without close(): the run has ended already, and an adapter
+    // gone now loses nothing of it.
+  }
+}
+
+void FtdiCable::close() {
+  if (closed_) return;
   send_tms_run();
   // Nothing waits for replies any more; the commands still go out.
   extracts_.clear();
   copies_.clear();
   exchange();
+  closed_ = true;
 }
 
 bool FtdiCable::start(std::string& error) {
@@ -439,12 +446,13 @@ std::string FtdiCable::announcement() const {
   return "\n" + name_ + " (" + ids + ") is connected, " + clock + ".\n";
 }
 
-void FtdiCable::fail(const std::string& why) const {
-  std::fflush(stdout);
-  std::fprintf(stderr, "\njtagnand: FTDI adapter %04x:%04x channel %c: %s; run stopped\n",
-               settings_.usb.vendor, settings_.usb.product, settings_.usb.channel, why.c_str());
-  // Nothing more can reach the board; the terminal is restored on the way out.
-  std::exit(2);
+void FtdiCable::fail(const std::string& why) {
+  closed_ = true;  // nothing more can reach the board
+  char adapter[64];
+  std::snprintf(adapter, sizeof adapter,
+                "FTDI adapter %04x:%04x channel %c: ", settings_.usb.vendor, settings_.usb.product,
+                settings_.usb.channel);
+  throw LinkLost(adapter + why);
 }
 
 CableOpening open_ftdi_cable(std::string_view options) {
@@ -453,28 +461,23 @@ CableOpening open_ftdi_cable(std::string_view options) {
   FtdiSettings settings;
   std::string error;
   if (!parse_ftdi_settings(options, settings, error))
-    return CableOpening::bad_setting(setting + ": " + error);
-  FtdiOpening opening = open_ftdi_usb(settings.usb);
-  switch (opening.outcome) {
-    case FtdiOpening::Outcome::kReady:
-      break;
-    case FtdiOpening::Outcome::kRefused:
-      return CableOpening::refused(std::move(opening.message));
-    case FtdiOpening::Outcome::kUnavailable:
-      return CableOpening::bad_setting(std::move(opening.message));
-  }
+    return CableOpening::refused(Refusal::kBadSetting, setting + ": " + error);
+  FtdiOpening found = open_ftdi_usb(settings.usb);
+  if (!found.ok()) return std::move(found).refusal<std::unique_ptr<Cable>>();
+  FtdiDevice& opening = found.value();
   TckSetting tck;
   if (!choose_tck(opening.chip, settings.tck_hz, tck)) {
-    return CableOpening::bad_setting(setting + ": TCK " + format_hz(settings.tck_hz) +
-                                     " is below the slowest the " + chip_name(opening.chip) +
-                                     " makes");
+    return CableOpening::refused(Refusal::kBadSetting, setting + ": TCK " +
+                                                           format_hz(settings.tck_hz) +
+                                                           " is below the slowest the " +
+                                                           chip_name(opening.chip) + " makes");
   }
   std::string name = std::string("FTDI ") + chip_name(opening.chip);
   if (!opening.product.empty()) name += " \"" + opening.product + "\"";
   if (!opening.serial.empty()) name += " serial " + opening.serial;
   auto cable =
       std::make_unique<FtdiCable>(std::move(opening.transport), opening.chip, settings, name);
-  if (!cable->start(error)) return CableOpening::refused("ftdi: " + error);
+  if (!cable->start(error)) return CableOpening::refused(Refusal::kRefused, "ftdi: " + error);
   return CableOpening::ready(std::move(cable));
 }
 

@@ -146,7 +146,7 @@ class FtdiCable final : public Cable {
   // `name` is how the adapter is described in the announcement.
   FtdiCable(std::unique_ptr<UsbTransport> usb, FtdiChip chip, const FtdiSettings& settings,
             std::string name);
-  ~FtdiCable() override;  // what is still collected goes out
+  ~FtdiCable() override;  // close(), unless the link is lost
   FtdiCable(const FtdiCable&) = delete;
   FtdiCable& operator=(const FtdiCable&) = delete;
 
@@ -163,6 +163,7 @@ class FtdiCable final : public Cable {
   [[nodiscard]] uint32_t poll_batch() const override { return kPollBatch; }
   void trst_pulse() override;
   [[nodiscard]] std::string announcement() const override;
+  void close() override;
 
   [[nodiscard]] const FtdiTraffic& traffic() const { return traffic_; }
   [[nodiscard]] const TckSetting& tck() const { return tck_; }
@@ -201,8 +202,8 @@ class FtdiCable final : public Cable {
   [[nodiscard]] uint8_t high_byte(uint16_t pins) const { return static_cast<uint8_t>(pins >> 8); }
   void set_pins(uint16_t value);
   [[nodiscard]] uint16_t run_value() const;
-  // The adapter stopped answering: say so and end the run.
-  [[noreturn]] void fail(const std::string& why) const;
+  // The adapter stopped answering: throws LinkLost.
+  [[noreturn]] void fail(const std::string& why);
 
   std::unique_ptr<UsbTransport> usb_;
   FtdiChip chip_;
@@ -225,6 +226,7 @@ class FtdiCable final : public Cable {
   char last_tdo_ = 0;
 
   FtdiTraffic traffic_;
+  bool closed_ = false;  // closed, or the link is lost: nothing more is sent
 };
 
 // The cable for the text after "ftdi:" (empty for plain "ftdi").

@@ -1,8 +1,5 @@
 #include "cables/gpio_cable.h"
 
-#include <cstdio>
-#include <cstdlib>
-
 #include "cables/cable_settings.h"
 
 namespace jtagnand {
@@ -47,11 +44,7 @@ std::string GpioCable::announcement() const {
 }
 
 void GpioCable::fail() const {
-  std::fflush(stdout);
-  std::fprintf(stderr, "\njtagnand: GPIO cable on %s: %s; run stopped\n", wiring_.chip.c_str(),
-               pins_->error().c_str());
-  // Nothing more can reach the board; the terminal is restored on the way out.
-  std::exit(2);
+  throw LinkLost("GPIO cable on " + wiring_.chip + ": " + pins_->error());
 }
 
 CableOpening open_gpio_cable(std::string_view options) {
@@ -75,12 +68,13 @@ CableOpening open_gpio_cable(std::string_view options) {
       const std::string why = item.key == "speed" || item.key == "tck_hz" || item.key == "freq"
                                   ? "' is not an option (GPIO lines have no clock to set; "
                                   : "' is not an option (";
-      return CableOpening::bad_setting(setting + ": '" + std::string(item.text) + why + kKnown +
-                                       ")");
+      return CableOpening::refused(Refusal::kBadSetting,
+                                   setting + ": '" + std::string(item.text) + why + kKnown + ")");
     }
     uint64_t offset = 0;
     if (!parse_unsigned(item.value, 1023, offset))
-      return CableOpening::bad_setting(setting + ": bad " + std::string(item.key) + " '" +
+      return CableOpening::refused(Refusal::kBadSetting,
+                                   setting + ": bad " + std::string(item.key) + " '" +
                                        std::string(item.value) +
                                        "' (a line offset on the chip, 0 to 1023)");
     *line = static_cast<int>(offset);
@@ -92,24 +86,18 @@ CableOpening open_gpio_cable(std::string_view options) {
                                     {"tdo", wiring.tdo}})
     if (value < 0) missing += std::string(missing.empty() ? "" : ", ") + name + "=N";
   if (!missing.empty())
-    return CableOpening::bad_setting(setting + ": needs " + missing +
-                                     " (the line offsets on the chip)");
+    return CableOpening::refused(
+        Refusal::kBadSetting, setting + ": needs " + missing + " (the line offsets on the chip)");
   const int lines[] = {wiring.tck, wiring.tms, wiring.tdi, wiring.tdo, wiring.trst};
   for (int i = 0; i < 5; ++i)
     for (int j = i + 1; j < 5; ++j)
       if (lines[i] >= 0 && lines[i] == lines[j])
-        return CableOpening::bad_setting(setting + ": line " + std::to_string(lines[i]) +
-                                         " is given twice");
+        return CableOpening::refused(
+            Refusal::kBadSetting,
+            setting + ": line " + std::to_string(lines[i]) + " is given twice");
   GpioOpening opening = open_gpio_pins(wiring);
-  switch (opening.outcome) {
-    case GpioOpening::Outcome::kReady:
-      break;
-    case GpioOpening::Outcome::kRefused:
-      return CableOpening::refused(std::move(opening.message));
-    case GpioOpening::Outcome::kUnavailable:
-      return CableOpening::bad_setting(std::move(opening.message));
-  }
-  return CableOpening::ready(std::make_unique<GpioCable>(std::move(opening.pins), wiring));
+  if (!opening.ok()) return std::move(opening).refusal<std::unique_ptr<Cable>>();
+  return CableOpening::ready(std::make_unique<GpioCable>(std::move(opening.value()), wiring));
 }
 
 }  // namespace jtagnand

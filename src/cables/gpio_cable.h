@@ -30,6 +30,7 @@ class GpioCable final : public Cable {
 
  private:
   void set(GpioLine line, bool high);
+  // The chip refused a line: LinkLost.
   [[noreturn]] void fail() const;
 
   std::unique_ptr<GpioPins> pins_;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
-#include <cstdlib>
 
 namespace jtagnand {
 
@@ -11,10 +10,6 @@ namespace {
 
 [[nodiscard]] inline char line_command(bool tck, bool tms, bool tdi) {
   return static_cast<char>('0' + (tck ? 4 : 0) + (tms ? 2 : 0) + (tdi ? 1 : 0));
-}
-
-[[nodiscard]] inline bool bit_of(char c) {
-  return (static_cast<unsigned char>(c) & 1U) != 0;
 }
 
 }  // namespace
@@ -26,7 +21,14 @@ RbbCable::RbbCable(std::unique_ptr<ByteStream> stream, std::string address, int 
 }
 
 RbbCable::~RbbCable() {
-  // Unanswered reads are dropped; the lines keep their levels.
+  close();
+}
+
+void RbbCable::close() {
+  if (closed_) return;
+  closed_ = true;
+  // Unanswered reads are dropped; the lines keep their levels. A server gone
+  // by now misses nothing the run needed.
   pending_.push_back('Q');
   static_cast<void>(stream_->send_all(pending_, timeout_ms_));
 }
@@ -118,12 +120,9 @@ void RbbCable::deliver(const char* answers, long count) {
   }
 }
 
-void RbbCable::fail(const std::string& why) const {
-  std::fflush(stdout);
-  std::fprintf(stderr, "\njtagnand: remote_bitbang server at %s: %s; run stopped\n",
-               address_.c_str(), why.c_str());
-  // Nothing more can reach the board; the terminal is restored on the way out.
-  std::exit(2);
+void RbbCable::fail(const std::string& why) {
+  closed_ = true;  // nothing more can reach the board
+  throw LinkLost("remote_bitbang server at " + address_ + ": " + why);
 }
 
 CableOpening open_rbb_cable(std::string_view setting) {
@@ -137,30 +136,30 @@ CableOpening open_rbb_cable(std::string_view setting) {
     const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
     if (value.empty() || ec != std::errc() || end != value.data() + value.size() ||
         !(seconds > 0) || seconds > 3600) {
-      return CableOpening::bad_setting("JTAGNAND_PORT=rbb:" + std::string(setting) +
-                                       ": bad timeout '" + std::string(value) +
-                                       "' (seconds, above 0 and up to 3600)");
+      return CableOpening::refused(Refusal::kBadSetting,
+                                   "JTAGNAND_PORT=rbb:" + std::string(setting) + ": bad timeout '" +
+                                       std::string(value) + "' (seconds, above 0 and up to 3600)");
     }
     timeout_ms = static_cast<int>(seconds * 1000 + 0.5);
     if (timeout_ms == 0) timeout_ms = 1;
   }
   if (address.empty()) {
-    return CableOpening::bad_setting("JTAGNAND_PORT=rbb: needs HOST:PORT or a socket path");
+    return CableOpening::refused(Refusal::kBadSetting,
+                                 "JTAGNAND_PORT=rbb: needs HOST:PORT or a socket path");
   }
   StreamOpening opening = open_byte_stream(address, timeout_ms);
-  switch (opening.outcome) {
-    case StreamOpening::Outcome::kReady:
-      return CableOpening::ready(
-          std::make_unique<RbbCable>(std::move(opening.stream), std::string(address), timeout_ms));
-    case StreamOpening::Outcome::kRefused:
-      return CableOpening::refused("rbb:" + std::string(address) + ": " + opening.message +
-                                   " (start a remote_bitbang server there first, e.g. "
-                                   "jtagnand-sim --port N or --socket PATH)");
-    case StreamOpening::Outcome::kBadAddress:
-      break;
+  if (opening.ok()) {
+    return CableOpening::ready(
+        std::make_unique<RbbCable>(std::move(opening.value()), std::string(address), timeout_ms));
   }
-  return CableOpening::bad_setting("JTAGNAND_PORT=rbb:" + std::string(address) + ": " +
-                                   opening.message);
+  if (opening.kind() == Refusal::kRefused) {
+    return CableOpening::refused(Refusal::kRefused,
+                                 "rbb:" + std::string(address) + ": " + opening.message() +
+                                     " (start a remote_bitbang server there first, e.g. "
+                                     "jtagnand-sim --port N or --socket PATH)");
+  }
+  return CableOpening::refused(
+      Refusal::kBadSetting, "JTAGNAND_PORT=rbb:" + std::string(address) + ": " + opening.message());
 }
 
 }  // namespace jtagnand

@@ -27,7 +27,7 @@ class RbbCable final : public Cable {
  public:
   // `address` is how the server is named in messages.
   RbbCable(std::unique_ptr<ByteStream> stream, std::string address, int reply_timeout_ms);
-  ~RbbCable() override;  // 'Q', and what is still collected goes out
+  ~RbbCable() override;  // close(), unless the link is lost
   RbbCable(const RbbCable&) = delete;
   RbbCable& operator=(const RbbCable&) = delete;
 
@@ -38,6 +38,7 @@ class RbbCable final : public Cable {
   void flush() override;
   void trst_pulse() override;
   [[nodiscard]] std::string announcement() const override;
+  void close() override;
 
   // Answers awaited at most: neither socket buffer can fill with them, so the
   // server never blocks on its answers while this side blocks on its commands.
@@ -57,8 +58,8 @@ class RbbCable final : public Cable {
   void take_answers(std::size_t left);
   // Puts `count` answers in the places awaiting them, oldest first.
   void deliver(const char* answers, long count);
-  // The link is gone or the server stopped answering: say so and end the run.
-  [[noreturn]] void fail(const std::string& why) const;
+  // The link is gone or the server stopped answering: throws LinkLost.
+  [[noreturn]] void fail(const std::string& why);
 
   std::unique_ptr<ByteStream> stream_;
   std::string address_;
@@ -66,6 +67,7 @@ class RbbCable final : public Cable {
   std::string pending_;
   std::vector<char*> awaited_;  // where each 'R' answer goes, oldest at awaited_head_
   std::size_t awaited_head_ = 0;
+  bool closed_ = false;  // closed, or the link is lost: nothing more is sent
 };
 
 // The cable for the text after "rbb:": HOST:PORT, [IPv6]:PORT or a Unix socket

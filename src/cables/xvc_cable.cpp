@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
-#include <cstdlib>
 
 #include "cables/cable_settings.h"
 
@@ -14,10 +13,6 @@ namespace {
 constexpr std::string_view kInfoPrefix = "xvcServer_v1.0:";
 // The getinfo: answer is one short line.
 constexpr std::size_t kMaxInfoLine = 64;
-
-[[nodiscard]] inline bool bit_of(char c) {
-  return (static_cast<unsigned char>(c) & 1U) != 0;
-}
 
 void put_le32(std::string& out, uint32_t value) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
@@ -42,10 +37,19 @@ XvcCable::XvcCable(std::unique_ptr<ByteStream> stream, std::string address, int 
 }
 
 XvcCable::~XvcCable() {
-  // The last shifts go out and are answered: a socket closed with answers
-  // unread is reset, and the server may lose the shifts not yet taken.
+  try {
+    close();
+  } catch (const LinkLost&) {
+    // Destroyed without close(): the run has ended already, and a server gone
+    // now loses nothing of it.
+  }
+}
+
+void XvcCable::close() {
+  if (closed_) return;
   if (bits_ > 0) close_shift();
-  static_cast<void>(take_answers(0));
+  if (!take_answers(0)) fail();
+  closed_ = true;
 }
 
 void XvcCable::add_bit(bool tms, bool tdi) {
@@ -180,12 +184,9 @@ std::string XvcCable::announcement() const {
   return line + ".\n";
 }
 
-void XvcCable::fail() const {
-  std::fflush(stdout);
-  std::fprintf(stderr, "\njtagnand: XVC server at %s: %s; run stopped\n", address_.c_str(),
-               error_.c_str());
-  // Nothing more can reach the board; the terminal is restored on the way out.
-  std::exit(2);
+void XvcCable::fail() {
+  closed_ = true;  // nothing more can reach the board
+  throw LinkLost("XVC server at " + address_ + ": " + error_);
 }
 
 namespace {
@@ -239,7 +240,8 @@ CableOpening open_xvc_cable(std::string_view setting) {
   std::string address(setting.substr(0, comma));
   std::string_view options =
       comma == std::string_view::npos ? std::string_view{} : setting.substr(comma + 1);
-  if (address.empty()) return CableOpening::bad_setting(whole + ": needs HOST or HOST:PORT");
+  if (address.empty())
+    return CableOpening::refused(Refusal::kBadSetting, whole + ": needs HOST or HOST:PORT");
   // A port is what follows the last colon outside IPv6 brackets.
   const std::size_t bracket = address.rfind(']');
   const std::size_t colon = address.rfind(':');
@@ -252,40 +254,43 @@ CableOpening open_xvc_cable(std::string_view setting) {
   while (next_setting(options, item)) {
     if (item.key == "tck" && item.has_value) {
       if (!parse_frequency(item.value, tck_hz))
-        return CableOpening::bad_setting(whole + ": bad tck '" + std::string(item.value) +
+        return CableOpening::refused(Refusal::kBadSetting,
+                                     whole + ": bad tck '" + std::string(item.value) +
                                          "' (TCK in Hz, e.g. 1000000, 500k or 10M)");
     } else if (item.key == "timeout" && item.has_value) {
       if (!parse_timeout(item.value, timeout_ms))
-        return CableOpening::bad_setting(whole + ": bad timeout '" + std::string(item.value) +
+        return CableOpening::refused(Refusal::kBadSetting,
+                                     whole + ": bad timeout '" + std::string(item.value) +
                                          "' (seconds, above 0 and up to 3600)");
     } else {
-      return CableOpening::bad_setting(whole + ": '" + std::string(item.text) +
+      return CableOpening::refused(Refusal::kBadSetting,
+                                   whole + ": '" + std::string(item.text) +
                                        "' is not an option (known: tck=HZ, timeout=SECONDS)");
     }
   }
 
   StreamOpening opening = open_byte_stream(address, timeout_ms);
-  switch (opening.outcome) {
-    case StreamOpening::Outcome::kReady:
-      break;
-    case StreamOpening::Outcome::kRefused:
-      return CableOpening::refused("xvc:" + address + ": " + opening.message +
-                                   " (start an XVC server there first, e.g. jtagnand-sim --xvc N)");
-    case StreamOpening::Outcome::kBadAddress:
-      return CableOpening::bad_setting(whole + ": " + opening.message);
+  if (!opening.ok()) {
+    if (opening.kind() == Refusal::kRefused)
+      return CableOpening::refused(Refusal::kRefused,
+                                   "xvc:" + address + ": " + opening.message() +
+                                       " (start an XVC server there first, e.g. jtagnand-sim "
+                                       "--xvc N)");
+    return CableOpening::refused(Refusal::kBadSetting, whole + ": " + opening.message());
   }
-  ByteStream& stream = *opening.stream;
+  ByteStream& stream = *opening.value();
   std::string answer, error;
   if (!ask(stream, "getinfo:", kMaxInfoLine, true, timeout_ms, answer, error))
-    return CableOpening::refused("xvc:" + address + ": getinfo: " + error);
+    return CableOpening::refused(Refusal::kRefused, "xvc:" + address + ": getinfo: " + error);
   uint64_t vector_limit = 0;
   const std::string_view info = answer;
   if (info.substr(0, kInfoPrefix.size()) != kInfoPrefix || info.back() != '\n' ||
       !parse_unsigned(info.substr(kInfoPrefix.size(), info.size() - kInfoPrefix.size() - 1),
                       UINT32_MAX, vector_limit) ||
       vector_limit < 2) {
-    return CableOpening::refused("xvc:" + address + ": not an XVC 1.0 server (getinfo: answered " +
-                                 quoted(answer) + ")");
+    return CableOpening::refused(
+        Refusal::kRefused,
+        "xvc:" + address + ": not an XVC 1.0 server (getinfo: answered " + quoted(answer) + ")");
   }
   // Servers differ in whether the length counts one vector or both; taking
   // half of it suits either.
@@ -297,14 +302,14 @@ CableOpening open_xvc_cable(std::string_view setting) {
     std::string message = "settck:";
     put_le32(message, period_ns);
     if (!ask(stream, message, 4, false, timeout_ms, answer, error))
-      return CableOpening::refused("xvc:" + address + ": settck: " + error);
+      return CableOpening::refused(Refusal::kRefused, "xvc:" + address + ": settck: " + error);
     uint32_t set = 0;
     for (int i = 3; i >= 0; --i)
       set = set << 8 | static_cast<uint8_t>(answer[static_cast<std::size_t>(i)]);
     if (set != 0) reported_hz = 1e9 / set;
   }
   return CableOpening::ready(std::make_unique<XvcCable>(
-      std::move(opening.stream), address, timeout_ms, vector_bytes_allowed, reported_hz));
+      std::move(opening.value()), address, timeout_ms, vector_bytes_allowed, reported_hz));
 }
 
 }  // namespace jtagnand

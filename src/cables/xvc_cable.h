@@ -44,7 +44,7 @@ class XvcCable final : public Cable {
   // server reported (0: none was set).
   XvcCable(std::unique_ptr<ByteStream> stream, std::string address, int reply_timeout_ms,
            uint32_t vector_bytes, double tck_hz);
-  ~XvcCable() override;  // what is still collected goes out, its answers are taken
+  ~XvcCable() override;  // close(), quietly
   XvcCable(const XvcCable&) = delete;
   XvcCable& operator=(const XvcCable&) = delete;
 
@@ -55,6 +55,10 @@ class XvcCable final : public Cable {
   void flush() override;
   [[nodiscard]] uint32_t poll_batch() const override { return kPollBatch; }
   [[nodiscard]] std::string announcement() const override;
+  // What is still collected goes out and its answers are taken: a socket
+  // closed with answers unread is reset, and the server may lose the shifts
+  // it has not yet taken.
+  void close() override;
 
   [[nodiscard]] const XvcTraffic& traffic() const { return traffic_; }
 
@@ -85,8 +89,8 @@ class XvcCable final : public Cable {
   [[nodiscard]] bool send_out();
   [[nodiscard]] bool take_answers(std::size_t left);
   void deliver(const uint8_t* bytes, std::size_t count);
-  // The link is gone or the server stopped answering: say so and end the run.
-  [[noreturn]] void fail() const;
+  // The link is gone or the server stopped answering: LinkLost.
+  [[noreturn]] void fail();
 
   std::unique_ptr<ByteStream> stream_;
   std::string address_;
@@ -104,6 +108,7 @@ class XvcCable final : public Cable {
   std::vector<uint8_t> answer_;                     // the oldest answer, as far as it has come
   char last_tdo_ = '1';                             // TDO of the last clock whose answer came in
   std::string error_;
+  bool closed_ = false;
   XvcTraffic traffic_;
 };
 

@@ -92,48 +92,11 @@ bool select_cpu(Run& run, ActiveProfile& described) {
   return true;
 }
 
-}  // namespace
-
-int jtagnand_main(int argc, const char* const* argv, Environment& environment) {
+// Everything after the start-up checks, on an open cable.
+int run_on_cable(int argc, const char* const* argv, Environment& environment, Cable& cable,
+                 ActiveProfile& described) {
   Console& console = environment.console;
-  console.write("\n  *********** ORVA JTAG NAND  ***********\n");
-  console.write("  ***********  VERSION: 1.04  **********\n");
-
-  // The help needs no port: it is shown before one is opened.
-  if (help_asked(argc, argv)) {
-    print_help(console);
-    return kExitDone;
-  }
-
-  const EarlyOptions early = early_options(argc, argv);
-  ActiveProfile described;
-  if (early.board_path != nullptr && !load_board_profile(early, console, described)) {
-    return kExitFailed;
-  }
-
-  CableOpening opening = environment.open_cable(early.cpu);
-  switch (opening.outcome) {
-    case CableOpening::Outcome::kReady:
-      break;
-    case CableOpening::Outcome::kBadSetting:
-      std::fprintf(stderr, "jtagnand: %s\n", opening.message.c_str());
-      return kExitStartup;
-    case CableOpening::Outcome::kRefused:
-      console.write("Couldn't access giveio device");
-      // The refusal has no line end; on a terminal, start the hint on a line of its own.
-      if (output_on_terminal()) std::fputc('\n', stderr);
-      std::fprintf(stderr, "jtagnand: %s\n", opening.message.c_str());
-      return kExitStartup;
-    case CableOpening::Outcome::kNoPort:
-      // Standard output keeps only the banner; the reason goes to standard error.
-      std::fprintf(stderr, "jtagnand: %s\n", opening.message.c_str());
-      return kExitStartup;
-  }
-
-  Cable& cable = *opening.cable;
   console.write(cable.announcement());
-  // A described CPU may share its chain: every scan carries the other devices' bits.
-  cable.set_chain(described.chain);
 
   if (argc < 2) {
     print_usage(console);
@@ -160,6 +123,62 @@ int jtagnand_main(int argc, const char* const* argv, Environment& environment) {
   if (outcome == RunOutcome::kEndNow) return kExitDone;
   shutdown(run, outcome);
   return outcome == RunOutcome::kFailed ? kExitFailed : kExitDone;
+}
+
+// The cable, opened, and the run on it; a refusal or a lost link said.
+int open_and_run(int argc, const char* const* argv, Environment& environment,
+                 const std::string& cpu_hint, ActiveProfile& described) {
+  Console& console = environment.console;
+  CableOpening opening = environment.open_cable(cpu_hint);
+  if (!opening.ok()) {
+    switch (opening.kind()) {
+      case Refusal::kRefused:
+        console.write("Couldn't access giveio device");
+        // The refusal has no line end; on a terminal, start the hint on a line of its own.
+        if (output_on_terminal()) std::fputc('\n', stderr);
+        break;
+      case Refusal::kNoPort:  // standard output keeps only the banner
+      case Refusal::kBadSetting:
+      case Refusal::kUnavailable:
+        break;
+    }
+    std::fprintf(stderr, "jtagnand: %s\n", opening.message().c_str());
+    return kExitStartup;
+  }
+  Cable& cable = *opening.value();
+  const int status = run_on_cable(argc, argv, environment, cable, described);
+  cable.close();
+  return status;
+}
+
+}  // namespace
+
+int jtagnand_main(int argc, const char* const* argv, Environment& environment) {
+  Console& console = environment.console;
+  console.write("\n  *********** ORVA JTAG NAND  ***********\n");
+  console.write("  ***********  VERSION: 1.04  **********\n");
+
+  // The help needs no port: it is shown before one is opened.
+  if (help_asked(argc, argv)) {
+    print_help(console);
+    return kExitDone;
+  }
+
+  const EarlyOptions early = early_options(argc, argv);
+  ActiveProfile described;
+  if (early.board_path != nullptr && !load_board_profile(early, console, described)) {
+    return kExitFailed;
+  }
+
+  try {
+    return open_and_run(argc, argv, environment, early.cpu, described);
+  } catch (const LinkLost& lost) {
+    // Nothing more can reach the board. The run's files were closed on the way
+    // here (a dump's new file removed); the terminal is restored on the way out.
+    std::fflush(stdout);
+    std::fprintf(stderr, "\njtagnand: %s; run stopped\n", lost.what());
+    return kExitFailed;
+  }
 }
 
 }  // namespace jtagnand

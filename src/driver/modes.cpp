@@ -135,7 +135,7 @@ std::vector<int> ir_lengths_from_tdo(const ActiveProfile& target) {
 // is known by its bypass bit in its place.
 bool check_cpu(Run& run, bool show_chain) {
   const ActiveProfile& target = run.target;
-  if (target.profile == nullptr) {
+  if (target.chain_described) {
     const std::size_t devices = target.tdi_side.size() + 1 + target.tdo_side.size();
     const ChainReading reading = read_chain_idcodes(run.cable, static_cast<uint32_t>(devices));
     std::string problem = chain_problem(target, reading);
@@ -165,7 +165,7 @@ bool check_cpu(Run& run, bool show_chain) {
     }
   }
   const IdcodeCheck check =
-      check_idcode(run.cable, target.idcode_instruction, target.expected_idcode);
+      check_idcode(run.cable, target.chain, target.idcode_instruction, target.expected_idcode);
   print_idcode_check(run.console, check);
   return check.outcome == IdcodeOutcome::kMatch;
 }
@@ -182,11 +182,11 @@ RunOutcome run_check_idcode(Run& run) {
 RunOutcome run_toggle_test(Run& run) {
   // A described board's pins are driven only once its chain and CPU are as
   // described: a scan into another chain would drive other pins.
-  if (run.target.profile == nullptr && !check_cpu(run, false)) {
+  if (run.target.chain_described && !check_cpu(run, false)) {
     run.console.write("Fail, Read JTAG ID\n");
     return RunOutcome::kFailed;
   }
-  ToggleContext context{run.cable, run.observer, run.target.boundary_length()};
+  ToggleContext context{run.cable, run.observer, run.target.boundary_length(), run.target.chain};
   const ToggleOutcome outcome =
       run_profile_toggle_test(context, run.target, run.options.toggle_type);
   return outcome == ToggleOutcome::kEscPressed ? RunOutcome::kEndNow : RunOutcome::kDone;

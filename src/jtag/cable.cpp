@@ -12,9 +12,7 @@ void Cable::clock_tms(uint32_t tms_bits, uint32_t count, bool tdi) {
 
 void Cable::shift(const char* tdi, char* capture, uint32_t length, bool exit_shift) {
   for (uint32_t i = 0; i < length; ++i) {
-    // A bit string carries each bit in the low bit of its character code.
-    const bool bit = (static_cast<unsigned char>(tdi[i]) & 1U) != 0;
-    clock(exit_shift && i + 1 == length, bit);
+    clock(exit_shift && i + 1 == length, bit_of(tdi[i]));
     if (capture != nullptr) sample(capture + i);
   }
 }

@@ -12,24 +12,28 @@
 
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <string>
+
+#include "platform/opened.h"
 
 namespace jtagnand {
 
-// The other devices on the JTAG chain, all held in BYPASS while the CPU is
-// worked on: their instruction register bits (all ones) and their one-bit
-// bypass registers travel around every scan of the CPU's own registers.
-struct ChainPosition {
-  uint32_t tdo_side_ir_bits = 0;  // instruction bits of the devices between the CPU and TDO
-  uint32_t tdo_side_devices = 0;
-  uint32_t tdi_side_ir_bits = 0;  // and between TDI and the CPU
-  uint32_t tdi_side_devices = 0;
-
-  [[nodiscard]] bool alone() const {
-    return tdo_side_ir_bits == 0 && tdo_side_devices == 0 && tdi_side_ir_bits == 0 &&
-           tdi_side_devices == 0;
-  }
+// Thrown by a cable whose link to the board is gone (a server that went away
+// or stopped answering, an adapter unplugged): nothing more can reach the
+// board, so the run ends. what() names the cable and the reason. Only the
+// driver catches it; on the way up every file the run had open is closed and
+// every file it was writing is abandoned.
+class LinkLost : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
 };
+
+// A bit of a bit string: the low bit of its character code, so '0' and '1'
+// (and any other character the callers use) read the same everywhere.
+[[nodiscard]] inline bool bit_of(char c) {
+  return (static_cast<unsigned char>(c) & 1U) != 0;
+}
 
 class Cable {
  public:
@@ -74,40 +78,13 @@ class Cable {
   // port's "\nLPT 0x378 Port is detected.\n", a USB adapter's name and TCK).
   [[nodiscard]] virtual std::string announcement() const = 0;
 
-  // Where the CPU sits on the chain behind this cable: every TAP scan adds the
-  // other devices' bits around the CPU's own. A CPU alone on the chain (the
-  // default) is scanned exactly as it is.
-  void set_chain(const ChainPosition& chain) { chain_ = chain; }
-  [[nodiscard]] const ChainPosition& chain() const { return chain_; }
-
- private:
-  ChainPosition chain_;
+  // Ends the cable's work: what is still collected goes out, with whatever
+  // the cable sends last (remote_bitbang's quit). May throw LinkLost. A cable
+  // destroyed without it does the same quietly, and after a LinkLost nothing.
+  virtual void close() {}
 };
 
-// The outcome of choosing and opening the cable that JTAGNAND_PORT names.
-struct CableOpening {
-  enum class Outcome {
-    kReady,       // `cable` is open and this process may drive it
-    kRefused,     // the platform refused access; `message` names the remedy
-    kNoPort,      // access was granted but no parallel port answered; `message` says where
-    kBadSetting,  // JTAGNAND_PORT is not understood; `message` says why
-  };
-  Outcome outcome = Outcome::kBadSetting;
-  std::unique_ptr<Cable> cable;
-  std::string message;
-
-  [[nodiscard]] static CableOpening ready(std::unique_ptr<Cable> cable) {
-    return {Outcome::kReady, std::move(cable), {}};
-  }
-  [[nodiscard]] static CableOpening refused(std::string remedy) {
-    return {Outcome::kRefused, nullptr, std::move(remedy)};
-  }
-  [[nodiscard]] static CableOpening no_port(std::string where) {
-    return {Outcome::kNoPort, nullptr, std::move(where)};
-  }
-  [[nodiscard]] static CableOpening bad_setting(std::string why) {
-    return {Outcome::kBadSetting, nullptr, std::move(why)};
-  }
-};
+// The cable that JTAGNAND_PORT names, opened, or why not.
+using CableOpening = Opened<std::unique_ptr<Cable>>;
 
 }  // namespace jtagnand

@@ -60,8 +60,8 @@ bool chain_ir_matches(Cable& cable, const std::vector<int>& lengths) {
   return capture.find('0', total) == std::string::npos;
 }
 
-ChainPosition chain_position(const std::vector<int>& tdi_side, const std::vector<int>& tdo_side) {
-  ChainPosition chain;
+Chain chain_position(const std::vector<int>& tdi_side, const std::vector<int>& tdo_side) {
+  Chain chain;
   for (const int bits : tdi_side) chain.tdi_side_ir_bits += static_cast<uint32_t>(bits);
   for (const int bits : tdo_side) chain.tdo_side_ir_bits += static_cast<uint32_t>(bits);
   chain.tdi_side_devices = static_cast<uint32_t>(tdi_side.size());

@@ -13,6 +13,23 @@
 
 namespace jtagnand {
 
+// Where the CPU sits on its JTAG chain. The other devices are all held in
+// BYPASS while the CPU is worked on: their instruction register bits (all
+// ones) and their one-bit bypass registers travel around every scan of the
+// CPU's own registers (see scan_ir, scan_dr). The default is a CPU alone on
+// the chain, scanned exactly as it is.
+struct Chain {
+  uint32_t tdo_side_ir_bits = 0;  // instruction bits of the devices between the CPU and TDO
+  uint32_t tdo_side_devices = 0;
+  uint32_t tdi_side_ir_bits = 0;  // and between TDI and the CPU
+  uint32_t tdi_side_devices = 0;
+
+  [[nodiscard]] bool alone() const {
+    return tdo_side_ir_bits == 0 && tdo_side_devices == 0 && tdi_side_ir_bits == 0 &&
+           tdi_side_devices == 0;
+  }
+};
+
 struct ChainDevice {
   bool has_idcode = false;  // false: it showed its bypass bit, 0
   uint32_t idcode = 0;
@@ -41,7 +58,7 @@ struct ChainReading {
 
 // Where a CPU sits on a chain, from the instruction-register lengths of the
 // other devices, each list in chain order (from TDI towards TDO).
-[[nodiscard]] ChainPosition chain_position(const std::vector<int>& tdi_side,
-                                           const std::vector<int>& tdo_side);
+[[nodiscard]] Chain chain_position(const std::vector<int>& tdi_side,
+                                   const std::vector<int>& tdo_side);
 
 }  // namespace jtagnand

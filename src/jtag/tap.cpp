@@ -25,10 +25,6 @@ constexpr uint32_t kEnterShiftIrClocks = 5;
 constexpr uint32_t kResetTms = 0b11111;
 constexpr uint32_t kResetClocks = 5;
 
-[[nodiscard]] inline bool bit_of(char c) {
-  return (static_cast<unsigned char>(c) & 1U) != 0;
-}
-
 // `count` fill bits for the other devices of the chain, all `level`; the last
 // of them leaves the Shift state when `exit_shift`. Returns the TDI of the last
 // bit sent, or `previous_tdi` when there were none.
@@ -69,9 +65,8 @@ void tap_reset(Cable& cable) {
   cable.clock_tms(kResetTms, kResetClocks, false);
 }
 
-void scan_ir(Cable& cable, uint8_t length, const char* code) {
+void scan_ir(Cable& cable, const Chain& chain, uint8_t length, const char* code) {
   if (length == 0) return;
-  const ChainPosition& chain = cable.chain();
   cable.clock_tms(kEnterShiftIr, kEnterShiftIrClocks, false);
   // The other devices get all ones: BYPASS. The last bit leaves for Exit1-IR.
   const bool last_tdi = shift_through_chain(cable, chain.tdo_side_ir_bits, code, nullptr, length,
@@ -79,13 +74,13 @@ void scan_ir(Cable& cable, uint8_t length, const char* code) {
   leave_through_update(cable, last_tdi);
 }
 
-void scan_dr(Cable& cable, const char* vector, uint32_t length) {
-  scan_dr_capture(cable, vector, nullptr, length);
+void scan_dr(Cable& cable, const Chain& chain, const char* vector, uint32_t length) {
+  scan_dr_capture(cable, chain, vector, nullptr, length);
 }
 
-void scan_dr_capture(Cable& cable, const char* source, char* capture, uint32_t length) {
+void scan_dr_capture(Cable& cable, const Chain& chain, const char* source, char* capture,
+                     uint32_t length) {
   if (length == 0) return;
-  const ChainPosition& chain = cable.chain();
   cable.clock_tms(kEnterShiftDr, kEnterShiftDrClocks, false);
   // Each sample is taken with TCK high, after the falling edge on which the
   // target put out that clock's bit; the last one before the Update clock.
@@ -120,13 +115,13 @@ void reverse_id_string(char* text) {
   std::reverse(text, text + kIdcodeLength);
 }
 
-IdcodeCheck check_idcode(Cable& cable, std::string_view idcode_instruction,
+IdcodeCheck check_idcode(Cable& cable, const Chain& chain, std::string_view idcode_instruction,
                          std::string_view expected_idcode) {
   IdcodeCheck check;
   char* id = check.bits.data();
   std::memcpy(id, kIdcodeFill, sizeof kIdcodeFill);
-  scan_ir(cable, static_cast<uint8_t>(idcode_instruction.size()), idcode_instruction.data());
-  scan_dr_capture(cable, id, id, kIdcodeLength);
+  scan_ir(cable, chain, static_cast<uint8_t>(idcode_instruction.size()), idcode_instruction.data());
+  scan_dr_capture(cable, chain, id, id, kIdcodeLength);
   cable.flush();
   // Shifted out least significant bit first; shown and compared bit 31 first.
   reverse_id_string(id);

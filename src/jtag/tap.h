@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "jtag/cable.h"
+#include "jtag/chain.h"
 
 namespace jtagnand {
 
@@ -24,12 +25,14 @@ inline constexpr InstructionCodes kInstructionCodes{.extest = "0000"};
 void tap_reset(Cable& cable);
 
 // Instruction scan from Test-Logic-Reset or Run-Test/Idle back to Run-Test/Idle;
-// `length` + 7 clocks.
-void scan_ir(Cable& cable, uint8_t length, const char* code);
+// `length` + 7 clocks for a CPU alone on `chain`, and one more per instruction
+// bit of the other devices, which get BYPASS.
+void scan_ir(Cable& cable, const Chain& chain, uint8_t length, const char* code);
 
 // Data scan of `length` (>= 1) bits of `vector`, Run-Test/Idle to Run-Test/Idle;
-// `length` + 6 clocks. In EXTEST the pins take the whole vector at Update-DR.
-void scan_dr(Cable& cable, const char* vector, uint32_t length);
+// `length` + 6 clocks, and one more per other device on `chain` (its bypass
+// bit). In EXTEST the pins take the whole vector at Update-DR.
+void scan_dr(Cable& cable, const Chain& chain, const char* vector, uint32_t length);
 
 // Data and instruction scans of the whole chain as it stands, with no bypass
 // bits added for the other devices: what reading every device's IDCODE, or
@@ -42,20 +45,22 @@ void scan_whole_chain_ir(Cable& cable, const char* source, char* capture, uint32
 // which is what cell i captured. `source` and `capture` may be one buffer.
 // Nothing past capture[length - 1] is written. A cable that queues its samples
 // delivers them at the latest when cable.flush() returns.
-void scan_dr_capture(Cable& cable, const char* source, char* capture, uint32_t length);
+void scan_dr_capture(Cable& cable, const Chain& chain, const char* source, char* capture,
+                     uint32_t length);
 
 // Reverses the first 32 characters in place.
 void reverse_id_string(char* text);
 
 // Reads the IDCODE selected by `idcode_instruction` (a bit string as long as the
 // instruction register) and compares it, most significant bit first, with
-// `expected_idcode` (32 characters; an 'X' matches either level).
+// `expected_idcode` (32 characters; an 'X' matches either level). The CPU
+// sits on `chain`: the other devices get BYPASS.
 enum class IdcodeOutcome : uint8_t { kMatch, kMismatch };
 struct [[nodiscard]] IdcodeCheck {
   IdcodeOutcome outcome = IdcodeOutcome::kMismatch;
   std::array<char, kIdcodeLength + 1> bits{};  // as read, bit 31 first, NUL-terminated
 };
-IdcodeCheck check_idcode(Cable& cable, std::string_view idcode_instruction,
+IdcodeCheck check_idcode(Cable& cable, const Chain& chain, std::string_view idcode_instruction,
                          std::string_view expected_idcode);
 
 }  // namespace jtagnand

@@ -21,15 +21,15 @@ constexpr char kHigh = '1';
 // Every pin change is one full shift of the active vector; the pins take the
 // whole vector at once at Update-DR.
 inline void scan(NandBus& bus) {
-  scan_dr(bus.cable, bus.target.vector.data(), bus.target.boundary_length());
+  scan_dr(bus.cable, bus.target.chain, bus.target.vector.data(), bus.target.boundary_length());
 }
 
 // The same shift, recording what every cell sampled from its pin just before
 // into slot `slot` of bus.read_captures, made beforehand. A cable that queues
 // its samples fills the slot at the latest on its flush().
 inline void scan_capture(NandBus& bus, std::size_t slot) {
-  scan_dr_capture(bus.cable, bus.target.vector.data(), bus.read_captures.slot(slot),
-                  bus.target.boundary_length());
+  scan_dr_capture(bus.cable, bus.target.chain, bus.target.vector.data(),
+                  bus.read_captures.slot(slot), bus.target.boundary_length());
 }
 
 // Slots 0..count-1 of bus.read_captures, as long as the register.

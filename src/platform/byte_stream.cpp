@@ -208,11 +208,11 @@ class SocketStream final : public ByteStream {
 };
 
 StreamOpening refused(std::string why) {
-  return {StreamOpening::Outcome::kRefused, nullptr, std::move(why)};
+  return StreamOpening::refused(Refusal::kRefused, std::move(why));
 }
 
 StreamOpening bad_address(std::string why) {
-  return {StreamOpening::Outcome::kBadAddress, nullptr, std::move(why)};
+  return StreamOpening::refused(Refusal::kBadSetting, std::move(why));
 }
 
 // connect() that gives up after `timeout_ms`: the socket is non-blocking while
@@ -264,9 +264,8 @@ StreamOpening open_unix(std::string_view path, int timeout_ms) {
     close(fd);
     return refused(error_text(error));
   }
-  return {StreamOpening::Outcome::kReady,
-          std::make_unique<SocketStream>(std::make_unique<SocketLibrary>(), fd),
-          {}};
+  return StreamOpening::ready(
+      std::make_unique<SocketStream>(std::make_unique<SocketLibrary>(), fd));
 }
 #endif
 
@@ -307,9 +306,7 @@ StreamOpening open_tcp(std::string_view target, int timeout_ms) {
       freeaddrinfo(found);
       const int on = 1;
       setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
-      return {StreamOpening::Outcome::kReady,
-              std::make_unique<SocketStream>(std::move(library), fd),
-              {}};
+      return StreamOpening::ready(std::make_unique<SocketStream>(std::move(library), fd));
     }
     close_socket(fd);
   }

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/opened.h"
+
 namespace jtagnand {
 
 class ByteStream {
@@ -24,16 +26,9 @@ class ByteStream {
   [[nodiscard]] virtual const std::string& error() const = 0;
 };
 
-struct StreamOpening {
-  enum class Outcome {
-    kReady,
-    kRefused,     // nothing answered there, or not in time; `message` says what happened
-    kBadAddress,  // the address itself is not understood; `message` says why
-  };
-  Outcome outcome = Outcome::kBadAddress;
-  std::unique_ptr<ByteStream> stream;
-  std::string message;
-};
+// Refused: nothing answered there, or not in time. Bad setting: the address
+// itself is not understood. The message says which.
+using StreamOpening = Opened<std::unique_ptr<ByteStream>>;
 
 // Connects to `address` (HOST:PORT, or a path with a slash for a Unix socket),
 // giving up after `timeout_ms`. Small writes leave at once (no Nagle delay).

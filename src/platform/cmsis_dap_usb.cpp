@@ -96,10 +96,7 @@ class LibusbDapTransport final : public DapTransport {
 };
 
 DapOpening refused(std::string message) {
-  DapOpening opening;
-  opening.outcome = DapOpening::Outcome::kRefused;
-  opening.message = std::move(message);
-  return opening;
+  return DapOpening::refused(Refusal::kRefused, std::move(message));
 }
 
 std::string string_of(libusb_device_handle* handle, uint8_t index) {
@@ -151,8 +148,8 @@ DapOpening open_cmsis_dap_usb(const DapSelector& selector) {
   const ssize_t count = libusb_get_device_list(context, &list);
   int unopened = 0;
   std::string error;
-  DapOpening opening;
-  for (ssize_t i = 0; i < count && opening.outcome != DapOpening::Outcome::kReady; ++i) {
+  DapDevice opening;
+  for (ssize_t i = 0; i < count && !opening.transport; ++i) {
     libusb_device_descriptor d{};
     if (libusb_get_device_descriptor(list[i], &d) != 0) continue;
     if ((selector.vendor != 0 && d.idVendor != selector.vendor) ||
@@ -180,7 +177,6 @@ DapOpening open_cmsis_dap_usb(const DapSelector& selector) {
       libusb_close(handle);
       continue;
     }
-    opening.outcome = DapOpening::Outcome::kReady;
     opening.vendor = d.idVendor;
     opening.product = d.idProduct;
     opening.product_name = string_of(handle, d.iProduct);
@@ -188,7 +184,7 @@ DapOpening open_cmsis_dap_usb(const DapSelector& selector) {
     opening.transport = std::make_unique<LibusbDapTransport>(context, handle, number, out, in);
   }
   if (count > 0) libusb_free_device_list(list, 1);
-  if (opening.outcome == DapOpening::Outcome::kReady) return opening;
+  if (opening.transport) return DapOpening::ready(std::move(opening));
   libusb_exit(context);
   std::string message = "cmsis-dap: no CMSIS-DAP v2 probe found (" + looked_for(selector) + ")";
   if (!error.empty()) message += "; " + error;
@@ -205,12 +201,10 @@ DapOpening open_cmsis_dap_usb(const DapSelector& selector) {
 namespace jtagnand {
 
 DapOpening open_cmsis_dap_usb(const DapSelector&) {
-  DapOpening opening;
-  opening.outcome = DapOpening::Outcome::kUnavailable;
-  opening.message =
+  return DapOpening::refused(
+      Refusal::kUnavailable,
       "JTAGNAND_PORT=cmsis-dap: this program was built without libusb-1.0; install it (Debian: "
-      "libusb-1.0-0-dev) and build again";
-  return opening;
+      "libusb-1.0-0-dev) and build again");
 }
 
 }  // namespace jtagnand

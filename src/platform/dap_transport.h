@@ -11,6 +11,8 @@
 #include <span>
 #include <string>
 
+#include "platform/opened.h"
+
 namespace jtagnand {
 
 struct DapSelector {
@@ -30,20 +32,18 @@ class DapTransport {
   [[nodiscard]] virtual const std::string& error() const = 0;
 };
 
-struct DapOpening {
-  enum class Outcome {
-    kReady,        // `transport` is open, its interface claimed
-    kRefused,      // not found or no access; `message` says which and the remedy
-    kUnavailable,  // this program was built without libusb-1.0; `message` says so
-  };
-  Outcome outcome = Outcome::kUnavailable;
+// A probe found, its interface claimed.
+struct DapDevice {
   std::unique_ptr<DapTransport> transport;
   uint16_t vendor = 0;
   uint16_t product = 0;
   std::string product_name;  // the probe's product string (may be empty)
   std::string serial;        // its serial number (may be empty)
-  std::string message;
 };
+
+// Not found or no access: kRefused, the message naming what was looked for and
+// the remedy; built without libusb-1.0: kUnavailable.
+using DapOpening = Opened<DapDevice>;
 
 // Finds the first CMSIS-DAP v2 interface that `selector` admits and claims it.
 [[nodiscard]] DapOpening open_cmsis_dap_usb(const DapSelector& selector);

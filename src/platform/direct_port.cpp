@@ -38,10 +38,11 @@ PortOpening open_direct_port() {
       const int error = errno;
       for (const unsigned long granted : kBases) ioperm(granted, kRegisterCount, 0);
       return PortOpening::refused(
+          Refusal::kRefused,
           std::string("direct port I/O refused (") + std::strerror(error) +
-          "): run as root or with CAP_SYS_RAWIO (kernel lockdown refuses it even "
-          "to root), or use JTAGNAND_PORT=ppdev, or JTAGNAND_PORT=sim for the "
-          "simulated board");
+              "): run as root or with CAP_SYS_RAWIO (kernel lockdown refuses it even "
+              "to root), or use JTAGNAND_PORT=ppdev, or JTAGNAND_PORT=sim for the "
+              "simulated board");
     }
   }
   return PortOpening::ready(std::make_unique<DirectPort>());
@@ -51,6 +52,7 @@ PortOpening open_direct_port() {
 
 PortOpening open_direct_port() {
   return PortOpening::refused(
+      Refusal::kRefused,
       "direct port I/O exists only on x86 PCs; use JTAGNAND_PORT=ppdev, or JTAGNAND_PORT=sim "
       "for the simulated board");
 }

@@ -52,6 +52,7 @@ bool port_access_granted() {
 PortOpening open_direct_port() {
   if (!port_access_granted()) {
     return PortOpening::refused(
+        Refusal::kRefused,
         "port I/O needs the giveio driver on this Windows: install and start it (it loads on "
         "32-bit Windows only; use jtagnand.exe from the 32-bit build), or set "
         "JTAGNAND_PORT=sim for the simulated board");

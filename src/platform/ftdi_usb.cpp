@@ -129,10 +129,7 @@ struct Candidate {
 };
 
 FtdiOpening refused(std::string message) {
-  FtdiOpening opening;
-  opening.outcome = FtdiOpening::Outcome::kRefused;
-  opening.message = std::move(message);
-  return opening;
+  return FtdiOpening::refused(Refusal::kRefused, std::move(message));
 }
 
 }  // namespace
@@ -184,7 +181,7 @@ FtdiOpening open_ftdi_usb(const FtdiSelector& selector) {
     return give_up(std::move(message));
   }
 
-  FtdiOpening opening;
+  FtdiDevice opening;
   opening.product = chosen->product;
   opening.serial = chosen->serial;
   const int opened = ftdi_usb_open_dev(ftdi, chosen->device);
@@ -222,9 +219,8 @@ FtdiOpening open_ftdi_usb(const FtdiSelector& selector) {
     static_cast<void>(ftdi_usb_close(ftdi));
     return give_up(std::move(message));
   }
-  opening.outcome = FtdiOpening::Outcome::kReady;
   opening.transport = std::make_unique<LibftdiTransport>(ftdi);
-  return opening;
+  return FtdiOpening::ready(std::move(opening));
 }
 
 }  // namespace jtagnand
@@ -234,18 +230,16 @@ FtdiOpening open_ftdi_usb(const FtdiSelector& selector) {
 namespace jtagnand {
 
 FtdiOpening open_ftdi_usb(const FtdiSelector&) {
-  FtdiOpening opening;
-  opening.outcome = FtdiOpening::Outcome::kUnavailable;
 #if defined(_WIN32)
-  opening.message =
+  return FtdiOpening::refused(
+      Refusal::kUnavailable,
       "JTAGNAND_PORT=ftdi: this program was built without libftdi1 (the Windows build has no "
-      "USB adapter support); use the Linux build for FTDI adapters";
+      "USB adapter support); use the Linux build for FTDI adapters");
 #else
-  opening.message =
-      "JTAGNAND_PORT=ftdi: this program was built without libftdi1; install it (Debian: "
-      "libftdi1-dev) and build again";
+  return FtdiOpening::refused(Refusal::kUnavailable,
+                              "JTAGNAND_PORT=ftdi: this program was built without libftdi1; "
+                              "install it (Debian: libftdi1-dev) and build again");
 #endif
-  return opening;
 }
 
 }  // namespace jtagnand

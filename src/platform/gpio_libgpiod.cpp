@@ -57,10 +57,7 @@ class LibgpiodPins final : public GpioPins {
 };
 
 GpioOpening refused(std::string message) {
-  GpioOpening opening;
-  opening.outcome = GpioOpening::Outcome::kRefused;
-  opening.message = "gpio: " + std::move(message);
-  return opening;
+  return GpioOpening::refused(Refusal::kRefused, "gpio: " + std::move(message));
 }
 
 std::string permission_remedy(const std::string& chip) {
@@ -120,10 +117,7 @@ GpioOpening open_gpio_pins(const GpioWiring& wiring) {
     }
     *w.slot = line;
   }
-  GpioOpening opening;
-  opening.outcome = GpioOpening::Outcome::kReady;
-  opening.pins = std::make_unique<LibgpiodPins>(chip, outputs, tdo);
-  return opening;
+  return GpioOpening::ready(std::make_unique<LibgpiodPins>(chip, outputs, tdo));
 }
 
 }  // namespace jtagnand
@@ -133,12 +127,9 @@ GpioOpening open_gpio_pins(const GpioWiring& wiring) {
 namespace jtagnand {
 
 GpioOpening open_gpio_pins(const GpioWiring&) {
-  GpioOpening opening;
-  opening.outcome = GpioOpening::Outcome::kUnavailable;
-  opening.message =
-      "JTAGNAND_PORT=gpio: this program was built without libgpiod; install it (Debian: "
-      "libgpiod-dev) and build again";
-  return opening;
+  return GpioOpening::refused(Refusal::kUnavailable,
+                              "JTAGNAND_PORT=gpio: this program was built without libgpiod; "
+                              "install it (Debian: libgpiod-dev) and build again");
 }
 
 }  // namespace jtagnand

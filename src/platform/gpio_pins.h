@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/opened.h"
+
 namespace jtagnand {
 
 // Which lines of which chip carry JTAG; -1: not wired (TRST only).
@@ -27,16 +29,10 @@ class GpioPins {
   [[nodiscard]] virtual const std::string& error() const = 0;
 };
 
-struct GpioOpening {
-  enum class Outcome {
-    kReady,        // `pins` hold every line, outputs at TCK low, TMS high, TDI low, nTRST high
-    kRefused,      // no such chip or line, a line busy, no permission; `message` names which
-    kUnavailable,  // built without libgpiod; `message` says so
-  };
-  Outcome outcome = Outcome::kUnavailable;
-  std::unique_ptr<GpioPins> pins;
-  std::string message;
-};
+// Ready: the pins hold every line, the outputs at TCK low, TMS high, TDI low,
+// nTRST high. kRefused: no such chip or line, a line busy, no permission, the
+// message naming which. kUnavailable: built without libgpiod.
+using GpioOpening = Opened<std::unique_ptr<GpioPins>>;
 
 [[nodiscard]] GpioOpening open_gpio_pins(const GpioWiring& wiring);
 

@@ -95,9 +95,10 @@ class PpdevPort final : public PortIo {
 
 PortOpening refused(const std::string& device, int error) {
   return PortOpening::refused(
+      Refusal::kRefused,
       device + ": " + std::strerror(error) +
-      " (join group lp and load the ppdev module; if the printer driver holds the "
-      "port, rmmod lp; JTAGNAND_PORT=sim runs on the simulated board)");
+          " (join group lp and load the ppdev module; if the printer driver holds the "
+          "port, rmmod lp; JTAGNAND_PORT=sim runs on the simulated board)");
 }
 
 }  // namespace
@@ -155,7 +156,7 @@ bool any_ppdev_device() {
 }
 
 PortOpening open_ppdev_port(std::string_view) {
-  return PortOpening::refused("the ppdev interface exists only on Linux");
+  return PortOpening::refused(Refusal::kRefused, "the ppdev interface exists only on Linux");
 }
 
 #endif

@@ -12,6 +12,8 @@
 #include <span>
 #include <string>
 
+#include "platform/opened.h"
+
 namespace jtagnand {
 
 // The FTDI chips with an MPSSE engine. H-series chips clock it from 60 MHz
@@ -59,19 +61,17 @@ class UsbTransport {
   [[nodiscard]] virtual const std::string& error() const = 0;
 };
 
-struct FtdiOpening {
-  enum class Outcome {
-    kReady,        // `transport` is open, in MPSSE mode, its buffers purged
-    kRefused,      // not found, no access, or no MPSSE engine; `message` says which
-    kUnavailable,  // this program was built without USB support; `message` says so
-  };
-  Outcome outcome = Outcome::kUnavailable;
+// An adapter found and opened: in MPSSE mode, its buffers purged.
+struct FtdiDevice {
   std::unique_ptr<UsbTransport> transport;
   FtdiChip chip = FtdiChip::kFt2232h;
   std::string product;  // the adapter's product string
   std::string serial;   // the adapter's serial number (may be empty)
-  std::string message;
 };
+
+// Refused: not found, no access, or no MPSSE engine. Unavailable: this program
+// was built without USB support. The message says which.
+using FtdiOpening = Opened<FtdiDevice>;
 
 // Finds the adapter `selector` names and opens its channel in MPSSE mode.
 [[nodiscard]] FtdiOpening open_ftdi_usb(const FtdiSelector& selector);

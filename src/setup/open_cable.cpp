@@ -1,5 +1,6 @@
 #include "setup/open_cable.h"
 
+#include <array>
 #include <memory>
 #include <string>
 
@@ -28,77 +29,136 @@ class PortCable final : public LptCable {
 
 // The cable on a port whose access step is done: probed at the standard bases.
 CableOpening on_port(PortOpening opening) {
-  switch (opening.outcome) {
-    case PortOpening::Outcome::kReady:
-      break;
-    case PortOpening::Outcome::kRefused:
-      return CableOpening::refused(std::move(opening.message));
-    case PortOpening::Outcome::kBadSetting:
-      return CableOpening::bad_setting(std::move(opening.message));
-  }
-  const uint16_t base = lpt_detect(*opening.port);
+  if (!opening.ok()) return std::move(opening).refusal<std::unique_ptr<Cable>>();
+  const uint16_t base = lpt_detect(*opening.value());
   if (base == 0) {
-    return CableOpening::no_port(
+    return CableOpening::refused(
+        Refusal::kNoPort,
         "no parallel port answered at 0x378, 0x278 or 0x3BC (the probe writes 0x55 to each data "
         "register and reads it back)");
   }
-  return CableOpening::ready(std::make_unique<PortCable>(std::move(opening.port), base));
+  return CableOpening::ready(std::make_unique<PortCable>(std::move(opening.value()), base));
 }
 
 PortOpening open_sim_port(std::string_view options, std::string_view cpu_hint) {
   sim::SimOptions sim_options;
   std::string error;
   if (!sim::parse_sim_options(options, cpu_hint, sim_options, error)) {
-    return PortOpening::bad_setting("JTAGNAND_PORT=sim: " + error);
+    return PortOpening::refused(Refusal::kBadSetting, "JTAGNAND_PORT=sim: " + error);
   }
   std::unique_ptr<sim::SimPort> port = sim::make_sim_port(sim_options, error);
-  if (!port) return PortOpening::bad_setting("simulated board: " + error);
+  if (!port) return PortOpening::refused(Refusal::kBadSetting, "simulated board: " + error);
   return PortOpening::ready(std::move(port));
 }
 
-CableOpening bad_setting(std::string_view setting) {
-  return CableOpening::bad_setting(
-      "JTAGNAND_PORT=" + std::string(setting) +
-      " is not understood; use auto, direct, ppdev, ppdev:/dev/parportN, sim, "
-      "sim:OPTION,..., rbb:HOST:PORT, rbb:/path/to/socket, ftdi or ftdi:OPTION,..., "
-      "xvc:HOST[:PORT], cmsis-dap or cmsis-dap:OPTION,..., gpio:OPTION,...");
+// The openers of the table below: `value` is what follows "NAME:", empty for
+// the name alone.
+CableOpening open_auto(std::string_view /*value*/, std::string_view /*cpu_hint*/) {
+#if defined(__linux__)
+  if (any_ppdev_device()) return on_port(open_ppdev_port({}));
+#endif
+  return on_port(open_direct_port());
 }
 
-bool take_prefix(std::string_view& text, std::string_view prefix) {
-  if (text.substr(0, prefix.size()) != prefix) return false;
-  text.remove_prefix(prefix.size());
-  return true;
+CableOpening open_direct(std::string_view /*value*/, std::string_view /*cpu_hint*/) {
+  return on_port(open_direct_port());
+}
+
+CableOpening open_ppdev(std::string_view device, std::string_view /*cpu_hint*/) {
+  return on_port(open_ppdev_port(device));
+}
+
+CableOpening open_sim(std::string_view options, std::string_view cpu_hint) {
+  return on_port(open_sim_port(options, cpu_hint));
+}
+
+CableOpening open_rbb(std::string_view address, std::string_view /*cpu_hint*/) {
+  return open_rbb_cable(address);
+}
+
+CableOpening open_ftdi(std::string_view options, std::string_view /*cpu_hint*/) {
+  return open_ftdi_cable(options);
+}
+
+CableOpening open_xvc(std::string_view address, std::string_view /*cpu_hint*/) {
+  return open_xvc_cable(address);
+}
+
+CableOpening open_cmsis_dap(std::string_view options, std::string_view /*cpu_hint*/) {
+  return open_cmsis_dap_cable(options);
+}
+
+CableOpening open_gpio(std::string_view options, std::string_view /*cpu_hint*/) {
+  return open_gpio_cable(options);
+}
+
+// What may follow a cable's name after a colon.
+enum class Value : uint8_t {
+  kNone,      // the name alone
+  kOptional,  // the name alone, or "NAME:" and anything, even nothing
+  kNonEmpty,  // the name alone, or "NAME:" and something
+  kRequired,  // only "NAME:" and something
+};
+
+struct CableKind {
+  std::string_view name;
+  Value value;
+  std::array<std::string_view, 2> forms;  // as the "not understood" message lists them
+  CableOpening (*open)(std::string_view value, std::string_view cpu_hint);
+};
+
+// Every JTAGNAND_PORT the program understands; an empty setting is auto.
+constexpr std::array kCableKinds{
+    CableKind{"auto", Value::kNone, {"auto"}, &open_auto},
+    CableKind{"direct", Value::kNone, {"direct"}, &open_direct},
+    CableKind{"ppdev", Value::kNonEmpty, {"ppdev", "ppdev:/dev/parportN"}, &open_ppdev},
+    CableKind{"sim", Value::kOptional, {"sim", "sim:OPTION,..."}, &open_sim},
+    CableKind{"rbb", Value::kRequired, {"rbb:HOST:PORT", "rbb:/path/to/socket"}, &open_rbb},
+    CableKind{"ftdi", Value::kOptional, {"ftdi", "ftdi:OPTION,..."}, &open_ftdi},
+    CableKind{"xvc", Value::kRequired, {"xvc:HOST[:PORT]"}, &open_xvc},
+    CableKind{
+        "cmsis-dap", Value::kOptional, {"cmsis-dap", "cmsis-dap:OPTION,..."}, &open_cmsis_dap},
+    CableKind{"gpio", Value::kRequired, {"gpio:OPTION,..."}, &open_gpio},
+};
+
+// Whether `setting` names `kind`; its value (after the colon) into `value`.
+bool names(const CableKind& kind, std::string_view setting, std::string_view& value) {
+  if (setting.substr(0, kind.name.size()) != kind.name) return false;
+  std::string_view rest = setting.substr(kind.name.size());
+  if (rest.empty()) {
+    value = {};
+    return kind.value != Value::kRequired;
+  }
+  if (rest.front() != ':' || kind.value == Value::kNone) return false;
+  value = rest.substr(1);
+  return kind.value == Value::kOptional || !value.empty();
+}
+
+CableOpening not_understood(std::string_view setting) {
+  std::string forms;
+  std::string_view last;
+  for (const CableKind& kind : kCableKinds) {
+    for (const std::string_view form : kind.forms) {
+      if (form.empty()) continue;
+      if (!last.empty()) forms.append(last).append(", ");
+      last = form;
+    }
+  }
+  // The last two forms are joined with "or".
+  forms.resize(forms.size() - 2);
+  forms.append(" or ").append(last);
+  return CableOpening::refused(Refusal::kBadSetting, "JTAGNAND_PORT=" + std::string(setting) +
+                                                         " is not understood; use " + forms);
 }
 
 }  // namespace
 
 CableOpening open_cable(std::string_view setting, std::string_view cpu_hint) {
-  if (setting.empty() || setting == "auto") {
-#if defined(__linux__)
-    if (any_ppdev_device()) return on_port(open_ppdev_port({}));
-#endif
-    return on_port(open_direct_port());
-  }
-  if (setting == "direct") return on_port(open_direct_port());
-  if (setting == "ppdev") return on_port(open_ppdev_port({}));
-  std::string_view rest = setting;
-  if (take_prefix(rest, "ppdev:") && !rest.empty()) return on_port(open_ppdev_port(rest));
-  if (setting == "sim") return on_port(open_sim_port({}, cpu_hint));
-  rest = setting;
-  if (take_prefix(rest, "sim:")) return on_port(open_sim_port(rest, cpu_hint));
-  rest = setting;
-  if (take_prefix(rest, "rbb:") && !rest.empty()) return open_rbb_cable(rest);
-  if (setting == "ftdi") return open_ftdi_cable({});
-  rest = setting;
-  if (take_prefix(rest, "ftdi:")) return open_ftdi_cable(rest);
-  rest = setting;
-  if (take_prefix(rest, "xvc:")) return open_xvc_cable(rest);
-  if (setting == "cmsis-dap") return open_cmsis_dap_cable({});
-  rest = setting;
-  if (take_prefix(rest, "cmsis-dap:")) return open_cmsis_dap_cable(rest);
-  rest = setting;
-  if (take_prefix(rest, "gpio:")) return open_gpio_cable(rest);
-  return bad_setting(setting);
+  if (setting.empty()) setting = "auto";
+  std::string_view value;
+  for (const CableKind& kind : kCableKinds)
+    if (names(kind, setting, value)) return kind.open(value, cpu_hint);
+  return not_understood(setting);
 }
 
 }  // namespace jtagnand

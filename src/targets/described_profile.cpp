@@ -70,6 +70,7 @@ void select_described_profile(ActiveProfile& active, const bsdl::PinMap& map,
   described.tdi_side = map.tdi_side;
   described.tdo_side = map.tdo_side;
   described.chain = chain_position(map.tdi_side, map.tdo_side);
+  described.chain_described = true;
   active = std::move(described);
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "jtag/cable.h"
+#include "jtag/chain.h"
 #include "jtag/tap.h"
 #include "targets/toggle_observer.h"
 
@@ -39,6 +40,7 @@ struct ToggleContext {
   Cable& cable;
   ToggleObserver& observer;
   uint32_t boundary_length;
+  const Chain& chain;  // where the CPU sits: every scan carries the other devices' bits
 };
 
 enum class ToggleOutcome {
@@ -46,9 +48,13 @@ enum class ToggleOutcome {
   kEscPressed,  // the operator ended the test: the process ends at once, status 0
 };
 
+// A built-in CPU's own toggle test: its prescribed start and pin layout.
+using ToggleRoutine = ToggleOutcome (*)(ToggleContext& context, BoundaryVector& vector,
+                                        int32_t type);
+
 // A built-in CPU's own routines.
 struct ProfileAccessors {
-  ToggleOutcome (*toggle_test)(ToggleContext& context, BoundaryVector& vector, int32_t type);
+  ToggleRoutine toggle_test;
 };
 
 // Where the eight data lines sit in the register: data bit k is written to
@@ -106,11 +112,11 @@ struct NandCells {
   std::array<DataLine, 8> data{};  // data bit k
 };
 
-// The run's active profile: a built-in CPU's table, or a CPU built from a
-// board description, in one runtime shape, with its own writable vector.
+// The run's active profile, the one shape every CPU takes at run time: a
+// built-in CPU's constexpr table and a board description both become one, with
+// its own writable vector.
 struct ActiveProfile {
-  const CpuProfile* profile = nullptr;  // the built-in CPU's table; null for a described board
-  std::string name;                     // the CPU's name, or the BSDL file's entity
+  std::string name;  // the CPU's name, or the BSDL file's entity
 
   // The instruction register: codes are bit strings of instruction_length
   // characters, character 0 shifted first (it becomes the register's bit 0).
@@ -127,14 +133,21 @@ struct ActiveProfile {
   std::string safe_vector;
 
   // The other devices on the chain, held in BYPASS: their IR lengths in chain
-  // order (from TDI towards TDO), and what every scan adds for them.
+  // order (from TDI towards TDO), and what every scan adds for them. The one
+  // place the run keeps the CPU's position: every TAP scan is given it.
   std::vector<int> tdi_side;
   std::vector<int> tdo_side;
-  ChainPosition chain;
+  Chain chain;
+  // The board description gives the whole chain, and it is checked (every
+  // IDCODE, every instruction register's length) before any instruction goes
+  // in. A built-in CPU's chain is taken on trust, as it always was.
+  bool chain_described = false;
+
+  // The CPU's own toggle test (a built-in CPU); null: the flash's pins are
+  // toggled, as the cells above name them.
+  ToggleRoutine toggle_test = nullptr;
 
   [[nodiscard]] uint32_t boundary_length() const { return vector.length; }
-  // A built-in CPU's routines; only for a built-in profile.
-  [[nodiscard]] const ProfileAccessors& accessors() const { return *profile->accessors; }
 
   // Switches the data lines to drive, then writes bits 0..bits-1 of `value`
   // into their output cells. Vector only; no scan.

@@ -260,7 +260,6 @@ int32_t select_cpu_profile(ActiveProfile& active, std::string_view name) {
   for (const CpuProfile* profile : kProfiles) {
     if (profile->name != name) continue;
     ActiveProfile selected;
-    selected.profile = profile;
     selected.name = std::string(profile->name);
     selected.instruction_length = kInstructionLength;
     selected.extest_instruction = std::string(kInstructionCodes.extest);
@@ -284,6 +283,7 @@ int32_t select_cpu_profile(ActiveProfile& active, std::string_view name) {
     }
     selected.vector.cells = std::string(profile->default_vector);
     selected.vector.length = profile->boundary_length;
+    selected.toggle_test = profile->accessors->toggle_test;
     active = std::move(selected);
     return 0;
   }
@@ -313,10 +313,10 @@ uint8_t ActiveProfile::get_data_byte(const char* capture) const {
 
 void enter_extest(Cable& cable, const ActiveProfile& target) {
   if (!target.preload_instruction.empty()) {
-    scan_ir(cable, target.instruction_length, target.preload_instruction.data());
-    scan_dr(cable, target.safe_vector.data(), target.boundary_length());
+    scan_ir(cable, target.chain, target.instruction_length, target.preload_instruction.data());
+    scan_dr(cable, target.chain, target.safe_vector.data(), target.boundary_length());
   }
-  scan_ir(cable, target.instruction_length, target.extest_instruction.data());
+  scan_ir(cable, target.chain, target.instruction_length, target.extest_instruction.data());
 }
 
 }  // namespace jtagnand

@@ -68,7 +68,7 @@ ToggleOutcome toggle_until_esc(ToggleContext& context, BoundaryVector& vector, i
     }
     write_runs(vector, layout.chip_selects, chip_selects_toggle ? level : '1');
 
-    scan_dr(context.cable, vector.data(), context.boundary_length);
+    scan_dr(context.cable, context.chain, vector.data(), context.boundary_length);
     context.cable.flush();  // each period reaches the pins before its pause
     level = static_cast<char>(level ^ ('0' ^ '1'));
     count_down(layout.countdown_from);
@@ -80,7 +80,7 @@ ToggleOutcome run_toggle(ToggleContext& context, BoundaryVector& vector, int32_t
                          const ToggleLayout& layout) {
   context.cable.trst_pulse();
   tap_reset(context.cable);
-  scan_ir(context.cable, kInstructionLength, kInstructionCodes.extest.data());
+  scan_ir(context.cable, context.chain, kInstructionLength, kInstructionCodes.extest.data());
   return toggle_until_esc(context, vector, type, layout, ToggleStart::kAllPins);
 }
 
@@ -115,8 +115,7 @@ ToggleOutcome described_toggle_test(ToggleContext& context, ActiveProfile& targe
 }  // namespace
 
 ToggleOutcome run_profile_toggle_test(ToggleContext& context, ActiveProfile& target, int32_t type) {
-  if (target.profile != nullptr)
-    return target.accessors().toggle_test(context, target.vector, type);
+  if (target.toggle_test != nullptr) return target.toggle_test(context, target.vector, type);
   return described_toggle_test(context, target, type);
 }
 

@@ -45,7 +45,7 @@ TEST(DapCable, AnIdcodeReadIsOnePacket) {
   tap_reset(*rig.cable);
   char capture[33] = {};
   const std::string ones(32, '1');
-  scan_dr_capture(*rig.cable, ones.c_str(), capture, 32);
+  scan_dr_capture(*rig.cable, Chain{}, ones.c_str(), capture, 32);
   rig.cable->flush();
   EXPECT_EQ(rig.probe->counts().packets - before, 1u);
   EXPECT_EQ(value_of(capture, 32), rig.probe->board().idcode());
@@ -64,7 +64,7 @@ TEST(DapCable, AnIdcodeReadIsOnePacket) {
 TEST(DapCable, ALongCaptureSpreadsOverSmallPacketsInOrder) {
   Rig rig(64, 2);
   tap_reset(*rig.cable);
-  scan_ir(*rig.cable, 4, kInstructionCodes.extest.data());
+  scan_ir(*rig.cable, Chain{}, 4, kInstructionCodes.extest.data());
   std::string in(2000, '0');
   for (std::size_t i = 0; i < in.size(); ++i) in[i] = ((i * 7) % 5 < 2) ? '1' : '0';
   std::string out(in.size(), '?');

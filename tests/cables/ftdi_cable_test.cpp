@@ -24,6 +24,8 @@ using Bytes = std::vector<uint8_t>;
 class RecordingUsb final : public UsbTransport {
  public:
   bool write(std::span<const uint8_t> bytes) override {
+    ++calls;
+    if (gone) return false;
     sent.insert(sent.end(), bytes.begin(), bytes.end());
     return true;
   }
@@ -32,6 +34,8 @@ class RecordingUsb final : public UsbTransport {
     return true;
   }
   bool exchange(std::span<const uint8_t> bytes, std::span<uint8_t> reply) override {
+    ++calls;
+    if (gone) return false;
     sent.insert(sent.end(), bytes.begin(), bytes.end());
     reply_sizes.push_back(reply.size());
     for (uint8_t& b : reply) b = next();
@@ -39,6 +43,8 @@ class RecordingUsb final : public UsbTransport {
   }
   const std::string& error() const override { return error_; }
 
+  bool gone = false;  // unplugged: every call fails
+  int calls = 0;
   Bytes sent;
   std::vector<size_t> reply_sizes;
   std::deque<uint8_t> script;
@@ -50,7 +56,7 @@ class RecordingUsb final : public UsbTransport {
     script.pop_front();
     return b;
   }
-  std::string error_;
+  std::string error_ = "unplugged";
 };
 
 struct Fixture {
@@ -197,7 +203,7 @@ TEST(FtdiCableEncoding, ScansOfAwkwardLengthsWithAndWithoutCapture) {
       f.usb->sent.clear();
       f.cable->flush();
       f.usb->sent.clear();
-      scan_dr(*f.cable, g.bits.data(), g.length);
+      scan_dr(*f.cable, Chain{}, g.bits.data(), g.length);
       f.cable->flush();
       EXPECT_EQ(f.usb->sent, g.without_capture) << g.length << " bits " << g.bits.back();
       EXPECT_TRUE(f.usb->reply_sizes.empty()) << g.length;
@@ -208,7 +214,7 @@ TEST(FtdiCableEncoding, ScansOfAwkwardLengthsWithAndWithoutCapture) {
       f.cable->flush();
       f.usb->sent.clear();
       std::string capture(g.length, '?');
-      scan_dr_capture(*f.cable, g.bits.data(), capture.data(), g.length);
+      scan_dr_capture(*f.cable, Chain{}, g.bits.data(), capture.data(), g.length);
       f.cable->flush();
       EXPECT_EQ(f.usb->sent, g.with_capture) << g.length << " bits, captured";
       EXPECT_EQ(f.usb->reply_sizes, std::vector<size_t>{g.replies}) << g.length;
@@ -222,9 +228,9 @@ TEST(FtdiCableEncoding, ScansOfAwkwardLengthsWithAndWithoutCapture) {
 TEST(FtdiCableEncoding, TapPathsBetweenScansShareTmsCommands) {
   const Fixture f;
   tap_reset(*f.cable);
-  scan_ir(*f.cable, 4, "0000");
+  scan_ir(*f.cable, Chain{}, 4, "0000");
   std::string id = "00001111000011110000111100001111";
-  scan_dr_capture(*f.cable, id.data(), id.data(), 32);
+  scan_dr_capture(*f.cable, Chain{}, id.data(), id.data(), 32);
   f.cable->flush();
   EXPECT_EQ(f.usb->sent, (Bytes{0x4B, 0x06, 0x5F,  // reset, Idle, Select-DR
                                 0x4B, 0x02, 0x01,  // Select-IR, Capture, Shift
@@ -252,7 +258,7 @@ TEST(FtdiCableReplies, BitsAreTakenFromWhereTheChipPutsThem) {
                    0xFF};  // the Update -> Idle clock, kept for a later sample
   std::string capture(32, '?');
   const std::string ones(32, '1');
-  scan_dr_capture(*f.cable, ones.data(), capture.data(), 32);
+  scan_dr_capture(*f.cable, Chain{}, ones.data(), capture.data(), 32);
   f.cable->flush();
   std::string expected;
   for (int i = 0; i < 32; ++i) expected += ((value >> i) & 1U) != 0 ? '1' : '0';
@@ -349,6 +355,26 @@ TEST(FtdiCableOnVirtualChip, TrstPulseResetsTheTapWhereTheLayoutHasTheLine) {
         << layout.name;
     EXPECT_EQ(chip->engine(0).counts().bad_commands, 1u) << layout.name;  // the probe only
   }
+}
+
+// An adapter unplugged in the middle of a run: the flush that needs it throws
+// LinkLost naming the adapter, and the cable sends nothing more, not even when
+// it is closed.
+TEST(FtdiCableLink, AnAdapterGoneIsALostLinkAndNothingMoreIsSent) {
+  Fixture f;
+  ASSERT_TRUE(f.started);
+  char capture[8] = {};
+  scan_dr_capture(*f.cable, Chain{}, "10110", capture, 5);
+  f.usb->gone = true;
+  try {
+    f.cable->flush();
+    ADD_FAILURE() << "no LinkLost";
+  } catch (const LinkLost& lost) {
+    EXPECT_STREQ(lost.what(), "FTDI adapter 0403:6010 channel A: unplugged");
+  }
+  const int calls = f.usb->calls;
+  f.cable->close();  // what the destructor does
+  EXPECT_EQ(f.usb->calls, calls);
 }
 
 }  // namespace

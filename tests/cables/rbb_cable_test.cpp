@@ -51,8 +51,8 @@ class Listener {
 
 std::unique_ptr<Cable> open_ready(const std::string& setting) {
   CableOpening opening = open_rbb_cable(setting);
-  EXPECT_EQ(opening.outcome, CableOpening::Outcome::kReady) << opening.message;
-  return std::move(opening.cable);
+  EXPECT_TRUE(opening.ok()) << opening.message();
+  return opening.ok() ? std::move(opening.value()) : nullptr;
 }
 
 // A simulated board served over a Unix socket by a thread, one connection.
@@ -104,7 +104,7 @@ TEST(RbbCable, SendsLineCommandsOnlyWhenAnAnswerIsNeededAndDeliversAnswersInOrde
   cable->trst_pulse();
   tap_reset(*cable);
   char capture[3] = {'x', 'x', 'x'};
-  scan_dr_capture(*cable, "101", capture, 3);
+  scan_dr_capture(*cable, Chain{}, "101", capture, 3);
   // Nothing is needed yet, so nothing has gone out.
   char probe = 0;
   EXPECT_EQ(recv(server, &probe, 1, MSG_DONTWAIT), -1);
@@ -147,8 +147,8 @@ TEST(RbbCable, ALongShiftThroughBypassComesBackInOrder) {
   for (char& c : tdi) c = (random() & 1U) != 0 ? '1' : '0';
   std::string capture(kBits, 'x');
   tap_reset(*cable);
-  scan_ir(*cable, kInstructionLength, "1111");
-  scan_dr_capture(*cable, tdi.data(), capture.data(), kBits);
+  scan_ir(*cable, Chain{}, kInstructionLength, "1111");
+  scan_dr_capture(*cable, Chain{}, tdi.data(), capture.data(), kBits);
   cable->flush();
   EXPECT_EQ(capture[0], '0');  // the bypass cell captures 0
   EXPECT_EQ(capture.substr(1), tdi.substr(0, kBits - 1));
@@ -173,7 +173,7 @@ TEST(RbbCable, ChecksEachCpusIdcodeOnTheServedBoard) {
     ASSERT_TRUE(cable);
     cable->trst_pulse();
     tap_reset(*cable);
-    const IdcodeCheck check = check_idcode(*cable, c.instruction, c.idcode);
+    const IdcodeCheck check = check_idcode(*cable, Chain{}, c.instruction, c.idcode);
     EXPECT_EQ(check.outcome, IdcodeOutcome::kMatch) << check.bits.data();
     cable.reset();
     EXPECT_EQ(served.finish().stop, sim::RbbServer::Stop::kQuit);
@@ -201,27 +201,27 @@ TEST(RbbCable, ServersThatAreNotThereAreRefusedAndBadSettingsNamed) {
   TempDir dir;
   const struct {
     std::string setting;
-    CableOpening::Outcome outcome;
+    Refusal kind;
   } cases[] = {
-      {dir.file("nobody.sock"), CableOpening::Outcome::kRefused},
-      {"127.0.0.1:" + std::to_string(closed_tcp_port()), CableOpening::Outcome::kRefused},
-      {"localhost", CableOpening::Outcome::kBadSetting},
-      {"localhost:", CableOpening::Outcome::kBadSetting},
-      {":5555", CableOpening::Outcome::kBadSetting},
-      {"localhost:0", CableOpening::Outcome::kBadSetting},
-      {"localhost:65536", CableOpening::Outcome::kBadSetting},
-      {"localhost:12x", CableOpening::Outcome::kBadSetting},
-      {"localhost:5555,timeout=0", CableOpening::Outcome::kBadSetting},
-      {"localhost:5555,timeout=soon", CableOpening::Outcome::kBadSetting},
+      {dir.file("nobody.sock"), Refusal::kRefused},
+      {"127.0.0.1:" + std::to_string(closed_tcp_port()), Refusal::kRefused},
+      {"localhost", Refusal::kBadSetting},
+      {"localhost:", Refusal::kBadSetting},
+      {":5555", Refusal::kBadSetting},
+      {"localhost:0", Refusal::kBadSetting},
+      {"localhost:65536", Refusal::kBadSetting},
+      {"localhost:12x", Refusal::kBadSetting},
+      {"localhost:5555,timeout=0", Refusal::kBadSetting},
+      {"localhost:5555,timeout=soon", Refusal::kBadSetting},
   };
   for (const auto& c : cases) {
     const CableOpening opening = open_rbb_cable(c.setting);
-    EXPECT_EQ(opening.outcome, c.outcome) << c.setting;
-    EXPECT_FALSE(opening.cable) << c.setting;
-    EXPECT_NE(opening.message.find(c.setting.substr(0, c.setting.find(','))), std::string::npos)
-        << opening.message;
-    if (c.outcome == CableOpening::Outcome::kRefused) {
-      EXPECT_NE(opening.message.find("jtagnand-sim"), std::string::npos) << opening.message;
+    ASSERT_FALSE(opening.ok()) << c.setting;
+    EXPECT_EQ(opening.kind(), c.kind) << c.setting;
+    EXPECT_NE(opening.message().find(c.setting.substr(0, c.setting.find(','))), std::string::npos)
+        << opening.message();
+    if (c.kind == Refusal::kRefused) {
+      EXPECT_NE(opening.message().find("jtagnand-sim"), std::string::npos) << opening.message();
     }
   }
 }

@@ -93,8 +93,8 @@ TEST(XvcCable, ScansGoInOneShiftAndAreAnsweredAtTheFlush) {
   const std::string idcode_ir = rig.idcode_ir();
   char capture[33] = {};
   const std::string ones(32, '1');
-  scan_ir(*rig.cable, 4, idcode_ir.c_str());
-  scan_dr_capture(*rig.cable, ones.c_str(), capture, 32);
+  scan_ir(*rig.cable, Chain{}, 4, idcode_ir.c_str());
+  scan_dr_capture(*rig.cable, Chain{}, ones.c_str(), capture, 32);
   EXPECT_EQ(rig.stream->sent(), "");
   rig.cable->flush();
   EXPECT_EQ(rig.stream->shifts(), std::vector<uint32_t>{5 + 11 + 38});
@@ -115,8 +115,8 @@ TEST(XvcCable, ABatchIsSplitAtTheServersVectorLength) {
   char capture[33] = {};
   const std::string idcode_ir = rig.idcode_ir();
   const std::string ones(32, '1');
-  scan_ir(*rig.cable, 4, idcode_ir.c_str());
-  scan_dr_capture(*rig.cable, ones.c_str(), capture, 32);
+  scan_ir(*rig.cable, Chain{}, 4, idcode_ir.c_str());
+  scan_dr_capture(*rig.cable, Chain{}, ones.c_str(), capture, 32);
   rig.cable->flush();
   EXPECT_EQ(rig.stream->shifts(), (std::vector<uint32_t>{16, 16, 16, 6}));
   EXPECT_EQ(idcode_of(capture), rig.board->idcode()) << capture;
@@ -125,23 +125,24 @@ TEST(XvcCable, ABatchIsSplitAtTheServersVectorLength) {
 TEST(XvcCable, BadSettingsAndAbsentServersAreNamed) {
   const struct {
     std::string setting;
-    CableOpening::Outcome outcome;
+    Refusal kind;
     std::string said;
   } cases[] = {
-      {"", CableOpening::Outcome::kBadSetting, "JTAGNAND_PORT=xvc:: needs HOST or HOST:PORT"},
-      {"127.0.0.1:1,tck=fast", CableOpening::Outcome::kBadSetting, "bad tck 'fast'"},
-      {"127.0.0.1:1,timeout=0", CableOpening::Outcome::kBadSetting, "bad timeout '0'"},
-      {"127.0.0.1:1,speed=3", CableOpening::Outcome::kBadSetting,
+      {"", Refusal::kBadSetting, "JTAGNAND_PORT=xvc:: needs HOST or HOST:PORT"},
+      {"127.0.0.1:1,tck=fast", Refusal::kBadSetting, "bad tck 'fast'"},
+      {"127.0.0.1:1,timeout=0", Refusal::kBadSetting, "bad timeout '0'"},
+      {"127.0.0.1:1,speed=3", Refusal::kBadSetting,
        "'speed=3' is not an option (known: tck=HZ, timeout=SECONDS)"},
-      {"127.0.0.1:x", CableOpening::Outcome::kBadSetting, "bad TCP port 'x'"},
-      {"127.0.0.1:1", CableOpening::Outcome::kRefused,
+      {"127.0.0.1:x", Refusal::kBadSetting, "bad TCP port 'x'"},
+      {"127.0.0.1:1", Refusal::kRefused,
        "xvc:127.0.0.1:1: Connection refused (start an XVC server there first, e.g. "
        "jtagnand-sim --xvc N)"},
   };
   for (const auto& c : cases) {
     const CableOpening opening = open_xvc_cable(c.setting);
-    EXPECT_EQ(opening.outcome, c.outcome) << c.setting;
-    EXPECT_NE(opening.message.find(c.said), std::string::npos) << opening.message;
+    EXPECT_FALSE(opening.ok()) << c.setting;
+    EXPECT_EQ(opening.kind(), c.kind) << c.setting;
+    EXPECT_NE(opening.message().find(c.said), std::string::npos) << opening.message();
   }
 }
 

@@ -3,13 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "driver/jtagnand.h"
-#include "setup/open_cable.h"
 #include "run_program.h"
 #include "scripted_console.h"
+#include "setup/open_cable.h"
 
 namespace jtagnand {
 namespace {
@@ -87,6 +89,79 @@ TEST(BadBlockListing, TenBlockNumbersToALine) {
                        "Programing & Verifying to 0x0 offset ....\n\n"),
             std::string::npos)
       << r.out;
+}
+
+// What JTAGNAND_PORT does not name is refused with every form it may take;
+// near misses of a form (a missing or unexpected value) are not taken for it.
+TEST(CableSetting, SettingsNotUnderstoodListEveryForm) {
+  for (const char* setting : {"lpt", "ppdev:", "rbb", "rbb:", "direct:x", "auto:", "simulator",
+                              "ftdi2", "SIM", "xvc", "xvc:", "gpio", "cmsis-dap2"}) {
+    const CableOpening opening = open_cable(setting, "");
+    ASSERT_FALSE(opening.ok()) << setting;
+    EXPECT_EQ(opening.kind(), Refusal::kBadSetting) << setting;
+    EXPECT_EQ(opening.message(),
+              "JTAGNAND_PORT=" + std::string(setting) +
+                  " is not understood; use auto, direct, ppdev, ppdev:/dev/parportN, sim, "
+                  "sim:OPTION,..., rbb:HOST:PORT, rbb:/path/to/socket, ftdi, ftdi:OPTION,..., "
+                  "xvc:HOST[:PORT], cmsis-dap, cmsis-dap:OPTION,... or gpio:OPTION,...");
+  }
+  // "sim:" is the simulated board with no options, as "sim" is.
+  EXPECT_TRUE(open_cable("sim:", "KELDA").ok());
+}
+
+// A cable whose link breaks after `shifts` shifts: the simulated board's wire,
+// cut in the middle of a run.
+class CutCable final : public Cable {
+ public:
+  CutCable(std::unique_ptr<Cable> wire, int shifts) : wire_(std::move(wire)), left_(shifts) {}
+  void clock(bool tms, bool tdi) override { wire_->clock(tms, tdi); }
+  [[nodiscard]] bool read_tdo() override { return wire_->read_tdo(); }
+  void sample(char* into) override { wire_->sample(into); }
+  void clock_tms(uint32_t tms_bits, uint32_t count, bool tdi) override {
+    wire_->clock_tms(tms_bits, count, tdi);
+  }
+  void shift(const char* tdi, char* capture, uint32_t length, bool exit_shift) override {
+    if (--left_ == 0) throw LinkLost("test wire: cut");
+    wire_->shift(tdi, capture, length, exit_shift);
+  }
+  void flush() override { wire_->flush(); }
+  void trst_pulse() override { wire_->trst_pulse(); }
+  [[nodiscard]] std::string announcement() const override { return wire_->announcement(); }
+
+ private:
+  std::unique_ptr<Cable> wire_;
+  int left_;
+};
+
+// A link lost in the middle of a dump: the driver says why and ends with
+// status 2, and the file to be replaced is as it was, with nothing beside it.
+TEST(LostLink, EndsTheRunWithStatusTwoAndLeavesNoFileBehind) {
+  testing::TempDir dir;
+  const std::vector<unsigned char> old{'o', 'l', 'd'};
+  testing::write_file(dir.file("dump.bin"), old);
+  ScriptedConsole console;
+  SteppingClock clock(1);
+  Environment environment{
+      console, clock, [](std::string_view cpu_hint) {
+        CableOpening sim = open_cable("sim:nand=0x76", cpu_hint);
+        return CableOpening::ready(std::make_unique<CutCable>(std::move(sim.value()), 20000));
+      }};
+  const std::string dump = "-r" + dir.file("dump.bin");
+  const char* argv[] = {"jtagnand", "-C", "KELDA", dump.c_str(), "-l65536"};
+  ::testing::internal::CaptureStderr();
+  const int status = jtagnand_main(5, argv, environment);
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(status, 2) << console.output();
+  EXPECT_EQ(err, "\njtagnand: test wire: cut; run stopped\n");
+  EXPECT_NE(console.output().find("Reading from 0x0 offset"), std::string::npos)
+      << console.output();
+  EXPECT_EQ(testing::read_file(dir.file("dump.bin")), old);
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    static_cast<void>(entry);
+    ++files;
+  }
+  EXPECT_EQ(files, 1);
 }
 
 }  // namespace

@@ -59,7 +59,7 @@ TEST_F(TapTest, InstructionScanStreams) {
   for (const IrCase& c : cases) {
     SCOPED_TRACE(c.code);
     port.clear();
-    scan_ir(cable, 4, c.code);
+    scan_ir(cable, Chain{}, 4, c.code);
     std::vector<uint8_t> expected = entry;
     expected.insert(expected.end(), c.writes.begin(), c.writes.end());
     EXPECT_EQ(port.writes(), expected);
@@ -68,7 +68,7 @@ TEST_F(TapTest, InstructionScanStreams) {
 }
 
 TEST_F(TapTest, DataScanOfOneBitHasNoShiftClockWithTmsLow) {
-  scan_dr(cable, "1", 1);
+  scan_dr(cable, Chain{}, "1", 1);
   std::vector<uint8_t> expected;
   clock(expected, 0, 0);  // Run-Test/Idle
   clock(expected, 1, 0);  // Select-DR
@@ -82,7 +82,7 @@ TEST_F(TapTest, DataScanOfOneBitHasNoShiftClockWithTmsLow) {
 
 TEST_F(TapTest, DataScanShiftsOnlyLengthCharactersLowBitFirst) {
   // Characters beyond the length must not reach TDI.
-  scan_dr(cable,
+  scan_dr(cable, Chain{},
           "0110"
           "1111",
           4);
@@ -108,7 +108,7 @@ TEST_F(TapTest, CaptureInPlaceSendsOldContentsAndKeepsTheTail) {
   std::memcpy(buffer, (before + "XYZ").c_str(), sizeof buffer);
   for (const bool level : tdo) port.script_reads(kStatus, {status_with_tdo(level)});
 
-  scan_dr_capture(cable, buffer, buffer, 5);
+  scan_dr_capture(cable, Chain{}, buffer, buffer, 5);
 
   EXPECT_EQ(std::string(buffer, 5), "01101");
   EXPECT_EQ(std::string(buffer + 5, 4), std::string("XYZ\0", 4));
@@ -147,9 +147,9 @@ std::string clocks_of(const std::vector<uint8_t>& writes) {
 // (all ones) in instruction scans, one bypass bit each in data scans, the
 // devices nearer TDO shifted first. Captures are the CPU's cells only.
 TEST_F(TapTest, ChainDevicesHeldInBypassSurroundTheCpusBits) {
-  cable.set_chain(
-      {.tdo_side_ir_bits = 2, .tdo_side_devices = 1, .tdi_side_ir_bits = 5, .tdi_side_devices = 2});
-  scan_ir(cable, 4, "0100");
+  const Chain chain{
+      .tdo_side_ir_bits = 2, .tdo_side_devices = 1, .tdi_side_ir_bits = 5, .tdi_side_devices = 2};
+  scan_ir(cable, chain, 4, "0100");
   EXPECT_EQ(clocks_of(port.writes()),
             "00 10 10 00 00 "  // to Shift-IR
             "01 01 "           // the device nearer TDO: BYPASS
@@ -161,7 +161,7 @@ TEST_F(TapTest, ChainDevicesHeldInBypassSurroundTheCpusBits) {
   // bit of the device nearer TDO.
   for (const bool level : {true, false, true}) port.script_reads(kStatus, {status_with_tdo(level)});
   char capture[4] = "xyz";
-  scan_dr_capture(cable, "110", capture, 3);
+  scan_dr_capture(cable, chain, "110", capture, 3);
   EXPECT_EQ(std::string(capture, 3), "101");
   EXPECT_EQ(clocks_of(port.writes()), "00 10 00 00 00 01 01 00 00 10 10 00 ");
   EXPECT_EQ(port.read_count(), 3u);
@@ -189,7 +189,7 @@ void script_idcode(RecordingPort& port, const std::string& id) {
 
 TEST_F(TapTest, IdcodeMatchGivesTheBitsRead) {
   script_idcode(port, kExpected);
-  const IdcodeCheck check = check_idcode(cable, "1011", kExpected);
+  const IdcodeCheck check = check_idcode(cable, Chain{}, "1011", kExpected);
   EXPECT_EQ(check.outcome, IdcodeOutcome::kMatch);
   EXPECT_STREQ(check.bits.data(), kExpected);
   EXPECT_EQ(port.writes().size(), 98u);
@@ -199,8 +199,8 @@ TEST_F(TapTest, IdcodeMatchGivesTheBitsRead) {
   // data scan sends the fill pattern while the register comes out.
   RecordingPort reference;
   LptCable reference_cable{&reference, kBase};
-  scan_ir(reference_cable, 4, "1011");
-  scan_dr(reference_cable, "00001111000011110000111100001111", 32);
+  scan_ir(reference_cable, Chain{}, 4, "1011");
+  scan_dr(reference_cable, Chain{}, "00001111000011110000111100001111", 32);
   EXPECT_EQ(port.writes(), reference.writes());
 }
 
@@ -213,7 +213,7 @@ TEST_F(TapTest, IdcodeMismatchesGiveTheBitsRead) {
     RecordingPort target;
     LptCable target_cable{&target, kBase};
     script_idcode(target, read);
-    const IdcodeCheck check = check_idcode(target_cable, "1011", kExpected);
+    const IdcodeCheck check = check_idcode(target_cable, Chain{}, "1011", kExpected);
     EXPECT_EQ(check.outcome, IdcodeOutcome::kMismatch);
     EXPECT_EQ(std::string(check.bits.data()), read);
   }

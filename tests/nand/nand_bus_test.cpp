@@ -99,7 +99,8 @@ class BusCycles : public ::testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
     ASSERT_EQ(select_cpu_profile(active_, GetParam()), 0);
-    cpu_ = active_.profile;
+    for (const CpuProfile* cpu : cpu_profiles())
+      if (cpu->name == GetParam()) cpu_ = cpu;
     port_ = std::make_unique<ScanDecoder>(cpu_->boundary_length);
     cable_ = LptCable{port_.get(), 0x378};
     bus_ = std::make_unique<NandBus>(NandBus{cable_, active_});

@@ -43,7 +43,7 @@ class SimBench {
     if (select_cpu_profile(active_, cpu) != 0) ADD_FAILURE() << "no profile " << cpu;
     bus_.emplace(NandBus{cable_, active_});
     tap_reset(cable_);
-    scan_ir(cable_, kInstructionLength, kInstructionCodes.extest.data());
+    scan_ir(cable_, Chain{}, kInstructionLength, kInstructionCodes.extest.data());
     nand_chip_select(*bus_, '1');
   }
 

@@ -49,11 +49,10 @@ TEST(DescribedProfile, ToggleTestDrivesOnlyTheNamedPinsAfterASafePreload) {
   ActiveProfile active;
   ASSERT_TRUE(load_described_profile(active, dir.file("wide.board"), error)) << error;
   LptCable cable{port.get(), port->base()};
-  cable.set_chain(active.chain);
 
   testing::ScriptedConsole console("xyz\x1b");
   ConsoleObserver observer{console};
-  ToggleContext context{cable, observer, active.boundary_length()};
+  ToggleContext context{cable, observer, active.boundary_length(), active.chain};
   ASSERT_EQ(run_profile_toggle_test(context, active, 2), ToggleOutcome::kEscPressed);
   EXPECT_EQ(instructions,
             (std::vector<uint8_t>{testing::kTestCpuPreload, testing::kTestCpuExtest}));

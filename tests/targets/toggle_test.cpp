@@ -58,8 +58,8 @@ class Board {
 
   ToggleOutcome toggle(Console& console, int32_t type) {
     ConsoleObserver observer{console};
-    ToggleContext context{cable_, observer, active.boundary_length()};
-    return active.accessors().toggle_test(context, active.vector, type);
+    ToggleContext context{cable_, observer, active.boundary_length(), active.chain};
+    return active.toggle_test(context, active.vector, type);
   }
 
   [[nodiscard]] const sim::SimBoard& board() const { return port_->board(); }
@@ -104,8 +104,8 @@ TEST(ToggleTest, EscAlreadyWaitingEndsBeforeAnyDataScan) {
     ASSERT_EQ(select_cpu_profile(active, cpu.name), 0);
     ScriptedConsole console(kEsc);
     ConsoleObserver observer{console};
-    ToggleContext context{cable, observer, active.boundary_length()};
-    EXPECT_EQ(active.accessors().toggle_test(context, active.vector, kTypeHoldChipSelects),
+    ToggleContext context{cable, observer, active.boundary_length(), active.chain};
+    EXPECT_EQ(active.toggle_test(context, active.vector, kTypeHoldChipSelects),
               ToggleOutcome::kEscPressed);
     EXPECT_EQ(console.output(), kMessage);
 
@@ -114,7 +114,7 @@ TEST(ToggleTest, EscAlreadyWaitingEndsBeforeAnyDataScan) {
     LptCable expected_cable{&expected, 0x378};
     cable_trst_pulse(expected_cable);
     tap_reset(expected_cable);
-    scan_ir(expected_cable, 4, "0000");
+    scan_ir(expected_cable, Chain{}, 4, "0000");
     EXPECT_EQ(port.accesses(), expected.accesses());
   }
 }
@@ -126,14 +126,14 @@ TEST(ToggleTest, TomuxOnlyAnnouncesItself) {
   ASSERT_EQ(select_cpu_profile(active, "TOMUX"), 0);
   ScriptedConsole console(kEsc);
   ConsoleObserver observer{console};
-  ToggleContext context{cable, observer, active.boundary_length()};
-  EXPECT_EQ(active.accessors().toggle_test(context, active.vector, kTypeHoldChipSelects),
+  ToggleContext context{cable, observer, active.boundary_length(), active.chain};
+  EXPECT_EQ(active.toggle_test(context, active.vector, kTypeHoldChipSelects),
             ToggleOutcome::kReturned);
   EXPECT_EQ(console.output(), "TOMUX BOUNDARY TEST\n");
   EXPECT_TRUE(port.accesses().empty());
   EXPECT_EQ(console.keys_read(), 0u);
   EXPECT_EQ(std::string(active.vector.data(), active.vector.length),
-            active.profile->default_vector);
+            cpu_profiles()[2]->default_vector);
 }
 
 TEST(ToggleTest, OtherKeysAreDroppedAndEachPeriodIsOneScanInExtest) {
