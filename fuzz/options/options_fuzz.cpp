@@ -1,4 +1,4 @@
-// Fuzz target: the option scanner, the option loop and parse_number, over an
+// Fuzz target: the option scanner, the command line reader and parse_number, over an
 // argument vector made from the input (its words separated by NUL bytes).
 
 #include <algorithm>
@@ -119,18 +119,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(code == 1 || std::strchr(jtagnand::kOptionString, code) != nullptr);
   }
 
-  // The option loop: the CPU name stays within its room.
-  jtagnand::RunOptions options;
+  // The command line read whole: the CPU name stays within its room.
+  const jtagnand::CommandLine line = jtagnand::read_command_line(argc, argv.data());
+  const jtagnand::RunOptions& options = line.options;
   SilentConsole console;
-  jtagnand::OptionScanner loop_scanner;
-  static_cast<void>(jtagnand::read_options(loop_scanner, argc, argv.data(), options, console));
+  if (line.error) jtagnand::print_option_error(*line.error, console);
   FUZZ_CHECK(std::memchr(options.cpu_name, '\0', sizeof options.cpu_name) != nullptr);
   FUZZ_CHECK(options.image_path == nullptr || points_into(options.image_path, words));
   FUZZ_CHECK(options.dump_path == nullptr || points_into(options.dump_path, words));
   FUZZ_CHECK(options.board_path == nullptr || points_into(options.board_path, words));
   FUZZ_CHECK(options.length_given || options.length == 0);
+  FUZZ_CHECK(line.board_path == nullptr || points_into(line.board_path, words));
+  FUZZ_CHECK(line.unknown_option == nullptr || points_into(line.unknown_option, words));
   // The later options' checks read what the loop stored, whatever it is.
-  static_cast<void>(jtagnand::help_asked(argc, argv.data()));
   static_cast<void>(jtagnand::options_combine(options, console));
 
   for (const std::string& word : words) check_parse_number(word);

@@ -17,17 +17,6 @@ bool next_setting(std::string_view& text, SettingItem& item) {
   return true;
 }
 
-bool parse_unsigned(std::string_view text, uint64_t max, uint64_t& value) {
-  int base = 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    text.remove_prefix(2);
-    base = 16;
-  }
-  if (text.empty()) return false;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-  return ec == std::errc() && end == text.data() + text.size() && value <= max;
-}
-
 bool parse_frequency(std::string_view text, uint32_t& hz) {
   double scale = 1;
   if (!text.empty() && (text.back() == 'k' || text.back() == 'K')) {

@@ -1,8 +1,9 @@
 #pragma once
 
 // What the cables of the later kinds (XVC, CMSIS-DAP, GPIO) share in reading
-// their JTAGNAND_PORT options: comma-separated key=value items, unsigned
-// numbers, frequencies and time-outs, and the way a frequency is shown.
+// their JTAGNAND_PORT options: comma-separated key=value items, frequencies
+// and time-outs, and the way a frequency is shown. Plain numbers are read
+// with numbers/parse_unsigned.h.
 
 #include <cstdint>
 #include <string>
@@ -22,9 +23,6 @@ struct SettingItem {
 // Takes the next comma-separated item off the front of `text`; false when
 // `text` is empty.
 [[nodiscard]] bool next_setting(std::string_view& text, SettingItem& item);
-
-// An unsigned number, decimal or hexadecimal with 0x, at most `max`.
-[[nodiscard]] bool parse_unsigned(std::string_view text, uint64_t max, uint64_t& value);
 
 // Hz, or with a k / M suffix, possibly with a fraction ("7.5M"); 1 Hz to 1 GHz.
 [[nodiscard]] bool parse_frequency(std::string_view text, uint32_t& hz);

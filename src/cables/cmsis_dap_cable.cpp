@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "cables/cable_settings.h"
+#include "numbers/parse_unsigned.h"
 
 namespace jtagnand {
 
@@ -342,18 +343,8 @@ bool dap_info(DapTransport& transport, uint8_t id, std::vector<uint8_t>& value,
 }
 
 bool parse_hex16(std::string_view text, uint16_t& value) {
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
-    text.remove_prefix(2);
   uint64_t number = 0;
-  if (text.empty() || text.size() > 4) return false;
-  for (const char c : text) {
-    const int digit = c >= '0' && c <= '9'   ? c - '0'
-                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                             : -1;
-    if (digit < 0) return false;
-    number = number * 16 + static_cast<uint64_t>(digit);
-  }
+  if (!parse_unsigned(text, 0xFFFF, number, NumberBase::kHex)) return false;
   value = static_cast<uint16_t>(number);
   return true;
 }

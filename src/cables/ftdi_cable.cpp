@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "numbers/parse_unsigned.h"
+
 namespace jtagnand {
 
 namespace {
@@ -27,19 +29,6 @@ constexpr int kSyncTimeoutMs = 1000;
   for (uint32_t j = 0; j < count; ++j)
     if (bit_of(bits[j])) byte = static_cast<uint8_t>(byte | (1U << j));
   return byte;
-}
-
-// An unsigned number, decimal or hexadecimal with 0x; or hexadecimal always.
-[[nodiscard]] bool parse_number(std::string_view text, uint64_t max, uint64_t& value,
-                                bool always_hex = false) {
-  int base = always_hex ? 16 : 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    text.remove_prefix(2);
-    base = 16;
-  }
-  if (text.empty()) return false;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-  return ec == std::errc() && end == text.data() + text.size() && value <= max;
 }
 
 // Hz, or with a k / M suffix, possibly with a fraction ("7.5M").
@@ -102,8 +91,8 @@ bool parse_ftdi_settings(std::string_view text, FtdiSettings& settings, std::str
       const std::size_t colon = value.find(':');
       uint64_t vendor = 0, product = 0;
       if (colon == std::string_view::npos ||
-          !parse_number(value.substr(0, colon), 0xFFFF, vendor, true) ||
-          !parse_number(value.substr(colon + 1), 0xFFFF, product, true))
+          !parse_unsigned(value.substr(0, colon), 0xFFFF, vendor, NumberBase::kHex) ||
+          !parse_unsigned(value.substr(colon + 1), 0xFFFF, product, NumberBase::kHex))
         return bad("USB vendor and product id in hex, e.g. 0403:6010");
       settings.usb.vendor = static_cast<uint16_t>(vendor);
       settings.usb.product = static_cast<uint16_t>(product);
@@ -125,8 +114,9 @@ bool parse_ftdi_settings(std::string_view text, FtdiSettings& settings, std::str
     } else if (key == "gpio") {
       const std::size_t slash = value.find('/');
       uint64_t pins = 0, outputs = 0;
-      if (slash == std::string_view::npos || !parse_number(value.substr(0, slash), 0xFFFF, pins) ||
-          !parse_number(value.substr(slash + 1), 0xFFFF, outputs))
+      if (slash == std::string_view::npos ||
+          !parse_unsigned(value.substr(0, slash), 0xFFFF, pins) ||
+          !parse_unsigned(value.substr(slash + 1), 0xFFFF, outputs))
         return bad("VALUE/DIRECTION, 16 bits each: ADBUS in the low byte, ACBUS in the high one");
       // ADBUS0-3 are the JTAG lines, set by the cable whatever is given here.
       settings.layout = GpioLayout{

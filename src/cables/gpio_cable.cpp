@@ -1,6 +1,7 @@
 #include "cables/gpio_cable.h"
 
 #include "cables/cable_settings.h"
+#include "numbers/parse_unsigned.h"
 
 namespace jtagnand {
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "cables/cable_settings.h"
+#include "numbers/parse_unsigned.h"
 
 namespace jtagnand {
 

@@ -14,37 +14,17 @@ namespace jtagnand {
 
 namespace {
 
-// What the run needs before the port is opened, found by a scan of its own:
-// the name given with -C (the simulated board takes its CPU from it) and the
-// board description of -T (refused before any port is touched).
-struct EarlyOptions {
-  std::string cpu;
-  const char* board_path = nullptr;
-};
-
-EarlyOptions early_options(int argc, const char* const* argv) {
-  OptionScanner scanner;
-  EarlyOptions early;
-  for (;;) {
-    const char* value = nullptr;
-    const int code = next_option(scanner, argc, argv, kOptionString, value);
-    if (code == 0 || code == -1) return early;
-    if (code == 'C' && value != nullptr) early.cpu = value;
-    if (code == 'T' && value != nullptr) early.board_path = value;
-  }
-}
-
 // The CPU of a board description (-T) as the run's profile, or the reason why
 // not printed. Nothing but the two files is touched.
-bool load_board_profile(const EarlyOptions& early, Console& console, ActiveProfile& described) {
-  if (!early.cpu.empty()) {
+bool load_board_profile(const CommandLine& line, Console& console, ActiveProfile& described) {
+  if (!line.cpu.empty()) {
     console.write(
         "** Error: -C and -T do not go together: the board description of -T names the CPU "
         "through its BSDL file\n");
     return false;
   }
   std::string error;
-  if (!load_described_profile(described, early.board_path, error)) {
+  if (!load_described_profile(described, line.board_path, error)) {
     print(console, "** Error: board description not usable: %s\n", error.c_str());
     return false;
   }
@@ -93,7 +73,7 @@ bool select_cpu(Run& run, ActiveProfile& described) {
 }
 
 // Everything after the start-up checks, on an open cable.
-int run_on_cable(int argc, const char* const* argv, Environment& environment, Cable& cable,
+int run_on_cable(int argc, const CommandLine& line, Environment& environment, Cable& cable,
                  ActiveProfile& described) {
   Console& console = environment.console;
   console.write(cable.announcement());
@@ -107,15 +87,17 @@ int run_on_cable(int argc, const char* const* argv, Environment& environment, Ca
   cable.trst_pulse();
   tap_reset(cable);
 
-  OptionScanner scanner;
   RunOutcome outcome = RunOutcome::kFailed;
-  if (read_options(scanner, argc, argv, run.options, console) == OptionLoopEnd::kScanned) {
-    if (run.options.unknown_option != nullptr) {
+  if (line.error) {
+    print_option_error(*line.error, console);
+  } else {
+    if (line.unknown_option != nullptr) {
       // Standard output stays as it always was; the reason goes to standard error.
       std::fprintf(stderr,
                    "jtagnand: unknown option %s: it and the options after it were not read\n",
-                   run.options.unknown_option);
+                   line.unknown_option);
     }
+    run.options = line.options;
     if (select_cpu(run, described) && options_combine(run.options, console)) {
       outcome = run_mode(run, choose_mode(run.options));
     }
@@ -126,10 +108,10 @@ int run_on_cable(int argc, const char* const* argv, Environment& environment, Ca
 }
 
 // The cable, opened, and the run on it; a refusal or a lost link said.
-int open_and_run(int argc, const char* const* argv, Environment& environment,
-                 const std::string& cpu_hint, ActiveProfile& described) {
+int open_and_run(int argc, const CommandLine& line, Environment& environment,
+                 ActiveProfile& described) {
   Console& console = environment.console;
-  CableOpening opening = environment.open_cable(cpu_hint);
+  CableOpening opening = environment.open_cable(line.cpu);
   if (!opening.ok()) {
     switch (opening.kind()) {
       case Refusal::kRefused:
@@ -146,7 +128,7 @@ int open_and_run(int argc, const char* const* argv, Environment& environment,
     return kExitStartup;
   }
   Cable& cable = *opening.value();
-  const int status = run_on_cable(argc, argv, environment, cable, described);
+  const int status = run_on_cable(argc, line, environment, cable, described);
   cable.close();
   return status;
 }
@@ -158,20 +140,20 @@ int jtagnand_main(int argc, const char* const* argv, Environment& environment) {
   console.write("\n  *********** ORVA JTAG NAND  ***********\n");
   console.write("  ***********  VERSION: 1.04  **********\n");
 
+  const CommandLine line = read_command_line(argc, argv);
   // The help needs no port: it is shown before one is opened.
-  if (help_asked(argc, argv)) {
+  if (line.help) {
     print_help(console);
     return kExitDone;
   }
 
-  const EarlyOptions early = early_options(argc, argv);
   ActiveProfile described;
-  if (early.board_path != nullptr && !load_board_profile(early, console, described)) {
+  if (line.board_path != nullptr && !load_board_profile(line, console, described)) {
     return kExitFailed;
   }
 
   try {
-    return open_and_run(argc, argv, environment, early.cpu, described);
+    return open_and_run(argc, line, environment, described);
   } catch (const LinkLost& lost) {
     // Nothing more can reach the board. The run's files were closed on the way
     // here (a dump's new file removed); the terminal is restored on the way out.

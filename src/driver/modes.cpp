@@ -22,38 +22,83 @@ Mode choose_mode(const RunOptions& options) {
   return Mode::kProgram;
 }
 
-bool options_combine(const RunOptions& options, Console& console) {
+namespace {
+
+// The options as a set, for the table of refused combinations.
+enum Given : uint32_t {
+  kJ = 1U << 0,            // -j
+  kT = 1U << 1,            // -t
+  kF = 1U << 2,            // -f
+  kE = 1U << 3,            // -e all
+  kM = 1U << 4,            // -m
+  kR = 1U << 5,            // -r
+  kL = 1U << 6,            // -l
+  kV = 1U << 7,            // -v
+  kK = 1U << 8,            // -k
+  kMarksAlone = 1U << 9,   // -m with nothing to write, compare or read: the mark scan
+  kZeroLength = 1U << 10,  // -l 0
+};
+
+uint32_t given(const RunOptions& options) {
   const bool dump = options.dump_path != nullptr;
   const bool image = options.image_path != nullptr;
-  const bool later = options.honour_markers || dump || options.length_given ||
-                     options.verify_only || options.skip_erased_pages;
-  const bool scan =
-      options.honour_markers && !image && !options.erase_all && !dump && !options.verify_only;
-  const char* refusal = nullptr;
-  if ((options.idcode_only || options.toggle_type != 0) && later) {
-    refusal = "-j and -t go with none of -m, -r, -l, -v and -k";
-  } else if (dump && image) {
-    refusal = "-r and -f do not go together: -r reads the flash into a file, -f writes an image";
-  } else if (dump && options.erase_all) {
-    refusal = "-r and -e do not go together: reading the flash erases nothing";
-  } else if (dump && options.verify_only) {
-    refusal = "-r and -v do not go together: -v compares the flash with the image of -f";
-  } else if (options.verify_only && !image) {
-    refusal = "-v needs the image to compare with: give it with -f";
-  } else if (options.verify_only && options.erase_all) {
-    refusal = "-v and -e do not go together: verifying only erases nothing";
-  } else if (options.skip_erased_pages && (dump || options.verify_only)) {
-    refusal = "-k goes with programming only: -r and -v program nothing";
-  } else if (options.skip_erased_pages && !image) {
-    refusal = "-k needs an image to write: give it with -f";
-  } else if (options.length_given && !dump && !scan) {
-    refusal = "-l goes with -r, or with -m alone: an image's length is its own";
-  } else if (options.length_given && options.length == 0) {
-    refusal = "-l needs a length above 0";
+  uint32_t set = 0;
+  const auto add = [&](bool present, Given bit) {
+    if (present) set |= bit;
+  };
+  add(options.idcode_only, kJ);
+  add(options.toggle_type != 0, kT);
+  add(image, kF);
+  add(options.erase_all, kE);
+  add(options.honour_markers, kM);
+  add(dump, kR);
+  add(options.length_given, kL);
+  add(options.verify_only, kV);
+  add(options.skip_erased_pages, kK);
+  add(options.honour_markers && !image && !options.erase_all && !dump && !options.verify_only,
+      kMarksAlone);
+  add(options.length_given && options.length == 0, kZeroLength);
+  return set;
+}
+
+// A combination refused: all of `all`, at least one of `any` (when it names
+// any), none of `none`. The first row that matches gives the reason.
+struct RefusedCombination {
+  uint32_t all;
+  uint32_t any;
+  uint32_t none;
+  const char* reason;
+};
+
+constexpr uint32_t kLaterOptions = kM | kR | kL | kV | kK;
+
+constexpr RefusedCombination kRefusals[] = {
+    {kJ, kLaterOptions, 0, "-j and -t go with none of -m, -r, -l, -v and -k"},
+    {kT, kLaterOptions, 0, "-j and -t go with none of -m, -r, -l, -v and -k"},
+    {kR | kF, 0, 0,
+     "-r and -f do not go together: -r reads the flash into a file, -f writes an image"},
+    {kR | kE, 0, 0, "-r and -e do not go together: reading the flash erases nothing"},
+    {kR | kV, 0, 0, "-r and -v do not go together: -v compares the flash with the image of -f"},
+    {kV, 0, kF, "-v needs the image to compare with: give it with -f"},
+    {kV | kE, 0, 0, "-v and -e do not go together: verifying only erases nothing"},
+    {kK, kR | kV, 0, "-k goes with programming only: -r and -v program nothing"},
+    {kK, 0, kF, "-k needs an image to write: give it with -f"},
+    {kL, 0, kR | kMarksAlone, "-l goes with -r, or with -m alone: an image's length is its own"},
+    {kZeroLength, 0, 0, "-l needs a length above 0"},
+};
+
+}  // namespace
+
+bool options_combine(const RunOptions& options, Console& console) {
+  const uint32_t set = given(options);
+  for (const RefusedCombination& refusal : kRefusals) {
+    if ((set & refusal.all) == refusal.all && (refusal.any == 0 || (set & refusal.any) != 0) &&
+        (set & refusal.none) == 0) {
+      print(console, "** Error: %s\n", refusal.reason);
+      return false;
+    }
   }
-  if (refusal == nullptr) return true;
-  print(console, "** Error: %s\n", refusal);
-  return false;
+  return true;
 }
 
 RunOutcome run_mode(Run& run, Mode mode) {

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "numbers/parse_unsigned.h"
+
 namespace jtagnand {
 
 namespace {
@@ -51,30 +53,12 @@ int next_option(OptionScanner& scanner, int argc, const char* const* argv,
 
 bool parse_number(const char* text, uint32_t& number) {
   while (*text == ' ') ++text;
-  uint64_t base = 10;
-  if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    base = 16;
-    text += 2;
-    // The character after the prefix is taken as a digit at once: "0x" alone fails.
-    if (*text == '\0') return false;
+  if (*text == '\0') {
+    number = 0;
+    return true;
   }
   uint64_t value = 0;
-  for (; *text != '\0'; ++text) {
-    const char c = *text;
-    uint64_t digit = 0;
-    if (c >= '0' && c <= '9') {
-      digit = static_cast<uint64_t>(c - '0');
-    } else if (c >= 'a' && c <= 'f') {
-      digit = static_cast<uint64_t>(c - 'a' + 10);
-    } else if (c >= 'A' && c <= 'F') {
-      digit = static_cast<uint64_t>(c - 'A' + 10);
-    } else {
-      return false;
-    }
-    if (digit >= base) return false;
-    value = value * base + digit;
-    if (value > UINT32_MAX) return false;
-  }
+  if (!parse_unsigned(text, UINT32_MAX, value)) return false;
   number = static_cast<uint32_t>(value);
   return true;
 }
@@ -132,92 +116,90 @@ void print_help(Console& console) {
       "\n");
 }
 
-bool help_asked(int argc, const char* const* argv) {
+namespace {
+
+// One option into `options`; an option the run cannot go on with is returned.
+std::optional<OptionError> take_option(int code, const char* value, RunOptions& options) {
+  const bool needs_value = code == 'C' || code == 'f' || code == 'o' || code == 'b' ||
+                           code == 'e' || code == 'r' || code == 'l' || code == 'T';
+  if (needs_value && value == nullptr) return OptionError{"Invalid Option\n", true};
+  const auto invalid_number = [&] {
+    return OptionError{"** Error: invalid number '" + std::string(value) + "'\n", false};
+  };
+  switch (code) {
+    case 'C':
+      if (std::strlen(value) > static_cast<size_t>(kCpuNameRoom)) {
+        return OptionError{"** Error: CPU name '" + std::string(value) + "' is longer than " +
+                               std::to_string(kCpuNameRoom) + " characters\n",
+                           false};
+      }
+      std::strcpy(options.cpu_name, value);
+      break;
+    case 'f':
+      options.image_path = value;
+      break;
+    case 'o':
+    case 'b':
+      if (!parse_number(value, code == 'o' ? options.write_offset : options.block_count)) {
+        return invalid_number();
+      }
+      break;
+    case 'e':
+      if (std::strcmp(value, "all") != 0) return OptionError{"", true};
+      options.erase_all = true;
+      break;
+    case 'j':
+      options.idcode_only = true;
+      break;
+    case 't':
+      options.toggle_type = 2;
+      break;
+    case 'm':
+      options.honour_markers = true;
+      break;
+    case 'r':
+      options.dump_path = value;
+      break;
+    case 'l':
+      if (!parse_number(value, options.length)) return invalid_number();
+      options.length_given = true;
+      break;
+    case 'v':
+      options.verify_only = true;
+      break;
+    case 'k':
+      options.skip_erased_pages = true;
+      break;
+    case 'T':
+      options.board_path = value;
+      break;
+    default:  // -h, a plain word, or ':'
+      break;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+CommandLine read_command_line(int argc, const char* const* argv) {
+  CommandLine line;
   OptionScanner scanner;
   for (;;) {
     const char* value = nullptr;
     const int code = next_option(scanner, argc, argv, kOptionString, value);
-    if (code == 0 || code == -1) return false;
-    if (code == 'h') return true;
+    if (code == -1) line.unknown_option = value;
+    if (code == 0 || code == -1) return line;
+    if (code == 'h') line.help = true;
+    if (code == 'C' && value != nullptr) line.cpu = value;
+    if (code == 'T' && value != nullptr) line.board_path = value;
+    // The options after an error are not taken: the run stops at it.
+    if (!line.error) line.error = take_option(code, value, line.options);
   }
 }
 
-OptionLoopEnd read_options(OptionScanner& scanner, int argc, const char* const* argv,
-                           RunOptions& options, Console& console) {
-  for (;;) {
-    const char* value = nullptr;
-    const int code = next_option(scanner, argc, argv, kOptionString, value);
-    if (code == -1) options.unknown_option = value;
-    if (code == 0 || code == -1) return OptionLoopEnd::kScanned;
-
-    const bool needs_value = code == 'C' || code == 'f' || code == 'o' || code == 'b' ||
-                             code == 'e' || code == 'r' || code == 'l' || code == 'T';
-    if (needs_value && value == nullptr) {
-      console.write("Invalid Option\n");
-      print_usage(console);
-      return OptionLoopEnd::kStopped;
-    }
-    switch (code) {
-      case 'C':
-        if (std::strlen(value) > static_cast<size_t>(kCpuNameRoom)) {
-          print(console, "** Error: CPU name '%s' is longer than %d characters\n", value,
-                kCpuNameRoom);
-          return OptionLoopEnd::kStopped;
-        }
-        std::strcpy(options.cpu_name, value);
-        break;
-      case 'f':
-        options.image_path = value;
-        break;
-      case 'o':
-      case 'b':
-        if (!parse_number(value, code == 'o' ? options.write_offset : options.block_count)) {
-          print(console, "** Error: invalid number '%s'\n", value);
-          return OptionLoopEnd::kStopped;
-        }
-        break;
-      case 'e':
-        if (std::strcmp(value, "all") != 0) {
-          print_usage(console);
-          return OptionLoopEnd::kStopped;
-        }
-        options.erase_all = true;
-        break;
-      case 'j':
-        options.idcode_only = true;
-        break;
-      case 't':
-        options.toggle_type = 2;
-        break;
-      case 'm':
-        options.honour_markers = true;
-        break;
-      case 'r':
-        options.dump_path = value;
-        break;
-      case 'l':
-        if (!parse_number(value, options.length)) {
-          print(console, "** Error: invalid number '%s'\n", value);
-          return OptionLoopEnd::kStopped;
-        }
-        options.length_given = true;
-        break;
-      case 'v':
-        options.verify_only = true;
-        break;
-      case 'k':
-        options.skip_erased_pages = true;
-        break;
-      case 'h':
-        options.help = true;
-        break;
-      case 'T':
-        options.board_path = value;
-        break;
-      default:  // a plain word, or ':'
-        break;
-    }
-  }
+void print_option_error(const OptionError& error, Console& console) {
+  if (!error.text.empty()) console.write(error.text);
+  if (error.usage) print_usage(console);
 }
 
 }  // namespace jtagnand

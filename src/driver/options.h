@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 
 #include "platform/console.h"
 
@@ -26,11 +28,7 @@ struct RunOptions {
   bool length_given = false;         // -l was given
   bool verify_only = false;          // -v: the image compared, nothing written
   bool skip_erased_pages = false;    // -k: pages of the image that are all 0xFF not programmed
-  bool help = false;                 // -h
   const char* board_path = nullptr;  // -T: a board description instead of -C
-  // The word that ended option scanning because it is not an option; the
-  // words after it were not read.
-  const char* unknown_option = nullptr;
 };
 
 // The option scanner's position: the next argument to look at. Argument 0,
@@ -47,8 +45,9 @@ struct OptionScanner {
                               const char* option_string, const char*& value);
 
 // Decimal, or hexadecimal after 0x/0X; leading blanks allowed, nothing after
-// the digits. Returns false (and leaves `number` alone) for anything else,
-// including a number that does not fit in 32 bits.
+// the digits, and blanks alone (or nothing) read as 0. Returns false (and
+// leaves `number` alone) for anything else, including a number that does not
+// fit in 32 bits.
 [[nodiscard]] bool parse_number(const char* text, uint32_t& number);
 
 void print_usage(Console& console);
@@ -57,17 +56,36 @@ void print_usage(Console& console);
 // JTAGNAND_PORT setting and the exit statuses.
 void print_help(Console& console);
 
-// True when -h comes among the options (before an unknown one), so that the
-// help is shown before any port is opened.
-[[nodiscard]] bool help_asked(int argc, const char* const* argv);
-
-enum class OptionLoopEnd {
-  kScanned,  // the arguments were read; go on with the CPU name
-  kStopped,  // an option error was reported; the run has failed
+// An option the run cannot go on with: its text, then the usage text or not.
+struct OptionError {
+  std::string text;
+  bool usage = false;
 };
 
-// Reads the options into `options`, printing the error messages itself.
-[[nodiscard]] OptionLoopEnd read_options(OptionScanner& scanner, int argc, const char* const* argv,
-                                         RunOptions& options, Console& console);
+// What the command line asks, read once before anything is opened; the
+// driver prints what it finds at the point of the run where it belongs.
+struct CommandLine {
+  // -h among the options (before an unknown one): the help is shown before
+  // any port is opened, whatever else the options hold.
+  bool help = false;
+  // Needed before the port is opened: the last -C value (the simulated board
+  // takes its CPU from it) and the last -T value (a board description is
+  // refused before any port is touched). Both are taken from every option
+  // before an unknown one, even after an option error.
+  std::string cpu;
+  const char* board_path = nullptr;
+  // The options up to the first error, and that error; printed after the
+  // port is set up.
+  RunOptions options;
+  std::optional<OptionError> error;
+  // The word that ended option scanning because it is not an option; the
+  // words after it were not read.
+  const char* unknown_option = nullptr;
+};
+
+[[nodiscard]] CommandLine read_command_line(int argc, const char* const* argv);
+
+// The option error as the run shows it.
+void print_option_error(const OptionError& error, Console& console);
 
 }  // namespace jtagnand

@@ -1,6 +1,5 @@
 // Parsing of the simulated board's options: "cpu=KELDA,nand=0x75,bad=3,stats".
 
-#include <charconv>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -8,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "numbers/parse_unsigned.h"
 #include "sim/sim_board.h"
 
 namespace jtagnand::sim {
@@ -28,21 +28,6 @@ constexpr CpuName kCpuNames[] = {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
     if (upper(a[i]) != upper(b[i])) return false;
-  return true;
-}
-
-// Decimal, or hexadecimal with a 0x prefix; the whole text must be the number.
-[[nodiscard]] bool parse_number(std::string_view text, uint64_t max, uint64_t& value) {
-  int base = 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    text.remove_prefix(2);
-    base = 16;
-  }
-  if (text.empty()) return false;
-  uint64_t parsed = 0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), parsed, base);
-  if (ec != std::errc() || end != text.data() + text.size() || parsed > max) return false;
-  value = parsed;
   return true;
 }
 
@@ -102,7 +87,7 @@ constexpr CpuName kCpuNames[] = {
   }
   if (key == "nand" || key == "maker") {
     if (!need_value("a byte, e.g. 0xDA")) return false;
-    if (!parse_number(value, 0xFF, number)) {
+    if (!parse_unsigned(value, 0xFF, number)) {
       error = bad_value(key, value, "a byte, decimal or 0x hex");
       return false;
     }
@@ -117,9 +102,7 @@ constexpr CpuName kCpuNames[] = {
     for (std::string_view rest = value; bytes.size() <= 8;) {
       const std::size_t colon = rest.find(':');
       const std::string_view part = rest.substr(0, colon);
-      const bool prefixed = part.size() > 2 && part[0] == '0' && (part[1] == 'x' || part[1] == 'X');
-      const std::string digits = prefixed ? std::string(part) : "0x" + std::string(part);
-      if (!parse_number(digits, 0xFF, number)) break;
+      if (!parse_unsigned(part, 0xFF, number, NumberBase::kHex)) break;
       bytes.push_back(static_cast<uint8_t>(number));
       if (colon == std::string_view::npos) {
         if (bytes.size() < 2 || bytes.size() > 8) break;
@@ -153,28 +136,22 @@ constexpr CpuName kCpuNames[] = {
     options.flash_path = std::string(value);
     return true;
   }
-  if (key == "bad" || key == "progfail") {
-    if (!need_value("a number")) return false;
-    if (!parse_number(value, std::numeric_limits<uint32_t>::max(), number)) {
-      error = bad_value(key, value, key == "bad" ? "a block number" : "a page number");
+  if (key == "bad" || key == "progfail" || key == "marked") {
+    const bool marked = key == "marked";
+    if (!need_value(marked ? "a block number" : "a number")) return false;
+    if (!parse_unsigned(value, std::numeric_limits<uint32_t>::max(), number)) {
+      error = bad_value(key, value, key == "progfail" ? "a page number" : "a block number");
       return false;
     }
-    (key == "bad" ? options.bad_blocks : options.progfail_pages)
+    (marked              ? options.marked_blocks
+     : key == "progfail" ? options.progfail_pages
+                         : options.bad_blocks)
         .push_back(static_cast<uint32_t>(number));
-    return true;
-  }
-  if (key == "marked") {
-    if (!need_value("a block number")) return false;
-    if (!parse_number(value, std::numeric_limits<uint32_t>::max(), number)) {
-      error = bad_value(key, value, "a block number");
-      return false;
-    }
-    options.marked_blocks.push_back(static_cast<uint32_t>(number));
     return true;
   }
   if (key == "flip") {
     if (!need_value("a byte offset")) return false;
-    if (!parse_number(value, std::numeric_limits<uint64_t>::max(), number)) {
+    if (!parse_unsigned(value, std::numeric_limits<uint64_t>::max(), number)) {
       error = bad_value(key, value, "a byte offset");
       return false;
     }
@@ -187,7 +164,7 @@ constexpr CpuName kCpuNames[] = {
       options.busy_never = true;
       return true;
     }
-    if (!parse_number(value, 1'000'000, number)) {
+    if (!parse_unsigned(value, 1'000'000, number)) {
       error = bad_value(key, value, "a number of scans up to 1000000, or never");
       return false;
     }
@@ -222,7 +199,7 @@ constexpr CpuName kCpuNames[] = {
       options.port_base = 0;
       return true;
     }
-    if (parse_number(value, 0xFFFF, number) &&
+    if (parse_unsigned(value, 0xFFFF, number) &&
         (number == 0x378 || number == 0x278 || number == 0x3BC)) {
       options.port_base = static_cast<uint16_t>(number);
       return true;

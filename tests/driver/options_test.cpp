@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "numbers/parse_unsigned.h"
 #include "scripted_console.h"
 
 namespace jtagnand {
@@ -104,19 +105,53 @@ TEST(ParseNumber, RefusesAndLeavesTheNumberAlone) {
   }
 }
 
+TEST(ParseUnsigned, TheCablesAndTheSimulatorReadTheirNumbersThisWay) {
+  const struct {
+    const char* text;
+    uint64_t max;
+    NumberBase base;
+    bool good;
+    uint64_t value;
+  } cases[] = {
+      {"0403", 0xFFFF, NumberBase::kHex, true, 0x403},
+      {"0x6010", 0xFFFF, NumberBase::kHex, true, 0x6010},
+      {"10000", 0xFFFF, NumberBase::kHex, false, 0},
+      {"0x", 0xFFFF, NumberBase::kHex, false, 0},
+      {"0x378", 0xFFFF, NumberBase::kDecimalOrHex, true, 0x378},
+      {"1000000", 1'000'000, NumberBase::kDecimalOrHex, true, 1'000'000},
+      {"1000001", 1'000'000, NumberBase::kDecimalOrHex, false, 0},
+      {"18446744073709551615", UINT64_MAX, NumberBase::kDecimalOrHex, true, UINT64_MAX},
+      {"18446744073709551616", UINT64_MAX, NumberBase::kDecimalOrHex, false, 0},
+      {"", 0xFF, NumberBase::kDecimalOrHex, false, 0},
+      {" 1", 0xFF, NumberBase::kDecimalOrHex, false, 0},
+      {"-1", 0xFF, NumberBase::kDecimalOrHex, false, 0},
+      {"+1", 0xFF, NumberBase::kDecimalOrHex, false, 0},
+      {"1a", 0xFF, NumberBase::kDecimalOrHex, false, 0},
+  };
+  for (const auto& c : cases) {
+    uint64_t value = 99;
+    EXPECT_EQ(parse_unsigned(c.text, c.max, value, c.base), c.good) << "'" << c.text << "'";
+    EXPECT_EQ(value, c.good ? c.value : 99) << "'" << c.text << "'";
+  }
+}
+
+enum class OptionLoopEnd { kScanned, kStopped };
+
 struct LoopResult {
   OptionLoopEnd end;
   RunOptions options;
   std::string output;
+  CommandLine line;
 };
 
 LoopResult read_all(std::vector<const char*> args) {
   args.insert(args.begin(), "jtagnand");
-  ScriptedConsole console;
-  OptionScanner scanner;
   LoopResult result{};
-  result.end =
-      read_options(scanner, static_cast<int>(args.size()), args.data(), result.options, console);
+  result.line = read_command_line(static_cast<int>(args.size()), args.data());
+  result.options = result.line.options;
+  result.end = result.line.error ? OptionLoopEnd::kStopped : OptionLoopEnd::kScanned;
+  ScriptedConsole console;
+  if (result.line.error) print_option_error(*result.line.error, console);
   result.output = console.output();
   return result;
 }
@@ -154,7 +189,7 @@ TEST(OptionLoop, TheLaterOptions) {
   // Without them nothing is set.
   const LoopResult old = read_all({"-C", "ZELT", "-fimg.bin"});
   EXPECT_FALSE(old.options.honour_markers || old.options.length_given || old.options.verify_only ||
-               old.options.skip_erased_pages || old.options.help);
+               old.options.skip_erased_pages || old.line.help);
   EXPECT_EQ(old.options.dump_path, nullptr);
 
   EXPECT_EQ(read_all({"-r"}).output, "Invalid Option\n" + usage());
@@ -173,15 +208,23 @@ TEST(OptionLoop, BoardDescription) {
 }
 
 TEST(OptionLoop, HelpIsFoundWhereverItStandsBeforeAnUnknownOption) {
-  const auto asked = [](std::vector<const char*> args) {
-    args.insert(args.begin(), "jtagnand");
-    return help_asked(static_cast<int>(args.size()), args.data());
-  };
+  const auto asked = [](std::vector<const char*> args) { return read_all(args).line.help; };
   EXPECT_TRUE(asked({"-h"}));
   EXPECT_TRUE(asked({"-C", "ZELT", "-f", "/h"}));  // -f takes no value starting with '/'
   EXPECT_FALSE(asked({"-C", "-x", "-h"}));
   EXPECT_FALSE(asked({"-C", "ZELT"}));
-  EXPECT_TRUE(asked({"-r", "-h.bin"}));  // nor one starting with '-': this is -h
+  EXPECT_TRUE(asked({"-r", "-h.bin"}));       // nor one starting with '-': this is -h
+  EXPECT_TRUE(asked({"-o", "4000h", "-h"}));  // an option error does not hide it
+}
+
+TEST(OptionLoop, TheCpuAndTheBoardAreKnownBeforeThePortEvenPastAnError) {
+  const LoopResult r = read_all({"-C", "ZELT", "-o", "4000h", "-CABCDEFGHIJKLMNOP", "-T",
+                                 "my.board", "-C", "-x", "-C", "KELDA"});
+  EXPECT_EQ(r.output, "** Error: invalid number '4000h'\n");
+  EXPECT_EQ(r.line.cpu, "ABCDEFGHIJKLMNOP");  // -C without a value changes nothing
+  EXPECT_STREQ(r.line.board_path, "my.board");
+  EXPECT_STREQ(r.line.unknown_option, "-x");
+  EXPECT_STREQ(r.options.cpu_name, "ZELT");  // nothing is taken after the error
 }
 
 TEST(OptionLoop, RepeatedOptionKeepsTheLastValue) {
@@ -195,6 +238,7 @@ TEST(OptionLoop, StopsAtAnUnknownOptionAndSkipsWords) {
   EXPECT_STREQ(r.options.cpu_name, "RQ7220");
   EXPECT_EQ(r.options.image_path, nullptr);
   EXPECT_FALSE(r.options.idcode_only);
+  EXPECT_STREQ(r.line.unknown_option, "-x");
 }
 
 TEST(OptionLoop, ErrorsStopWithTheirMessages) {
