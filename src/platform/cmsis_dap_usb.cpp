@@ -183,7 +183,8 @@ DapOpening open_cmsis_dap_usb(const DapSelector& selector) {
     opening.serial = serial;
     opening.transport = std::make_unique<LibusbDapTransport>(context, handle, number, out, in);
   }
-  if (count > 0) libusb_free_device_list(list, 1);
+  // An empty list is a list too: it holds its terminating null.
+  if (count >= 0) libusb_free_device_list(list, 1);
   if (opening.transport) return DapOpening::ready(std::move(opening));
   libusb_exit(context);
   std::string message = "cmsis-dap: no CMSIS-DAP v2 probe found (" + looked_for(selector) + ")";
