@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all build test test-release test-asan demo bench fuzz windows clean format
+.PHONY: all build test test-release test-asan demo install deb bench fuzz windows clean format
 
 all: build
 
@@ -26,6 +26,24 @@ demo:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build build -j $(JOBS) --target jtagnand
 	scripts/demo.sh build/jtagnand
+
+# Installs the programs, man pages, bash completion and udev rules under
+# PREFIX (default /usr/local), below DESTDIR when given (a staging folder:
+# make install PREFIX=/usr DESTDIR=stage). Builds what it installs, not the
+# tests.
+PREFIX ?= /usr/local
+DESTDIR ?=
+install:
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS) --target installed_files
+	DESTDIR="$(if $(DESTDIR),$(abspath $(DESTDIR)))" cmake --install build --prefix "$(PREFIX)"
+
+# The Debian package build/jtagnand_<version>_<arch>.deb (CPack), with the
+# files of `make install` under /usr and Depends from dpkg-shlibdeps.
+deb:
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS) --target installed_files
+	cd build && cpack -G DEB
 
 bench:
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DJTAGNAND_TESTS=OFF -DJTAGNAND_BENCH=ON $(CMAKE_FLAGS)

@@ -18,10 +18,11 @@ using jtagnand::DecodedChip;
 // What any decoded chip must hold: a terminated, printable name (it goes to the
 // terminal as it is), and a chip accepted only when it can be driven.
 void check(const DecodedChip& decoded) {
-  const std::size_t length = strnlen(decoded.name, sizeof decoded.name);
-  FUZZ_CHECK(length < sizeof decoded.name);
+  const char* name = decoded.chip.name;
+  const std::size_t length = strnlen(name, sizeof decoded.chip.name);
+  FUZZ_CHECK(length < sizeof decoded.chip.name);
   for (std::size_t i = 0; i < length; ++i) {
-    const auto c = static_cast<unsigned char>(decoded.name[i]);
+    const auto c = static_cast<unsigned char>(name[i]);
     FUZZ_CHECK(c >= 0x20 && c < 0x7F);
   }
   if (decoded.fault == ChipFault::kNone) {

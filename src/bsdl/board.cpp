@@ -3,7 +3,9 @@
 
 #include "bsdl/board.h"
 
+#include <algorithm>
 #include <charconv>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -254,7 +256,15 @@ struct Deriver {
                                           : ", which the description does not name"));
   }
 
-  bool driven(const PinRef& pin, const std::string& label, DrivenPin& out) {
+  // An open-drain pin: its output cell is its own control cell.
+  [[nodiscard]] static bool open_drain(const Cell& cell, int number) {
+    return cell.control == number;
+  }
+
+  // `hold_level`: for a hold pin, the level it is held at (an open-drain pin
+  // can be held at the level it drives, or at the one its pull gives); -1
+  // for a flash line, which must be driven both ways.
+  bool driven(const PinRef& pin, const std::string& label, DrivenPin& out, int hold_level = -1) {
     if (!port(pin, label, out.port)) return false;
     const auto p = static_cast<std::size_t>(out.port);
     out.output_cell = output[p];
@@ -262,6 +272,18 @@ struct Deriver {
       return fail(pin.line,
                   label + ": " + pin.port + " has no output cell, so the CPU cannot drive it");
     const Cell& cell = bsdl.cells[static_cast<std::size_t>(out.output_cell)];
+    if (open_drain(cell, out.output_cell)) {
+      const int released = cell.disable == '1' ? 1 : 0;
+      const bool pulled = cell.result == (released == 1 ? "PULL1" : "PULL0") ||
+                          cell.result == (released == 1 ? "WEAK1" : "WEAK0");
+      if (hold_level < 0 || (hold_level == released && !pulled))
+        return fail(pin.line, label + ": " + pin.port + " is open drain (output cell " +
+                                  std::to_string(out.output_cell) +
+                                  " is its own control cell): it drives one level only");
+      // The cell's own value drives the level or lets the pull give it.
+      out.control_cell = -1;
+      return true;
+    }
     out.control_cell = cell.control;
     out.disable = static_cast<uint8_t>(cell.disable == '1' ? 1 : 0);
     out.enable = static_cast<uint8_t>(out.disable ^ 1U);
@@ -281,6 +303,10 @@ struct Deriver {
     if (out.input_cell < 0)
       return fail(pin.line, head + " has no input cell, so the CPU cannot read it");
     const Cell& cell = bsdl.cells[static_cast<std::size_t>(out.output_cell)];
+    if (open_drain(cell, out.output_cell))
+      return fail(pin.line, head + " is open drain (output cell " +
+                                std::to_string(out.output_cell) +
+                                " is its own control cell): it drives one level only");
     if (cell.control < 0)
       return fail(pin.line, head + " is always driven (output cell " +
                                 std::to_string(out.output_cell) +
@@ -346,7 +372,8 @@ struct Deriver {
     for (const HoldRef& hold : board.hold) {
       HoldPin pin;
       pin.level = hold.level;
-      if (!driven(PinRef{hold.port, hold.line}, hold_label(hold), pin.pin)) return false;
+      if (!driven(PinRef{hold.port, hold.line}, hold_label(hold), pin.pin, hold.level))
+        return false;
       map.hold.push_back(pin);
     }
 
@@ -411,17 +438,70 @@ struct Deriver {
     drive(map.nwe, 1);
     drive(map.nre, 1);
     for (const HoldPin& hold : map.hold) drive(hold.pin, hold.level);
+    add_notes(map);
     return true;
+  }
+
+  // The cell types of the named pins' cells: a vendor's own type (CBSC_1)
+  // works as its function says, but nothing here knows it for sure.
+  void add_notes(PinMap& map) const {
+    if (!bsdl.skipped_lines.empty()) {
+      map.notes.push_back(board.bsdl + ": " + bsdl.skipped_lines +
+                          " before 'entity' skipped: not BSDL");
+    }
+    std::vector<int> used;
+    const auto use = [&](int cell) {
+      if (cell >= 0) used.push_back(cell);
+    };
+    for (const DataPin& pin : map.data) {
+      use(pin.output_cell);
+      use(pin.input_cell);
+      use(pin.control_cell);
+    }
+    for (const DrivenPin* pin : {&map.nce, &map.cle, &map.ale, &map.nwe, &map.nre}) {
+      use(pin->output_cell);
+      use(pin->control_cell);
+    }
+    for (const HoldPin& hold : map.hold) {
+      use(hold.pin.output_cell);
+      use(hold.pin.control_cell);
+    }
+    use(map.rnb_input_cell);
+    std::sort(used.begin(), used.end());
+    used.erase(std::unique(used.begin(), used.end()), used.end());
+    for (const int n : used) {
+      const Cell& cell = bsdl.cells[static_cast<std::size_t>(n)];
+      if (standard_cell_type(cell.type)) continue;
+      const std::string port =
+          cell.port >= 0 ? " (" + bsdl.ports[static_cast<std::size_t>(cell.port)].name + ")" : "";
+      map.notes.push_back(board.bsdl + ":" + std::to_string(cell.line) + ": warning: cell " +
+                          std::to_string(n) + port + " has the cell type " + cell.type +
+                          ", which IEEE 1149.1 does not define; it is used as its function (" +
+                          std::string(function_name(cell.function)) + ") says");
+    }
   }
 };
 
 [[nodiscard]] bool read_file(const std::string& path, std::string& text, std::string& problem) {
+  // A directory opens as a stream on some systems and fails only when read,
+  // by an exception; a device such as /dev/zero never ends: the reading stops
+  // one byte past the limit.
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    problem = "not a plain file";
+    return false;
+  }
   std::ifstream file(path, std::ios::binary);
   if (!file) {
     problem = "cannot open the file";
     return false;
   }
-  text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  text.clear();
+  char chunk[65536];
+  while (text.size() <= kMaxFileSize && file) {
+    file.read(chunk, sizeof chunk);
+    text.append(chunk, static_cast<std::size_t>(file.gcount()));
+  }
   if (file.bad()) {
     problem = "cannot read the file";
     return false;

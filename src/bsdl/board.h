@@ -134,6 +134,10 @@ struct PinMap {
   // nRE high, CLE and ALE low, D0-D7 listening) and the hold pins at their levels.
   std::string safe;
   std::string idle;
+  // What the user should know but that does not stop the run: "FILE: ..."
+  // lines for standard error (skipped title lines, a vendor's own cell type on
+  // a named pin).
+  std::vector<std::string> notes;
 };
 
 // Works out the pin map. Refuses, naming the description's line: a name that

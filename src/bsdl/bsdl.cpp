@@ -20,6 +20,10 @@ namespace jtagnand::bsdl {
 std::string Error::text() const {
   std::string out = file;
   if (line > 0) out += ":" + std::to_string(line);
+  // A message quotes names from the file; a line of megabytes (one endless
+  // identifier) is cut so that the message stays a line.
+  constexpr std::size_t kShown = 400;
+  if (message.size() > kShown) return out + ": " + message.substr(0, kShown) + "...";
   return out + ": " + message;
 }
 
@@ -515,6 +519,7 @@ class Reader {
     if (!value_tokens(value, statement, line)) return false;
 
     const std::string key = upper(attribute_name);
+    if (key == "TAP_SCAN_CLOCK") return scan_clock(value, line);
     Known* known = nullptr;
     bool numeric = false;
     if (key == "INSTRUCTION_LENGTH") {
@@ -547,6 +552,35 @@ class Reader {
       return integer(known->number, "a whole number for " + key, value.front());
     }
     return string_value(value, key, line, known->text);
+  }
+
+  // attribute TAP_SCAN_CLOCK of TCK : signal is (FREQUENCY, STOP_STATE); the
+  // frequency a real number of Hz (20.0e6), the state LOW, BOTH or HIGH.
+  bool scan_clock(const std::vector<Token>& value, int line) {
+    if (out_.tap_scan_clock_line != 0)
+      return fail(line, "TAP_SCAN_CLOCK is given twice (first on line " +
+                            std::to_string(out_.tap_scan_clock_line) + ")");
+    const auto shape_ok = [&] {
+      return value.size() == 5 && value[0].kind == Kind::kPunct && value[0].text == "(" &&
+             value[1].kind == Kind::kNumber && value[2].kind == Kind::kPunct &&
+             value[2].text == "," && value[3].kind == Kind::kWord &&
+             value[4].kind == Kind::kPunct && value[4].text == ")";
+    };
+    if (!shape_ok()) {
+      return fail(line, "expected TAP_SCAN_CLOCK as (FREQUENCY, STOP_STATE), e.g. (20.0e6, BOTH)");
+    }
+    std::string digits;
+    for (const char c : value[1].text)
+      if (c != '_') digits += c;
+    double hz = 0;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), hz);
+    // Up to 100 GHz: anything above is no clock a cable makes.
+    if (ec != std::errc() || end != digits.data() + digits.size() || !(hz >= 1.0) || hz > 1e11)
+      return fail(value[1].line, "expected a frequency in Hz for TAP_SCAN_CLOCK, found '" +
+                                     std::string(value[1].text) + "'");
+    out_.tap_scan_clock_hz = hz;
+    out_.tap_scan_clock_line = line;
+    return true;
   }
 
   // constant NAME : PIN_MAP_STRING := "PORT : PIN, ..." & ...;
@@ -681,9 +715,38 @@ class Reader {
       }
       in.next();
       out_.instructions.push_back(std::move(instruction));
-      if (in.peek().kind == Kind::kEnd) return true;
+      if (in.peek().kind == Kind::kEnd) return extest_stands_alone();
       if (!item_punct(in, ',', kWhere)) return false;
     }
+  }
+
+  // EXTEST drives the pins: an opcode it shares with IDCODE or BYPASS (the
+  // all-ones one whether listed or not) would make a harmless step drive them.
+  bool extest_stands_alone() {
+    const Instruction* extest = out_.find_instruction("EXTEST");
+    if (extest == nullptr) return true;
+    const std::string all_ones(static_cast<std::size_t>(out_.instruction_length), '1');
+    for (const std::string& code : extest->opcodes) {
+      const std::string* clash = nullptr;
+      const Instruction* named = nullptr;
+      for (const char* other : {"IDCODE", "BYPASS"}) {
+        const Instruction* instruction = out_.find_instruction(other);
+        if (instruction == nullptr) continue;
+        for (const std::string& their : instruction->opcodes) {
+          if (clash == nullptr && their == code) {
+            clash = &their;
+            named = instruction;
+          }
+        }
+      }
+      if (clash != nullptr)
+        return fail(extest->line, "EXTEST's opcode " + code + " is also " + named->name +
+                                      "'s: the two cannot be told apart");
+      if (code == all_ones)
+        return fail(extest->line, "EXTEST's opcode " + code +
+                                      " is all ones, which IEEE 1149.1 reserves for BYPASS");
+    }
+    return true;
   }
 
   bool read_capture() {
@@ -838,7 +901,12 @@ class Reader {
         return fail(cell.line, where + ": an " + upper(fname) +
                                    " cell needs its control cell, disable value and disabled "
                                    "state");
-      if (cell.control >= 0) {
+      // An OUTPUT2 cell that names itself as its control cell is an
+      // open-drain pin (NXP's LPC18xx files): it drives one level and lets go
+      // at the other.
+      const bool open_drain =
+          cell.function == CellFunction::kOutput2 && cell.control == static_cast<int>(n);
+      if (cell.control >= 0 && !open_drain) {
         const Cell& control = cells[static_cast<std::size_t>(cell.control)];
         if (control.function != CellFunction::kControl &&
             control.function != CellFunction::kControlR)
@@ -939,10 +1007,65 @@ class Reader {
 
 }  // namespace
 
+namespace {
+
+// Vendors put title lines (a company name, a date, bytes outside ASCII)
+// above `entity` without comment marks. Such lines are blanked, keeping the
+// line numbers, and named in `skipped` ("lines 1-3", "line 2"); blank lines
+// and comments stay as they are. A text without an `entity` line is left
+// alone, for the reader to refuse.
+std::string blank_preamble(std::string_view text, std::string& skipped) {
+  std::string out(text);
+  int first = 0;
+  int last = 0;
+  int count = 0;
+  std::size_t at = 0;
+  for (int line = 1; at < out.size(); ++line) {
+    std::size_t end = out.find('\n', at);
+    if (end == std::string::npos) end = out.size();
+    std::size_t start = at;
+    while (start < end && (out[start] == ' ' || out[start] == '\t' || out[start] == '\r')) ++start;
+    const std::string_view rest(out.data() + start, end - start);
+    const bool entity_line =
+        rest.size() >= 6 && same_name(rest.substr(0, 6), "entity") &&
+        (rest.size() == 6 || rest[6] == ' ' || rest[6] == '\t' || rest[6] == '\r');
+    if (entity_line) {
+      if (count > 0) {
+        skipped = first == last ? "line " + std::to_string(first)
+                                : "lines " + std::to_string(first) + "-" + std::to_string(last);
+      }
+      return out;
+    }
+    if (!rest.empty() && rest.substr(0, 2) != "--") {
+      for (std::size_t i = at; i < end; ++i) out[i] = ' ';
+      if (count == 0) first = line;
+      last = line;
+      ++count;
+    }
+    at = end + 1;
+  }
+  skipped.clear();
+  return std::string(text);
+}
+
+}  // namespace
+
+bool standard_cell_type(std::string_view type) {
+  static constexpr std::string_view kTypes[] = {
+      "BC_0", "BC_1", "BC_2",  "BC_3", "BC_4", "BC_5", "BC_6",    "BC_7",
+      "BC_8", "BC_9", "BC_10", "AC_1", "AC_2", "AC_7", "AC_SELU", "AC_SELX"};
+  for (std::string_view known : kTypes)
+    if (same_name(type, known)) return true;
+  return false;
+}
+
 bool read_bsdl(std::string_view text, std::string_view file_name, Bsdl& result, Error& error) {
   Bsdl parsed;
-  Reader reader(text, file_name, parsed, error);
+  std::string skipped;
+  const std::string cleaned = blank_preamble(text, skipped);
+  Reader reader(cleaned, file_name, parsed, error);
   if (!reader.run()) return false;
+  parsed.skipped_lines = std::move(skipped);
   result = std::move(parsed);
   return true;
 }

@@ -91,6 +91,12 @@ struct Bsdl {
   std::vector<std::string> idcodes;  // IDCODE_REGISTER patterns, 32 characters MSB first
   int boundary_length = 0;
   std::vector<Cell> cells;  // cells[n] is cell n
+  // Lines before the first `entity` that are not BSDL (a vendor's title
+  // lines, bytes outside ASCII), skipped; "lines 1-3" when there are any.
+  std::string skipped_lines;
+  // TAP_SCAN_CLOCK: the device's highest TCK in Hz; 0 when the file gives none.
+  double tap_scan_clock_hz = 0;
+  int tap_scan_clock_line = 0;
 
   // Index of the port named `name` ("PD14", "D(3)"; case does not matter), or -1.
   [[nodiscard]] int find_port(std::string_view name) const;
@@ -105,6 +111,10 @@ struct Bsdl {
 // whose cells do not number 0 to BOUNDARY_LENGTH-1 exactly once.
 [[nodiscard]] bool read_bsdl(std::string_view text, std::string_view file_name, Bsdl& result,
                              Error& error);
+
+// True for the cell types IEEE 1149.1 defines (BC_0 ... BC_10, AC_1, AC_2,
+// AC_7, AC_SELU, AC_SELX); `type` in upper case.
+[[nodiscard]] bool standard_cell_type(std::string_view type);
 
 // An opcode or capture pattern as a number: the last character (the bit
 // nearest TDO, shifted first) is bit 0; X counts as 0.

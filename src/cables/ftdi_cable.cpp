@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -50,14 +51,15 @@ constexpr int kSyncTimeoutMs = 1000;
   return true;
 }
 
-std::string format_hz(double hz) {
-  char text[32];
-  if (hz >= 1e6) {
-    std::snprintf(text, sizeof text, "%.6g MHz", hz / 1e6);
-  } else if (hz >= 1e3) {
-    std::snprintf(text, sizeof text, "%.6g kHz", hz / 1e3);
-  } else {
-    std::snprintf(text, sizeof text, "%.6g Hz", hz);
+// Six significant digits, or as many more as it takes to show `hz` exactly
+// (`exact`: a frequency the user asked for, 30000001 Hz is not "30 MHz").
+std::string format_hz(double hz, bool exact = false) {
+  char text[48];
+  const double scale = hz >= 1e6 ? 1e6 : hz >= 1e3 ? 1e3 : 1;
+  const char* unit = hz >= 1e6 ? "MHz" : hz >= 1e3 ? "kHz" : "Hz";
+  for (int digits = 6; digits <= 12; ++digits) {
+    std::snprintf(text, sizeof text, "%.*g %s", digits, hz / scale, unit);
+    if (!exact || std::abs(std::strtod(text, nullptr) * scale - hz) < 0.5) break;
   }
   return text;
 }
@@ -79,6 +81,10 @@ bool parse_ftdi_settings(std::string_view text, FtdiSettings& settings, std::str
       error = "bad " + std::string(key) + " '" + std::string(value) + "' (" + expected + ")";
       return false;
     };
+    if (item == "overclock") {
+      settings.overclock = true;
+      continue;
+    }
     if (equals == std::string_view::npos || value.empty()) {
       error = std::string(item);
       error.insert(0, 1, '\'');
@@ -127,7 +133,7 @@ bool parse_ftdi_settings(std::string_view text, FtdiSettings& settings, std::str
       gpio_given = true;
     } else {
       error = "unknown option '" + std::string(key) +
-              "' (known: id, channel, serial, tck, layout, gpio)";
+              "' (known: id, channel, serial, tck, layout, gpio, overclock)";
       return false;
     }
   }
@@ -182,6 +188,31 @@ void FtdiCable::close() {
   copies_.clear();
   exchange();
   closed_ = true;
+}
+
+void FtdiCable::send_clock_setting() {
+  using namespace mpsse;
+  if (is_high_speed(chip_)) out_.push_back(tck_.divide_by_5 ? kDivideBy5On : kDivideBy5Off);
+  out_.insert(out_.end(), {kDivisor, static_cast<uint8_t>(tck_.divisor & 0xFF),
+                           static_cast<uint8_t>(tck_.divisor >> 8)});
+}
+
+std::string FtdiCable::limit_tck(const TckLimit& limit) {
+  if (limit.hz <= 0) return {};
+  const uint32_t asked = settings_.tck_hz;
+  if (asked == 0) {
+    // No TCK given: the fastest the divisor makes within the limit.
+    const auto within = static_cast<uint32_t>(std::min(limit.hz, 4.0e9));
+    if (static_cast<double>(within) < tck_.hz && choose_tck(chip_, within, tck_)) {
+      send_clock_setting();
+      after_command();
+    }
+    return {};
+  }
+  if (static_cast<double>(asked) <= limit.hz || settings_.overclock) return {};
+  return "JTAGNAND_PORT=ftdi: TCK " + format_hz(asked) + " is above " + format_hz(limit.hz) +
+         ", the highest TCK " + limit.source +
+         " gives (TAP_SCAN_CLOCK); add ,overclock to the ftdi options to run at it anyway";
 }
 
 bool FtdiCable::start(std::string& error) {
@@ -429,7 +460,7 @@ std::string FtdiCable::announcement() const {
   const uint32_t asked = settings_.tck_hz;
   if (asked != 0 && static_cast<double>(asked) > tck_.hz) {
     const bool above = tck_.divisor == 0 && !tck_.divide_by_5;
-    clock += " (" + format_hz(asked) + " asked, " +
+    clock += " (" + format_hz(asked, true) + " asked, " +
              (above ? std::string("above the ") + chip_name(chip_) + "'s highest)"
                     : std::string("rounded down to what the clock divisor makes)"));
   }

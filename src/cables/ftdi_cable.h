@@ -111,12 +111,13 @@ static_assert([] {
 
 struct FtdiSettings {
   FtdiSelector usb;
-  uint32_t tck_hz = 0;  // 0: the chip's highest
+  uint32_t tck_hz = 0;     // 0: the chip's highest, or the chain's limit if lower
+  bool overclock = false;  // a tck= above the chain's limit is taken all the same
   GpioLayout layout = kGpioLayouts[0];
 };
 
 // Reads the text after "ftdi:" (empty for plain "ftdi"): comma-separated
-//   id=VID:PID  channel=A|B  serial=TEXT  tck=HZ (or 500k, 15M)
+//   id=VID:PID  channel=A|B  serial=TEXT  tck=HZ (or 500k, 15M)  overclock
 //   layout=minimodule|buffered|olimex  gpio=VALUE/DIRECTION (16 bits each)
 // false with a one-line reason for anything else.
 [[nodiscard]] bool parse_ftdi_settings(std::string_view text, FtdiSettings& settings,
@@ -163,6 +164,7 @@ class FtdiCable final : public Cable {
   [[nodiscard]] uint32_t poll_batch() const override { return kPollBatch; }
   void trst_pulse() override;
   [[nodiscard]] std::string announcement() const override;
+  [[nodiscard]] std::string limit_tck(const TckLimit& limit) override;
   void close() override;
 
   [[nodiscard]] const FtdiTraffic& traffic() const { return traffic_; }
@@ -201,6 +203,7 @@ class FtdiCable final : public Cable {
   void deliver();
   [[nodiscard]] uint8_t high_byte(uint16_t pins) const { return static_cast<uint8_t>(pins >> 8); }
   void set_pins(uint16_t value);
+  void send_clock_setting();
   [[nodiscard]] uint16_t run_value() const;
   // The adapter stopped answering: throws LinkLost.
   [[noreturn]] void fail(const std::string& why);

@@ -55,6 +55,10 @@ class LptCable : public Cable {
   // asynchronous reset and no clock edge.
   void trst_pulse() override;
   [[nodiscard]] std::string announcement() const override;
+  // The classic sequence unless `fast` was asked for.
+  [[nodiscard]] BusTraffic bus_traffic() const override {
+    return fast ? BusTraffic::kMinimal : BusTraffic::kClassic;
+  }
 
   // One TCK period: TCK falls with TMS (bit 1) and TDI (bit 0) of `lines` in the
   // same write, then rises; the target samples TMS and TDI on the rising edge.
@@ -66,6 +70,7 @@ class LptCable : public Cable {
 
   PortIo* io = nullptr;
   uint16_t base = 0;  // data register; 0 means no port was found
+  bool fast = false;  // the minimal bus cycles (the `fast` option): not the classic traffic
 };
 
 // The same clock and TDO read as free functions, for the cable's byte-level

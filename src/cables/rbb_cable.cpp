@@ -147,6 +147,15 @@ CableOpening open_rbb_cable(std::string_view setting) {
     return CableOpening::refused(Refusal::kBadSetting,
                                  "JTAGNAND_PORT=rbb: needs HOST:PORT or a socket path");
   }
+  // HOST:PORT,WORD: the word is an option this cable does not know, not part
+  // of the port number (a socket path, with its slash, may hold a comma).
+  if (const std::size_t comma = address.find(',');
+      comma != std::string_view::npos && address.find('/') == std::string_view::npos) {
+    return CableOpening::refused(Refusal::kBadSetting, "JTAGNAND_PORT=rbb:" + std::string(setting) +
+                                                           ": unknown option '" +
+                                                           std::string(address.substr(comma + 1)) +
+                                                           "' (the one option is timeout=SECONDS)");
+  }
   StreamOpening opening = open_byte_stream(address, timeout_ms);
   if (opening.ok()) {
     return CableOpening::ready(

@@ -48,13 +48,14 @@ void ConsoleObserver::erasing_block(uint64_t met, uint64_t block_number) {
 
 void ConsoleObserver::noted(PassNote note, uint64_t offset) {
   // One line per note, in the order of PassNote, each with the offset.
-  static constexpr std::array<const char*, 4> kLines{
+  static constexpr std::array<const char*, 5> kLines{
       "\nFactory-marked bad block at 0x%" PRIx64 ", skipped\n",
       "\nError erasing at 0x%" PRIx64 ", Maybe BAD BLOCK ....\n",
       "\nSkip bad block at 0x%" PRIx64 "\n",
       "\nError, Programming, Status ERROR !!, ADDR: 0x%" PRIX64 "\n",
+      "Block at 0x%" PRIx64 " marked bad in its spare area\n",
   };
-  static_assert(static_cast<std::size_t>(PassNote::kProgramFailed) + 1 == kLines.size());
+  static_assert(static_cast<std::size_t>(PassNote::kMarkedBad) + 1 == kLines.size());
   print(console_, kLines[static_cast<std::size_t>(note)], offset);
 }
 
@@ -128,7 +129,7 @@ void print_erase_end(Console& console, NandOutcome outcome) {
 
 void print_chip(Console& console, const FlashInfo& flash) {
   print(console, "Maker = 0x%X, Device = 0x%X\n", flash.maker_code, flash.device_code);
-  print(console, "NAND DEVICE: %s\n", flash.name);
+  print(console, "NAND DEVICE: %s\n", flash.chip.name);
   if (flash.source == ChipSource::kBuiltin) return;
   const ChipDescriptor& chip = flash.chip;
   print(console,

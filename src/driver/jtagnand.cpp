@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "driver/modes.h"
 #include "driver/options.h"
@@ -24,10 +25,12 @@ bool load_board_profile(const CommandLine& line, Console& console, ActiveProfile
     return false;
   }
   std::string error;
-  if (!load_described_profile(described, line.board_path, error)) {
+  std::vector<std::string> notes;
+  if (!load_described_profile(described, line.board_path, error, notes)) {
     print(console, "** Error: board description not usable: %s\n", error.c_str());
     return false;
   }
+  for (const std::string& note : notes) std::fprintf(stderr, "jtagnand: %s\n", note.c_str());
   return true;
 }
 
@@ -128,6 +131,12 @@ int open_and_run(int argc, const CommandLine& line, Environment& environment,
     return kExitStartup;
   }
   Cable& cable = *opening.value();
+  // The CPU's own TCK limit sets a clocked cable's speed before it says it.
+  if (const std::string refusal = cable.limit_tck(described.tck_limit); !refusal.empty()) {
+    std::fprintf(stderr, "jtagnand: %s\n", refusal.c_str());
+    cable.close();
+    return kExitStartup;
+  }
   const int status = run_on_cable(argc, line, environment, cable, described);
   cable.close();
   return status;

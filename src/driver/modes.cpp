@@ -184,14 +184,16 @@ bool check_cpu(Run& run, bool show_chain) {
     const std::size_t devices = target.tdi_side.size() + 1 + target.tdo_side.size();
     const ChainReading reading = read_chain_idcodes(run.cable, static_cast<uint32_t>(devices));
     std::string problem = chain_problem(target, reading);
-    if (show_chain && reading.ended && !reading.devices.empty())
-      print_chain(run.console, target, reading, problem.empty());
     if (problem.empty() && !chain_ir_matches(run.cable, ir_lengths_from_tdo(target))) {
       problem =
           "\nJTAG chain: the instruction registers are not as the board description gives "
           "them (tdi_side, the CPU's " +
           std::to_string(target.instruction_length) + " bits, tdo_side)\n";
     }
+    // The devices get the description's roles (IR lengths, the CPU) only once
+    // the chain has been found as described.
+    if (show_chain && reading.ended && !reading.devices.empty())
+      print_chain(run.console, target, reading, problem.empty());
     if (!problem.empty()) {
       run.console.write(problem);
       return false;

@@ -66,7 +66,8 @@ bool parse_number(const char* text, uint32_t& number) {
 void print_usage(Console& console) {
   console.write(
       "\n"
-      "JTAG NAND Flash Writer, VER 1.04\n"
+      "JTAG NAND Flash Writer, VER " JTAGNAND_VERSION
+      "\n"
       "OPTIONS:\n"
       " -C[CPU NAME] : RQ7220, ZELT, KELDA, ... \n"
       " -f[filename] : binary file name\n"
@@ -107,6 +108,10 @@ void print_help(Console& console) {
       "  rbb:HOST:PORT, rbb:PATH a remote_bitbang JTAG server (TCP or Unix socket)\n"
       "  ftdi, ftdi:OPTION,...   an FTDI MPSSE USB adapter\n"
       "  sim, sim:OPTION,...     the simulated board\n"
+      "  A parallel-port value with fast (auto:fast, direct:fast, ppdev:fast,\n"
+      "  ppdev:DEVICE,fast, sim:fast,...) drives the flash with two scans per bus\n"
+      "  cycle: faster, but not the cable's classic traffic. With -T, ftdi runs at\n"
+      "  the BSDL file's TAP_SCAN_CLOCK at most; ftdi:tck=HZ,overclock goes above.\n"
       "\n"
       "Exit status:\n"
       "  0  the job was done\n"
@@ -118,18 +123,32 @@ void print_help(Console& console) {
 
 namespace {
 
+// User text goes into a message cut to its first 64 characters, so that a
+// huge argument does not make a huge line: "..." says it was cut.
+std::string cut(const char* value) {
+  const std::string text(value);
+  return text.size() > 64 ? text.substr(0, 64) + "..." : text;
+}
+
 // One option into `options`; an option the run cannot go on with is returned.
 std::optional<OptionError> take_option(int code, const char* value, RunOptions& options) {
   const bool needs_value = code == 'C' || code == 'f' || code == 'o' || code == 'b' ||
                            code == 'e' || code == 'r' || code == 'l' || code == 'T';
   if (needs_value && value == nullptr) return OptionError{"Invalid Option\n", true};
+  // A second image, dump file or length would silently replace the first.
+  if ((code == 'f' && options.image_path != nullptr) ||
+      (code == 'r' && options.dump_path != nullptr) || (code == 'l' && options.length_given)) {
+    return OptionError{std::string("** Error: -") + static_cast<char>(code) +
+                           " is given more than once\n",
+                       false};
+  }
   const auto invalid_number = [&] {
-    return OptionError{"** Error: invalid number '" + std::string(value) + "'\n", false};
+    return OptionError{"** Error: invalid number '" + cut(value) + "'\n", false};
   };
   switch (code) {
     case 'C':
       if (std::strlen(value) > static_cast<size_t>(kCpuNameRoom)) {
-        return OptionError{"** Error: CPU name '" + std::string(value) + "' is longer than " +
+        return OptionError{"** Error: CPU name '" + cut(value) + "' is longer than " +
                                std::to_string(kCpuNameRoom) + " characters\n",
                            false};
       }

@@ -105,7 +105,18 @@ bool erase_blocks(Run& run, NandBus& bus, uint64_t offset, uint64_t length) {
 RunOutcome write_image(Run& run, NandBus& bus, const WritePlan& plan) {
   Console& console = run.console;
   print_bad_blocks(console, run.bad_blocks, bus.flash.chip.block_size());
-  print(console, "Programing & Verifying to 0x%" PRIx64 " offset ....\n\n", plan.offset);
+  // With -m, say where the image really goes: after an erase of the whole
+  // chip each bad block below the offset (a marked one too) pushes it one
+  // block up. Without it the line stays as it always was.
+  uint64_t start = plan.offset;
+  if (run.options.honour_markers) {
+    for (int32_t i = 0; i < run.bad_blocks.count; ++i) {
+      if (run.bad_blocks.offsets[static_cast<size_t>(i)] < start) {
+        start += bus.flash.chip.block_size();
+      }
+    }
+  }
+  print(console, "Programing & Verifying to 0x%" PRIx64 " offset ....\n\n", start);
   const ProgramOptions options{.skip_erased_pages = run.options.skip_erased_pages};
   ProgramReport report;
   const NandOutcome written =

@@ -35,6 +35,24 @@ class LinkLost : public std::runtime_error {
   return (static_cast<unsigned char>(c) & 1U) != 0;
 }
 
+// How a run may drive the NAND bus through a cable.
+enum class BusTraffic : uint8_t {
+  // The sequence the parallel-port cable has always sent, byte for byte: every
+  // data scan from Run-Test/Idle back to it, a latch cycle framed by scans of
+  // its own for CLE or ALE, three scans per byte read.
+  kClassic,
+  // As few scans and clocks as the bus allows: two scans per bus cycle, each
+  // scan straight from the Update-DR of the one before.
+  kMinimal,
+};
+
+// The highest TCK the devices on a chain take, as their BSDL files give it
+// (TAP_SCAN_CLOCK); the slowest device sets the chain's.
+struct TckLimit {
+  double hz = 0;       // 0: no file gives one
+  std::string source;  // the file that gives it
+};
+
 class Cable {
  public:
   virtual ~Cable() = default;
@@ -69,6 +87,17 @@ class Cable {
   // answer. A poll repeats the scan before it, so extra polls change nothing on
   // the pins; they spare a cable with a slow round trip a wait per poll.
   [[nodiscard]] virtual uint32_t poll_batch() const { return 1; }
+
+  // How the NAND bus is driven through this cable. A cable whose traffic is
+  // fixed by what it always sent keeps the classic sequence; every other cable
+  // gets the minimal one.
+  [[nodiscard]] virtual BusTraffic bus_traffic() const { return BusTraffic::kMinimal; }
+
+  // The chain's TCK limit, given before the first clock. A cable with a clock
+  // of its own runs at the lower of its default and the limit when it was given
+  // no TCK, and refuses a higher TCK that was given (returning why) unless told
+  // to overclock. A cable without a clock of its own has nothing to do.
+  [[nodiscard]] virtual std::string limit_tck(const TckLimit& /*limit*/) { return {}; }
 
   // Resets the TAP through nTRST, where the cable has that line: low, then high
   // again, with TCK still.

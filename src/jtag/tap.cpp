@@ -22,6 +22,9 @@ constexpr uint32_t kEnterShiftDrClocks = 4;
 // ... -> Select-DR -> Select-IR -> Capture-IR -> Shift-IR: TMS 0, 1, 1, 0, 0.
 constexpr uint32_t kEnterShiftIr = 0b00110;
 constexpr uint32_t kEnterShiftIrClocks = 5;
+// Update-DR (or Run-Test/Idle) -> Select-DR -> Capture-DR -> Shift-DR: TMS 1, 0, 0.
+constexpr uint32_t kNextShiftDr = 0b001;
+constexpr uint32_t kNextShiftDrClocks = 3;
 constexpr uint32_t kResetTms = 0b11111;
 constexpr uint32_t kResetClocks = 5;
 
@@ -88,6 +91,15 @@ void scan_dr_capture(Cable& cable, const Chain& chain, const char* source, char*
   const bool last_tdi = shift_through_chain(cable, chain.tdo_side_devices, source, capture, length,
                                             chain.tdi_side_devices, '0');
   leave_through_update(cable, last_tdi);
+}
+
+void scan_dr_back_to_back(Cable& cable, const Chain& chain, const char* source, char* capture,
+                          uint32_t length) {
+  if (length == 0) return;
+  cable.clock_tms(kNextShiftDr, kNextShiftDrClocks, false);
+  const bool last_tdi = shift_through_chain(cable, chain.tdo_side_devices, source, capture, length,
+                                            chain.tdi_side_devices, '0');
+  cable.clock_tms(1, 1, last_tdi);  // Exit1-DR -> Update-DR
 }
 
 namespace {

@@ -48,6 +48,16 @@ void scan_whole_chain_ir(Cable& cable, const char* source, char* capture, uint32
 void scan_dr_capture(Cable& cable, const Chain& chain, const char* source, char* capture,
                      uint32_t length);
 
+// A data scan with no Run-Test/Idle around it, for scans that follow one
+// another: from Run-Test/Idle or straight from the Update-DR of the scan
+// before through Select-DR-Scan, and it ends in Update-DR, where the pins take
+// the vector on TCK's falling edge; `length` + 4 clocks, and one more per other
+// device on the chain. `capture` as for scan_dr_capture, or null. Every other
+// sequence here begins with TMS low (or is a reset), which leads from Update-DR
+// to Run-Test/Idle, so any of them may follow.
+void scan_dr_back_to_back(Cable& cable, const Chain& chain, const char* source, char* capture,
+                          uint32_t length);
+
 // Reverses the first 32 characters in place.
 void reverse_id_string(char* text);
 

@@ -4,6 +4,8 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "nand/nand_device.h"
+
 namespace jtagnand {
 
 namespace {
@@ -53,32 +55,6 @@ void append_text(const char* text, char* out, std::size_t room, std::size_t& use
   out[used] = '\0';
 }
 
-// The device codes of large-page SLC chips whose size the code fixes: 3.3 V
-// (0xF1 ... 0xD5) and 1.8 V (0xA1 ... 0xA5) parts, 1 to 16 Gbit.
-struct SizeByCode {
-  uint8_t code;
-  uint64_t total_size;
-};
-constexpr std::array<SizeByCode, 10> kSizeByCode{{
-    {0xF1, 128 * kMiB},
-    {0xA1, 128 * kMiB},
-    {0xDA, 256 * kMiB},
-    {0xAA, 256 * kMiB},
-    {0xDC, 512 * kMiB},
-    {0xAC, 512 * kMiB},
-    {0xD3, 1024 * kMiB},
-    {0xA3, 1024 * kMiB},
-    {0xD5, 2048 * kMiB},
-    {0xA5, 2048 * kMiB},
-}};
-
-[[nodiscard]] const SizeByCode* size_by_code(uint8_t code) {
-  for (const SizeByCode& row : kSizeByCode) {
-    if (row.code == code) return &row;
-  }
-  return nullptr;
-}
-
 // A chip that describes itself: its mark may sit in the first, second or last
 // page depending on the maker (byte 0 of the spare area on large pages); all
 // three are looked at.
@@ -104,13 +80,13 @@ DecodedChip decode_onfi_copy(std::span<const uint8_t> page) {
 
   std::size_t used = 0;
   char size[32];
+  char* name = chip.name;
   std::snprintf(size, sizeof size, "%" PRIu64 "MBytes(", chip.total_size() / kMiB);
-  append_text(size, out.name, sizeof out.name, used);
-  append_field(page.subspan(kOnfiManufacturer, kOnfiManufacturerLength), out.name, sizeof out.name,
-               used);
-  append_text(" ", out.name, sizeof out.name, used);
-  append_field(page.subspan(kOnfiModel, kOnfiModelLength), out.name, sizeof out.name, used);
-  append_text(")", out.name, sizeof out.name, used);
+  append_text(size, name, kChipNameRoom, used);
+  append_field(page.subspan(kOnfiManufacturer, kOnfiManufacturerLength), name, kChipNameRoom, used);
+  append_text(" ", name, kChipNameRoom, used);
+  append_field(page.subspan(kOnfiModel, kOnfiModelLength), name, kChipNameRoom, used);
+  append_text(")", name, kChipNameRoom, used);
   return out;
 }
 
@@ -142,49 +118,109 @@ DecodedChip onfi_decode(std::span<const uint8_t> copies) {
 }
 
 bool extended_id_code(uint8_t device_code) {
-  return size_by_code(device_code) != nullptr;
+  const ChipRow* row = find_chip_code(device_code);
+  return row != nullptr && row->large_page;
 }
+
+std::size_t id_length(std::span<const uint8_t> id) {
+  std::size_t last_nonzero = id.size();
+  while (last_nonzero > 0 && id[last_nonzero - 1] == 0) --last_nonzero;
+  if (last_nonzero == 0) return 0;
+  for (std::size_t period = 1; period < id.size(); ++period) {
+    bool repeats = true;
+    for (std::size_t i = period; i < id.size() && repeats; ++i) repeats = id[i] == id[i - period];
+    if (repeats) return period;
+  }
+  return last_nonzero;
+}
+
+namespace {
+
+constexpr uint8_t kSamsung = 0xEC;
+constexpr uint8_t kHynix = 0xAD;
+constexpr uint8_t kToshiba = 0x98;
+
+// Samsung's six-byte IDs of MLC chips (K9GAG08U0F): fourth byte bits 0-1
+// page 2 KiB << n; bits 2-3 and 6 the spare size; bits 4-5 and 7 the block,
+// 128 KiB << n.
+void samsung_six_byte(uint8_t org, ChipDescriptor& chip) {
+  constexpr uint32_t kSpare[8] = {0, 128, 218, 400, 436, 512, 640, 0};
+  chip.page_size = uint32_t{2048} << (org & 0x03);
+  chip.spare_size = kSpare[((org >> 2) & 0x03) | ((org >> 4) & 0x04)];
+  const uint32_t block_shift = ((org >> 4) & 0x03) | ((org >> 5) & 0x04);
+  chip.pages_per_block = (uint32_t{128 * 1024} << block_shift) / chip.page_size;
+  chip.bus_width = 8;  // bit 6 belongs to the spare size here
+}
+
+// Hynix's six-byte IDs of MLC chips (H27UBG8T2A): fourth byte bits 0-1 page
+// 2 KiB << n; bits 2-3 and 6 the spare size; bits 4-5 the block, 1 MiB << n
+// with bit 7, else 128 KiB << n (768 KiB for 3).
+void hynix_six_byte(uint8_t org, ChipDescriptor& chip) {
+  constexpr uint32_t kSpare[8] = {128, 224, 448, 64, 32, 16, 640, 0};
+  chip.page_size = uint32_t{2048} << (org & 0x03);
+  chip.spare_size = kSpare[((org >> 2) & 0x03) | ((org >> 4) & 0x04)];
+  const uint32_t block_bits = (org >> 4) & 0x03;
+  uint32_t block_size = uint32_t{128 * 1024} << block_bits;
+  if ((org & 0x80) != 0) {
+    block_size = uint32_t{1024 * 1024} << block_bits;
+  } else if (block_bits == 3) {
+    block_size = 768 * 1024;
+  }
+  chip.pages_per_block = block_size / chip.page_size;
+  chip.bus_width = 8;  // bit 6 belongs to the spare size here
+}
+
+}  // namespace
 
 DecodedChip extended_id_decode(std::span<const uint8_t> id) {
   DecodedChip out;
-  const SizeByCode* size = id.size() >= 4 ? size_by_code(id[1]) : nullptr;
-  if (size == nullptr) {
+  const ChipRow* row = id.size() >= 4 ? find_chip_code(id[1]) : nullptr;
+  if (row == nullptr || !row->large_page) {
     out.fault = ChipFault::kSizeOutOfRange;
     return out;
   }
-  // Third byte, bits 2-3: cell type, 2 << n levels (0: SLC). Fourth byte: bits
-  // 0-1 page 1 KiB << n; bit 2 spare bytes per 512 main bytes 8 << n; bits 4-5
-  // block 64 KiB << n; bit 6 a 16-bit bus.
-  const uint8_t cell = id[2];
-  const uint8_t organisation = id[3];
   ChipDescriptor& chip = out.chip;
-  chip.page_size = uint32_t{1024} << (organisation & 0x03);
-  chip.spare_size = (uint32_t{8} << ((organisation >> 2) & 0x01)) * (chip.page_size / 512);
-  const uint32_t block_size = uint32_t{64 * 1024} << ((organisation >> 4) & 0x03);
-  chip.pages_per_block = block_size / chip.page_size;
-  chip.blocks_per_lun = static_cast<uint32_t>(size->total_size / block_size);
-  chip.luns = 1;
-  chip.column_cycles = 2;
-  // Row cycles as the datasheets of these chips give them: two up to 65536
-  // pages (1 Gbit of 2 KiB pages), three above.
+  out.described = true;
+  if (const ChipRow* whole = find_whole_id(id); whole != nullptr) {
+    chip = whole->chip;
+    out.fault = chip_fault(chip);
+    return out;
+  }
+
+  // Third byte, bits 2-3: cell type, 2 << n levels (0: SLC).
+  const uint8_t maker = id[0];
+  const uint8_t organisation = id[3];
+  const auto bits_per_cell = static_cast<uint8_t>(((id[2] >> 2) & 0x03) + 1);
+  const std::size_t length = id_length(id);
+  chip = organisation_chip(row->total_size, organisation);
+  if (bits_per_cell > 1 && maker == kSamsung && length == 6 && id[5] != 0) {
+    samsung_six_byte(organisation, chip);
+  } else if (bits_per_cell > 1 && maker == kHynix && length >= 6) {
+    hynix_six_byte(organisation, chip);
+  } else if (bits_per_cell == 1 && maker == kToshiba && length >= 6 && (id[5] & 0x07) == 0x06 &&
+             (id[4] & 0x80) == 0) {
+    // Sixth byte bits 0-2: 0b110 a 24 nm part; fifth byte bit 7 clear: raw
+    // SLC (not the on-die ECC kind, which keeps its ECC bytes out of sight).
+    chip.spare_size = 32 * (chip.page_size / 512);
+  }
+  if (chip.page_size != 0 && chip.pages_per_block != 0) {
+    chip.blocks_per_lun = static_cast<uint32_t>(row->total_size / chip.block_size());
+  }
   chip.row_cycles = chip.pages() <= 65536 ? 2 : 3;
   chip.last_row_mask = last_row_mask_for(chip.pages(), chip.row_cycles);
-  chip.read_confirm = true;
-  chip.bus_width = (organisation & 0x40) != 0 ? 16 : 8;
-  chip.bits_per_cell = static_cast<uint8_t>(((cell >> 2) & 0x03) + 1);
-  chip.marker = kSelfDescribedMarker;
-  out.described = true;
+  chip.bits_per_cell = bits_per_cell;
+  if (row->bus_width == 16) chip.bus_width = 16;
   out.fault = chip_fault(chip);
 
   std::size_t used = 0;
   char text[32];
-  std::snprintf(text, sizeof text, "%" PRIu64 "MBytes(ID", size->total_size / kMiB);
-  append_text(text, out.name, sizeof out.name, used);
+  std::snprintf(text, sizeof text, "%" PRIu64 "MBytes(ID", row->total_size / kMiB);
+  append_text(text, chip.name, kChipNameRoom, used);
   for (std::size_t i = 0; i < id.size() && i < kExtendedIdBytes; ++i) {
     std::snprintf(text, sizeof text, " %02X", id[i]);
-    append_text(text, out.name, sizeof out.name, used);
+    append_text(text, chip.name, kChipNameRoom, used);
   }
-  append_text(")", out.name, sizeof out.name, used);
+  append_text(")", chip.name, kChipNameRoom, used);
   return out;
 }
 

@@ -12,6 +12,8 @@ std::string_view chip_fault_text(ChipFault fault) {
       return "more than one bit per cell (MLC needs ECC that this program does not write)";
     case ChipFault::kNotPowerOfTwo:
       return "a page, block or block count that is not a power of two";
+    case ChipFault::kNoSpareArea:
+      return "no spare area (nowhere for the bad-block marks)";
     case ChipFault::kAddressCycles:
       return "address cycles that cannot reach every page";
     case ChipFault::kSizeOutOfRange:

@@ -6,6 +6,7 @@
 // verify read nothing about a chip from anywhere else.
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -35,7 +36,12 @@ struct BadBlockMarker {
   uint8_t pages = kMarkerFirstPage;
 };
 
+// Room for a chip's name, as "NAND DEVICE: " shows it, with its terminator.
+inline constexpr std::size_t kChipNameRoom = 96;
+
 struct ChipDescriptor {
+  // As "NAND DEVICE: " shows it: printable ASCII, terminated.
+  char name[kChipNameRoom]{};
   uint32_t page_size = 0;   // main-area bytes per page
   uint32_t spare_size = 0;  // spare-area bytes per page
   uint32_t pages_per_block = 0;
@@ -68,6 +74,7 @@ enum class ChipFault : uint8_t {
   kSixteenBitBus,      // the CPUs wire eight data lines
   kMultiLevelCell,     // MLC needs ECC that this program does not write
   kNotPowerOfTwo,      // offsets are aligned by masks and walked by addition
+  kNoSpareArea,        // nowhere for the bad-block marks
   kAddressCycles,      // the cycles cannot carry the column or the last page
   kSizeOutOfRange,     // page, block or chip size outside what the program drives
   kNoParameterPage,    // every copy of the ONFI parameter page fails its CRC
@@ -83,19 +90,26 @@ enum class ChipFault : uint8_t {
 }
 
 // The rules every chip must meet to be driven. Checked at compile time for the
-// built-in chips and at run time for chips that describe themselves.
+// built-in chips and at run time for chips that describe themselves. Page size
+// and pages per block must be powers of two (offsets are split into page and
+// block by masks); the block count and the spare size need not be (many chips
+// have 1048 or 4192 blocks, or 224 spare bytes per 4 KiB page). Several LUNs
+// put the LUN bits above a power-of-two block field, which the flat page
+// number used as the row does only when the block count is a power of two.
 [[nodiscard]] constexpr ChipFault chip_fault(const ChipDescriptor& chip) {
   if (chip.bus_width != 8) return ChipFault::kSixteenBitBus;
   if (chip.bits_per_cell != 1) return ChipFault::kMultiLevelCell;
   if (!std::has_single_bit(chip.page_size) || !std::has_single_bit(chip.pages_per_block) ||
-      !std::has_single_bit(chip.blocks_per_lun) || !std::has_single_bit(chip.luns)) {
+      !std::has_single_bit(chip.luns) ||
+      (chip.luns > 1 && !std::has_single_bit(chip.blocks_per_lun))) {
     return ChipFault::kNotPowerOfTwo;
   }
   if (chip.page_size < 512 || chip.page_size > kNandMaxPageSize || chip.pages_per_block > 1024 ||
-      chip.blocks_per_lun > (uint32_t{1} << 20) || chip.luns > 8 ||
+      chip.blocks_per_lun == 0 || chip.blocks_per_lun > (uint32_t{1} << 20) || chip.luns > 8 ||
       chip.total_size() > kNandMaxChipSize) {
     return ChipFault::kSizeOutOfRange;
   }
+  if (chip.spare_size == 0) return ChipFault::kNoSpareArea;
   // One column cycle only on 512-byte pages, where the read command picks the
   // half; otherwise the column cycles hold every byte of page and spare.
   if (chip.column_cycles < 1 || chip.row_cycles < 1 ||
@@ -124,6 +138,49 @@ enum class ChipFault : uint8_t {
   if (bits <= full_bits) return 0;
   if (bits - full_bits >= 8) return 0xFF;
   return static_cast<uint8_t>((1u << (bits - full_bits)) - 1u);
+}
+
+// True when two descriptors drive a chip the same way: every fact but the name.
+[[nodiscard]] constexpr bool same_chip(const ChipDescriptor& a, const ChipDescriptor& b) {
+  return a.page_size == b.page_size && a.spare_size == b.spare_size &&
+         a.pages_per_block == b.pages_per_block && a.blocks_per_lun == b.blocks_per_lun &&
+         a.luns == b.luns && a.column_cycles == b.column_cycles && a.row_cycles == b.row_cycles &&
+         a.last_row_mask == b.last_row_mask && a.read_confirm == b.read_confirm &&
+         a.bus_width == b.bus_width && a.bits_per_cell == b.bits_per_cell &&
+         a.marker.spare_byte == b.marker.spare_byte && a.marker.pages == b.marker.pages;
+}
+
+// Copies `text` into the descriptor's name, cut to fit.
+constexpr void set_chip_name(ChipDescriptor& chip, const char* text) {
+  std::size_t i = 0;
+  for (; text[i] != '\0' && i + 1 < kChipNameRoom; ++i) chip.name[i] = text[i];
+  chip.name[i] = '\0';
+}
+
+// The organisation the fourth ID byte states in the format most large-page
+// chips share (the makers' own variants are read in chip_decode): bits 0-1
+// page 1 KiB << n; bit 2 spare bytes per 512 main bytes 8 << n; bits 4-5
+// block 64 KiB << n; bit 6 a 16-bit bus. Bits 3 and 7 give the serial access
+// time and describe no geometry. `total_size` comes from the device code.
+// Two column cycles, and row cycles as these chips' datasheets give them: two
+// up to 65536 pages (1 Gbit of 2 KiB pages), three above.
+[[nodiscard]] constexpr ChipDescriptor organisation_chip(uint64_t total_size, uint8_t org) {
+  ChipDescriptor chip;
+  chip.page_size = uint32_t{1024} << (org & 0x03);
+  chip.spare_size = (uint32_t{8} << ((org >> 2) & 0x01)) * (chip.page_size / 512);
+  const uint32_t block_size = uint32_t{64 * 1024} << ((org >> 4) & 0x03);
+  chip.pages_per_block = block_size / chip.page_size;
+  chip.blocks_per_lun = static_cast<uint32_t>(total_size / block_size);
+  chip.luns = 1;
+  chip.column_cycles = 2;
+  chip.row_cycles = chip.pages() <= 65536 ? 2 : 3;
+  chip.last_row_mask = last_row_mask_for(chip.pages(), chip.row_cycles);
+  chip.read_confirm = true;
+  chip.bus_width = (org & 0x40) != 0 ? 16 : 8;
+  chip.bits_per_cell = 1;
+  // Makers differ in which page of a block they mark; all three are looked at.
+  chip.marker = {.spare_byte = 0, .pages = kMarkerPages};
+  return chip;
 }
 
 }  // namespace jtagnand

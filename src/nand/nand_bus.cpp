@@ -18,18 +18,32 @@ constexpr std::size_t kMaxQueuedCells = std::size_t{1} << 24;
 constexpr char kLow = '0';
 constexpr char kHigh = '1';
 
+[[nodiscard]] inline bool minimal(const NandBus& bus) {
+  return bus.traffic == BusTraffic::kMinimal;
+}
+
 // Every pin change is one full shift of the active vector; the pins take the
 // whole vector at once at Update-DR.
 inline void scan(NandBus& bus) {
-  scan_dr(bus.cable, bus.target.chain, bus.target.vector.data(), bus.target.boundary_length());
+  if (minimal(bus)) {
+    scan_dr_back_to_back(bus.cable, bus.target.chain, bus.target.vector.data(), nullptr,
+                         bus.target.boundary_length());
+  } else {
+    scan_dr(bus.cable, bus.target.chain, bus.target.vector.data(), bus.target.boundary_length());
+  }
 }
 
 // The same shift, recording what every cell sampled from its pin just before
 // into slot `slot` of bus.read_captures, made beforehand. A cable that queues
 // its samples fills the slot at the latest on its flush().
 inline void scan_capture(NandBus& bus, std::size_t slot) {
-  scan_dr_capture(bus.cable, bus.target.chain, bus.target.vector.data(),
-                  bus.read_captures.slot(slot), bus.target.boundary_length());
+  if (minimal(bus)) {
+    scan_dr_back_to_back(bus.cable, bus.target.chain, bus.target.vector.data(),
+                         bus.read_captures.slot(slot), bus.target.boundary_length());
+  } else {
+    scan_dr_capture(bus.cable, bus.target.chain, bus.target.vector.data(),
+                    bus.read_captures.slot(slot), bus.target.boundary_length());
+  }
 }
 
 // Slots 0..count-1 of bus.read_captures, as long as the register.
@@ -63,6 +77,39 @@ inline void strobe_byte(NandBus& bus, const NandCells& cells, uint8_t value) {
   scan(bus);
 }
 
+// A minimal write cycle: CLE and ALE at `cle` and `ale`, the byte and nWE low
+// in one scan, nWE high alone in the next. CLE and ALE may change where nWE
+// falls, never where it rises; the chip takes them with the byte at the rise.
+inline void latch_byte(NandBus& bus, char cle, char ale, uint8_t value) {
+  const NandCells& cells = bus.target.cells;
+  set_cell(bus, cells.cle, cle);
+  set_cell(bus, cells.ale, ale);
+  strobe_byte(bus, cells, value);
+}
+
+[[nodiscard]] inline bool latch_line_high(const NandBus& bus) {
+  const NandCells& cells = bus.target.cells;
+  return bus.target.vector[cells.cle] == kHigh || bus.target.vector[cells.ale] == kHigh;
+}
+
+[[nodiscard]] inline bool data_lines_drive(const NandBus& bus) {
+  const DataLine& line = bus.target.cells.data[0];
+  return bus.target.vector[line.control] == line.drive;
+}
+
+// Minimal cycles: CLE and ALE low and the data lines listening, in a scan of
+// their own. CLE and ALE must be low tCLR / tAR before nRE falls, and the CPU
+// must have let go of the data lines before the chip drives them; a ready wait
+// also gets its first poll a whole scan after the last nWE rise, well past
+// tWB, when R/nB may not yet show busy.
+inline void settle(NandBus& bus) {
+  const NandCells& cells = bus.target.cells;
+  set_cell(bus, cells.cle, kLow);
+  set_cell(bus, cells.ale, kLow);
+  bus.target.set_data_direction(kDataListen);
+  scan(bus);
+}
+
 }  // namespace
 
 int nand_row_column_bytes(const ChipDescriptor& chip, AddressKind kind, uint64_t row,
@@ -91,10 +138,18 @@ int nand_address_bytes(const ChipDescriptor& chip, AddressKind kind, uint64_t of
 
 void nand_chip_select(NandBus& bus, char level) {
   set_cell(bus, bus.target.cells.nce, level);
+  if (minimal(bus)) {
+    set_cell(bus, bus.target.cells.cle, kLow);
+    set_cell(bus, bus.target.cells.ale, kLow);
+  }
   scan(bus);
 }
 
 void nand_command(NandBus& bus, uint8_t command) {
+  if (minimal(bus)) {
+    latch_byte(bus, kHigh, kLow, command);
+    return;
+  }
   const NandCells& cells = bus.target.cells;
   // Byte, drive and CLE reach the pins together, one scan before nWE falls.
   put_byte(bus, command);
@@ -109,6 +164,10 @@ void nand_command(NandBus& bus, uint8_t command) {
 }
 
 void nand_address_cycles(NandBus& bus, const uint8_t* bytes, int count) {
+  if (minimal(bus)) {
+    for (int i = 0; i < count; ++i) latch_byte(bus, kLow, kHigh, bytes[i]);
+    return;
+  }
   const NandCells& cells = bus.target.cells;
   set_cell(bus, cells.ale, kHigh);
   scan(bus);
@@ -124,6 +183,10 @@ void nand_address(NandBus& bus, AddressKind kind, uint64_t offset) {
 }
 
 void nand_write_bytes(NandBus& bus, const uint8_t* data, int32_t count) {
+  if (minimal(bus)) {
+    for (int32_t i = 0; i < count; ++i) latch_byte(bus, kLow, kLow, data[i]);
+    return;
+  }
   const NandCells& cells = bus.target.cells;
   for (int32_t i = 0; i < count; ++i) strobe_byte(bus, cells, data[i]);
 }
@@ -134,6 +197,20 @@ namespace {
 // bus.read_captures from `first_slot` on; nothing is decoded yet.
 void queue_reads(NandBus& bus, std::size_t first_slot, std::size_t count) {
   const uint32_t nre = bus.target.cells.nre;
+  if (minimal(bus)) {
+    if (count != 0 && (latch_line_high(bus) || data_lines_drive(bus))) settle(bus);
+    bus.target.set_data_direction(kDataListen);
+    make_slots(bus, first_slot + count);
+    for (std::size_t i = first_slot; i < first_slot + count; ++i) {
+      set_cell(bus, nre, kLow);
+      scan(bus);
+      // Capture-DR comes before Update-DR: this scan captures the byte the chip
+      // has driven since the update before, then raises nRE.
+      set_cell(bus, nre, kHigh);
+      scan_capture(bus, i);
+    }
+    return;
+  }
   // Release the data lines before nRE falls, so the chip never drives against
   // the CPU. The next put turns them back to drive.
   bus.target.set_data_direction(kDataListen);
@@ -191,6 +268,7 @@ int32_t nand_wait_ready_then_status(NandBus& bus, uint8_t* status) {
   // poll has seen it ready, the status read after the polls is its final word.
   // Otherwise the polls go on and the status is read again behind them.
   const bool status_behind_polls = status != nullptr && batch > 1;
+  if (minimal(bus)) settle(bus);
   // R/nB is open-drain: the pin reads 1 once the chip is ready.
   for (int32_t polls = 1;;) {
     const int32_t sent = std::min(batch, kNandReadyPolls + 1 - (polls - 1));

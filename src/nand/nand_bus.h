@@ -33,14 +33,13 @@ enum class AddressKind {
 
 // How the chip on the board made itself known.
 enum class ChipSource : uint8_t {
-  kBuiltin,     // its device code is one of the built-in chips
+  kBuiltin,     // a built-in chip: its code, and on large pages its own word agreeing
   kOnfi,        // its ONFI parameter page
-  kExtendedId,  // the fourth byte of its ID
+  kExtendedId,  // its further ID bytes (or its whole ID)
 };
 
-// The detected chip.
+// The detected chip: its codes, and every other fact in its descriptor.
 struct FlashInfo {
-  char name[128]{};
   uint8_t maker_code = 0;
   uint8_t device_code = 0;
   ChipSource source = ChipSource::kBuiltin;
@@ -72,6 +71,17 @@ class CaptureSlots {
 
 // The flash as the program reaches it: through the active CPU's boundary
 // register in EXTEST. Every pin change is one full scan of the active vector.
+//
+// Two shapes of bus cycle, chosen once from what the cable asks for:
+// - classic: every scan from Run-Test/Idle back to it; a command or an address
+//   raises CLE or ALE a scan before its first nWE pulse and lowers it a scan
+//   after the last; two scans per byte written, three per byte read;
+// - minimal: scans back to back; every write cycle is two scans, the strobe
+//   falling in the first with CLE, ALE and the data at their levels and rising
+//   alone in the second; a read cycle is two scans, the byte captured in the
+//   one whose update raises nRE. CLE and ALE stay up after a latch cycle until
+//   the next cycle sets them; a scan of its own lowers them (and turns the data
+//   lines to listen) before a read or a ready wait.
 struct NandBus {
   Cable& cable;
   ActiveProfile& target;
@@ -80,13 +90,16 @@ struct NandBus {
   // One capture per byte of a read, so that a cable that queues its samples
   // delivers a whole read at once.
   CaptureSlots read_captures{};
+  BusTraffic traffic = cable.bus_traffic();
 };
 
-// nCE := level ('0' select, '1' release); one scan.
+// nCE := level ('0' select, '1' release); one scan. The minimal cycles lower
+// CLE and ALE in it too.
 void nand_chip_select(NandBus& bus, char level);
-// Command latch cycle; four scans.
+// Command latch cycle; four scans (minimal: two).
 void nand_command(NandBus& bus, uint8_t command);
-// Address latch cycle for the chip in bus.flash; 2n + 2 scans for n bytes.
+// Address latch cycle for the chip in bus.flash; 2n + 2 scans for n bytes
+// (minimal: 2n).
 // `offset` is a byte offset in the main area: the column is the byte within
 // the page, the row the page number.
 void nand_address(NandBus& bus, AddressKind kind, uint64_t offset);
@@ -95,12 +108,15 @@ void nand_address(NandBus& bus, AddressKind kind, uint64_t offset);
 void nand_address_cycles(NandBus& bus, const uint8_t* bytes, int count);
 // Data input, two scans per byte; nothing when count <= 0.
 void nand_write_bytes(NandBus& bus, const uint8_t* data, int32_t count);
-// Data output, three scans per byte (one capturing). The data lines are left
+// Data output, three scans per byte (one capturing); minimal: two, after a
+// scan that lowers CLE or ALE where one is high. The data lines are left
 // listening, even when count <= 0.
 void nand_read_bytes(NandBus& bus, uint8_t* destination, int32_t count);
 // Polls R/nB with capturing scans: 0 when ready within 4096 polls, else -1
-// after a 4097th poll. A cable that asks for it gets its polls sent in batches;
-// the polls after the first ready one repeat the same pins and change nothing.
+// after a 4097th poll. The minimal cycles scan once first, lowering CLE and
+// ALE, so that the first poll comes a whole scan after the last nWE pulse. A cable that asks for it
+// gets its polls sent in batches; the polls after the first ready one repeat the same pins and
+// change nothing.
 [[nodiscard]] int32_t nand_wait_ready(NandBus& bus);
 // The same wait, then the status byte (0x70 and one data read) into *status.
 // A cable that sends polls ahead gets the status read queued behind them.

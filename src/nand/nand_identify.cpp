@@ -1,7 +1,6 @@
 #include "nand/nand_identify.h"
 
 #include <array>
-#include <cstring>
 #include <span>
 
 #include "nand/chip_decode.h"
@@ -56,39 +55,55 @@ DecodedChip read_parameter_page(NandBus& bus) {
 }  // namespace
 
 ChipIdentification nand_identify(NandBus& bus) {
-  std::array<uint8_t, kExtendedIdBytes> id{};
-  read_id_bytes(bus, kIdAddressCodes, std::span(id).first(2));
+  std::array<uint8_t, kIdBytes> id{};
   FlashInfo& flash = bus.flash;
+  // One Read ID: the two codes, and on a large-page code of the table the
+  // further bytes in the same cycle (the chip sends them on as long as nRE
+  // toggles).
+  nand_chip_select(bus, kSelect);
+  nand_command(bus, kNandCmdReadId);
+  const uint8_t address[1] = {kIdAddressCodes};
+  nand_address_cycles(bus, address, 1);
+  nand_read_bytes(bus, id.data(), 2);
+  const ChipRow* row = find_chip_code(id[1]);
+  const bool large_page = row != nullptr && row->large_page;
+  if (large_page) nand_read_bytes(bus, id.data() + 2, static_cast<int32_t>(id.size() - 2));
+  nand_chip_select(bus, kRelease);
   flash.maker_code = id[0];
   flash.device_code = id[1];
 
-  // Any maker is accepted; a built-in device code alone fixes the chip.
-  if (const BuiltinChip* row = find_builtin_chip(flash.device_code); row != nullptr) {
-    std::strncpy(flash.name, row->name, sizeof flash.name - 1);
-    flash.name[sizeof flash.name - 1] = '\0';
+  // A small-page built-in code fixes the chip: these chips have no further
+  // ID bytes to say otherwise.
+  if (row != nullptr && !large_page) {
     flash.source = ChipSource::kBuiltin;
     flash.chip = row->chip;
     return {};
   }
 
+  // What the chip says about itself: its ONFI parameter page when it has
+  // one, else its ID read by its maker's rules.
   std::array<uint8_t, 4> signature{};
   read_id_bytes(bus, kIdAddressOnfi, signature);
   DecodedChip decoded;
   if (signature == std::array<uint8_t, 4>{'O', 'N', 'F', 'I'}) {
     decoded = read_parameter_page(bus);
     flash.source = ChipSource::kOnfi;
-  } else if (extended_id_code(flash.device_code)) {
-    read_id_bytes(bus, kIdAddressCodes, id);
+  } else if (large_page) {
     decoded = extended_id_decode(id);
     flash.source = ChipSource::kExtendedId;
   } else {
     return {.outcome = NandOutcome::kUnknownChip};
   }
 
-  if (decoded.described) {
-    std::memcpy(flash.name, decoded.name, sizeof decoded.name);
-    flash.chip = decoded.chip;
+  // A built-in chip is taken, with its texts, only when the chip agrees with
+  // it on every fact that drives it; otherwise the chip's own word.
+  if (decoded.fault == ChipFault::kNone && row != nullptr && row->kind == ChipRowKind::kBuiltin &&
+      same_chip(decoded.chip, row->chip)) {
+    flash.source = ChipSource::kBuiltin;
+    flash.chip = row->chip;
+    return {};
   }
+  if (decoded.described) flash.chip = decoded.chip;
   if (decoded.fault == ChipFault::kNone) return {};
   return {.outcome = NandOutcome::kUnsupportedChip,
           .fault = decoded.fault,

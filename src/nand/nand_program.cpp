@@ -92,7 +92,14 @@ NandOutcome nand_erase_range(NandBus& bus, BadBlockList& bad_blocks, PassObserve
         result = NandOutcome::kEraseNotReady;
         break;
       }
-      if ((status & kNandStatusFail) != 0) observer.noted(PassNote::kEraseFailed, offset);
+      if ((status & kNandStatusFail) != 0) {
+        observer.noted(PassNote::kEraseFailed, offset);
+        // With the marks honoured, a block that fails its erase gets one, so
+        // that a later -r, -v or -m run steps over it too.
+        if (honour_markers && nand_mark_block_bad(bus, offset) == NandOutcome::kDone) {
+          observer.noted(PassNote::kMarkedBad, offset);
+        }
+      }
     }
     if (marked || (status & kNandStatusFail) != 0) {
       if (bad_blocks.count >= kBadBlockCapacity) {

@@ -70,6 +70,26 @@ NandOutcome nand_block_marked(NandBus& bus, uint64_t block_offset, bool& marked)
   return NandOutcome::kDone;
 }
 
+NandOutcome nand_mark_block_bad(NandBus& bus, uint64_t block_offset) {
+  const ChipDescriptor& chip = bus.flash.chip;
+  const bool by_pointer = spare_by_pointer(chip);
+  AddressBytes bytes{};
+  const uint32_t column = chip.marker.spare_byte + (by_pointer ? 0 : chip.page_size);
+  const int cycles = nand_row_column_bytes(chip, AddressKind::kColumnAndRow,
+                                           block_offset / chip.page_size, column, bytes);
+  // On 512-byte pages the pointer command aims the program at the spare area.
+  if (by_pointer) nand_command(bus, kNandCmdReadSpare);
+  nand_command(bus, kNandCmdProgram);
+  nand_address_cycles(bus, bytes, cycles);
+  const uint8_t mark = 0x00;
+  nand_write_bytes(bus, &mark, 1);
+  nand_command(bus, kNandCmdProgramConfirm);
+  uint8_t status = 0;
+  const bool ready = nand_wait_ready_then_status(bus, &status) == 0;
+  if (by_pointer) nand_command(bus, kNandCmdRead);
+  return ready ? NandOutcome::kDone : NandOutcome::kProgramNotReady;
+}
+
 NandOutcome nand_read_range(NandBus& bus, PassObserver& observer, uint64_t offset, uint64_t length,
                             const ReadPass& pass, const PageSink& sink, uint64_t& done) {
   const ChipDescriptor& chip = bus.flash.chip;

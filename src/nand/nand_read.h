@@ -38,6 +38,13 @@ NandOutcome nand_read_spare(NandBus& bus, uint64_t row, uint32_t first, uint8_t*
 // is selected (it stays so). kDone or kReadNotReady.
 NandOutcome nand_block_marked(NandBus& bus, uint64_t block_offset, bool& marked);
 
+// Marks the block at `block_offset` bad as the makers and Linux do: 0x00
+// programmed at the descriptor's marker byte in the spare area of its first
+// page, so that every later run that honours the marks steps over it. The
+// chip is selected (it stays so). kDone or kProgramNotReady; a failing program
+// is not reported (the block is bad already).
+NandOutcome nand_mark_block_bad(NandBus& bus, uint64_t block_offset);
+
 // A pass that reads a range page by page.
 struct ReadPass {
   // What the observer is told the pass is: kRead or kVerify.

@@ -23,6 +23,7 @@ enum class PassNote : uint8_t {
   kEraseFailed,      // the block's erase reported a failure: recorded as bad
   kBadBlockSkipped,  // the write stepped over a bad block
   kProgramFailed,    // the page's program reported a failure
+  kMarkedBad,        // a block whose erase failed got the bad-block mark (with -m)
 };
 
 class PassObserver {

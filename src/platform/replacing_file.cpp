@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/exit_cleanup.h"
+
 #if defined(_WIN32)
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -16,6 +18,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -83,6 +86,10 @@ ReplacingFile::~ReplacingFile() {
 bool ReplacingFile::open(const std::string& path, std::string& error) {
   namespace fs = std::filesystem;
   abandon();
+  if (path.empty()) {
+    error = "no file name";
+    return false;
+  }
   std::error_code failure;
   const fs::file_status status = fs::status(path, failure);
   const bool exists = status.type() != fs::file_type::not_found;
@@ -104,7 +111,40 @@ bool ReplacingFile::open(const std::string& path, std::string& error) {
       return false;
     }
     target_ = resolved.string();
+  } else if (!exists && fs::is_symlink(fs::symlink_status(path, failure))) {
+    // A link to a file not there yet: the file is made where the link points,
+    // as a shell's redirection would make it, and the link kept.
+    fs::path resolved = path;
+    std::error_code unreadable;
+    std::error_code missing;  // set for the missing file itself: not a failure
+    for (int hop = 0; hop < 40 && fs::is_symlink(fs::symlink_status(resolved, missing)); ++hop) {
+      const fs::path next = fs::read_symlink(resolved, unreadable);
+      if (unreadable) break;
+      resolved = next.is_absolute() ? next : resolved.parent_path() / next;
+    }
+    if (unreadable || fs::is_symlink(fs::symlink_status(resolved, missing))) {
+      error = "a symbolic link that leads nowhere";
+      return false;
+    }
+    target_ = resolved.string();
   }
+#if !defined(_WIN32)
+  // A file the user may not write is not replaced behind its back; one that
+  // is replaced keeps its permissions (a read-only file stays read-only).
+  mode_t keep_mode = 0;
+  bool keep = false;
+  if (exists) {
+    struct stat facts {};
+    if (access(target_.c_str(), W_OK) != 0) {
+      error = std::strerror(errno);
+      return false;
+    }
+    if (stat(target_.c_str(), &facts) == 0) {
+      keep_mode = facts.st_mode & 07777;
+      keep = true;
+    }
+  }
+#endif
 #if !defined(_WIN32)
   // Past a file-size limit a write fails with EFBIG and is reported like a
   // full disk, instead of SIGXFSZ ending the process with the new file left
@@ -118,6 +158,12 @@ bool ReplacingFile::open(const std::string& path, std::string& error) {
     file_ = create_new(name);
     if (file_ != nullptr) {
       temporary_ = name;
+#if !defined(_WIN32)
+      if (keep) fchmod(fileno(file_), keep_mode);
+#endif
+      // A signal (Ctrl-C, a closed terminal, kill) or std::exit must not
+      // leave the new file behind either.
+      cleanup_remove_file(temporary_);
       return true;
     }
     if (errno != EEXIST) break;
@@ -153,6 +199,7 @@ bool ReplacingFile::commit(std::string& error) {
   if (!written) {
     std::remove(temporary_.c_str());
   }
+  cleanup_keep_file();
   temporary_.clear();
   return written;
 }
@@ -164,6 +211,7 @@ void ReplacingFile::abandon() {
   }
   if (!temporary_.empty()) {
     std::remove(temporary_.c_str());
+    cleanup_keep_file();
     temporary_.clear();
   }
 }

@@ -2,6 +2,7 @@
 
 #if !defined(_WIN32)
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <termios.h>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/exit_cleanup.h"
 #include "platform/terminal_console.h"
 
 namespace jtagnand {
@@ -37,12 +39,6 @@ void restore_terminal() {
   sigprocmask(SIG_SETMASK, &previous, nullptr);
 }
 
-void restore_and_reraise(int signal_number) {
-  restore_terminal();
-  signal(signal_number, SIG_DFL);
-  raise(signal_number);
-}
-
 // True while standard input is the controlling terminal and another process
 // group (the shell, or the job in front) has it: changing its modes would stop
 // this process with SIGTTOU, reading it with SIGTTIN. A terminal that is not
@@ -56,12 +52,7 @@ void enter_raw_mode() {
   if (tcgetattr(STDIN_FILENO, &saved_settings) != 0) return;
   settings_saved = 1;
   std::atexit(restore_terminal);
-  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-    struct sigaction action {};
-    action.sa_handler = restore_and_reraise;
-    sigemptyset(&action.sa_mask);
-    sigaction(signal_number, &action, nullptr);
-  }
+  cleanup_restore_terminal_with(restore_terminal);
   struct termios raw = saved_settings;
   // Single keys, unechoed; Ctrl-C still raises SIGINT.
   raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
@@ -72,7 +63,25 @@ void enter_raw_mode() {
 
 }  // namespace
 
-TerminalConsole::TerminalConsole() : input_is_terminal_(isatty(STDIN_FILENO) != 0) {
+namespace {
+
+// A program started with standard input, output or error closed would hand
+// those numbers to the next files it opens (the simulated chip's spare file,
+// a ppdev device), and its messages would land in them. /dev/null takes any
+// closed one first.
+bool open_missing_standard_descriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) close(opened);  // a lower one was free: should not happen
+  }
+  return true;
+}
+
+}  // namespace
+
+TerminalConsole::TerminalConsole()
+    : input_is_terminal_(open_missing_standard_descriptors() && isatty(STDIN_FILENO) != 0) {
   // Output into a pipe whose reader has gone (| head) must not end a run half
   // way through an erase or a write: the write fails with EPIPE instead, and
   // the run goes on to its end.

@@ -28,7 +28,8 @@ class PortCable final : public LptCable {
 };
 
 // The cable on a port whose access step is done: probed at the standard bases.
-CableOpening on_port(PortOpening opening) {
+// `fast`: the minimal bus cycles instead of the classic traffic.
+CableOpening on_port(PortOpening opening, bool fast = false) {
   if (!opening.ok()) return std::move(opening).refusal<std::unique_ptr<Cable>>();
   const uint16_t base = lpt_detect(*opening.value());
   if (base == 0) {
@@ -37,7 +38,30 @@ CableOpening on_port(PortOpening opening) {
         "no parallel port answered at 0x378, 0x278 or 0x3BC (the probe writes 0x55 to each data "
         "register and reads it back)");
   }
-  return CableOpening::ready(std::make_unique<PortCable>(std::move(opening.value()), base));
+  auto cable = std::make_unique<PortCable>(std::move(opening.value()), base);
+  cable->fast = fast;
+  return CableOpening::ready(std::move(cable));
+}
+
+// Takes the word `fast` out of a comma-separated option list; true when it was
+// there.
+bool take_fast(std::string& options) {
+  bool found = false;
+  std::string rest;
+  std::string_view text = options;
+  while (!text.empty()) {
+    const std::size_t comma = text.find(',');
+    const std::string_view word = text.substr(0, comma);
+    text.remove_prefix(comma == std::string_view::npos ? text.size() : comma + 1);
+    if (word == "fast") {
+      found = true;
+      continue;
+    }
+    if (!rest.empty()) rest += ',';
+    rest += word;
+  }
+  options = rest;
+  return found;
 }
 
 PortOpening open_sim_port(std::string_view options, std::string_view cpu_hint) {
@@ -53,23 +77,30 @@ PortOpening open_sim_port(std::string_view options, std::string_view cpu_hint) {
 
 // The openers of the table below: `value` is what follows "NAME:", empty for
 // the name alone.
-CableOpening open_auto(std::string_view /*value*/, std::string_view /*cpu_hint*/) {
+// The parallel-port kinds take `fast`: alone after auto and direct, among
+// ppdev's device and sim's options.
+CableOpening open_auto(std::string_view value, std::string_view /*cpu_hint*/) {
+  const bool fast = value == "fast";
 #if defined(__linux__)
-  if (any_ppdev_device()) return on_port(open_ppdev_port({}));
+  if (any_ppdev_device()) return on_port(open_ppdev_port({}), fast);
 #endif
-  return on_port(open_direct_port());
+  return on_port(open_direct_port(), fast);
 }
 
-CableOpening open_direct(std::string_view /*value*/, std::string_view /*cpu_hint*/) {
-  return on_port(open_direct_port());
+CableOpening open_direct(std::string_view value, std::string_view /*cpu_hint*/) {
+  return on_port(open_direct_port(), value == "fast");
 }
 
-CableOpening open_ppdev(std::string_view device, std::string_view /*cpu_hint*/) {
-  return on_port(open_ppdev_port(device));
+CableOpening open_ppdev(std::string_view value, std::string_view /*cpu_hint*/) {
+  std::string device(value);
+  const bool fast = take_fast(device);
+  return on_port(open_ppdev_port(device), fast);
 }
 
-CableOpening open_sim(std::string_view options, std::string_view cpu_hint) {
-  return on_port(open_sim_port(options, cpu_hint));
+CableOpening open_sim(std::string_view value, std::string_view cpu_hint) {
+  std::string options(value);
+  const bool fast = take_fast(options);
+  return on_port(open_sim_port(options, cpu_hint), fast);
 }
 
 CableOpening open_rbb(std::string_view address, std::string_view /*cpu_hint*/) {
@@ -95,6 +126,7 @@ CableOpening open_gpio(std::string_view options, std::string_view /*cpu_hint*/) 
 // What may follow a cable's name after a colon.
 enum class Value : uint8_t {
   kNone,      // the name alone
+  kFast,      // the name alone, or "NAME:fast"
   kOptional,  // the name alone, or "NAME:" and anything, even nothing
   kNonEmpty,  // the name alone, or "NAME:" and something
   kRequired,  // only "NAME:" and something
@@ -109,8 +141,8 @@ struct CableKind {
 
 // Every JTAGNAND_PORT the program understands; an empty setting is auto.
 constexpr std::array kCableKinds{
-    CableKind{"auto", Value::kNone, {"auto"}, &open_auto},
-    CableKind{"direct", Value::kNone, {"direct"}, &open_direct},
+    CableKind{"auto", Value::kFast, {"auto"}, &open_auto},
+    CableKind{"direct", Value::kFast, {"direct"}, &open_direct},
     CableKind{"ppdev", Value::kNonEmpty, {"ppdev", "ppdev:/dev/parportN"}, &open_ppdev},
     CableKind{"sim", Value::kOptional, {"sim", "sim:OPTION,..."}, &open_sim},
     CableKind{"rbb", Value::kRequired, {"rbb:HOST:PORT", "rbb:/path/to/socket"}, &open_rbb},
@@ -131,6 +163,7 @@ bool names(const CableKind& kind, std::string_view setting, std::string_view& va
   }
   if (rest.front() != ':' || kind.value == Value::kNone) return false;
   value = rest.substr(1);
+  if (kind.value == Value::kFast) return value == "fast";
   return kind.value == Value::kOptional || !value.empty();
 }
 

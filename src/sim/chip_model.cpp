@@ -83,9 +83,11 @@ constexpr std::size_t kMaxParameterFile = 64 * kParameterPage;
   const int rows = page[101] & 0x0F;
   const int columns = page[101] >> 4;
   const auto pow2 = [](uint64_t n, uint64_t max) { return std::has_single_bit(n) && n <= max; };
+  // A block count need not be a power of two on a chip of one LUN (1048,
+  // 4192 blocks): the page number is the row.
+  const bool blocks_fit = luns == 1 ? blocks >= 1 && blocks <= (1U << 20) : pow2(blocks, 1U << 20);
   if (!pow2(page_size, 16 * kKiB) || page_size < 512 || !pow2(pages_per_block, 1024) ||
-      !pow2(blocks, 1U << 20) || !pow2(luns, 8) || rows < 1 || rows > 4 || columns < 1 ||
-      columns > 4) {
+      !blocks_fit || !pow2(luns, 8) || rows < 1 || rows > 4 || columns < 1 || columns > 4) {
     return false;
   }
   g = ChipGeometry{.device_code = code,

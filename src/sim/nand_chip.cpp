@@ -106,9 +106,19 @@ uint8_t NandChip::resolve(const CpuPins& cpu) const {
   return level;
 }
 
+void NandChip::scan_ends(bool capture_read) {
+  if (!capture_read) return;
+  if (output_at_capture_) {
+    output_seen_ = true;
+  } else {
+    read_before_output_ = true;
+  }
+}
+
 void NandChip::apply(const CpuPins& cpu) {
   const CpuPins old = pins_;
   const uint8_t old_io = io_;
+  const bool was_reading = !old.nce && !old.nre;
   // The flash's output drivers follow nCE and nRE: off as soon as either rises.
   if (cpu.nce || cpu.nre) flash_drives_ = false;
   pins_ = cpu;
@@ -128,6 +138,15 @@ void NandChip::apply(const CpuPins& cpu) {
 
   // Output starts at the falling edge of nRE or nCE, whichever comes later.
   const bool reading = !cpu.nce && !cpu.nre;
+  if (reading && !was_reading) {
+    // CLE and ALE must be low tCLR / tAR before nRE falls: a whole scan.
+    if (old.cle || old.ale || cpu.cle || cpu.ale) checker_.report(Violation::kReadAfterLatch);
+    output_read_early_ = read_before_output_;
+    output_seen_ = false;
+  } else if (!reading && was_reading) {
+    if (output_read_early_ && !output_seen_) checker_.report(Violation::kEarlyCapture);
+    output_read_early_ = false;
+  }
   if (reading && (old.nce || old.nre) && output_ != Output::kNone) {
     flash_out_ = next_output();
     flash_drives_ = true;

@@ -56,10 +56,16 @@ class NandChip {
 
   // The CPU's side of the bus changed, all pins at once.
   void apply(const CpuPins& cpu);
-  // One Capture-DR event has passed (the busy time base).
+  // One Capture-DR event has passed (the busy time base). What it sampled of
+  // a data output cycle counts once the cable reads the capture out.
   void tick() {
     if (busy_left_ > 0) --busy_left_;
+    output_at_capture_ = !pins_.nce && !pins_.nre;
+    read_before_output_ = false;
   }
+  // The data scan under way reaches Update-DR; `capture_read` says whether the
+  // cable read its capture out through TDO. Called before the pins change.
+  void scan_ends(bool capture_read);
 
   [[nodiscard]] bool ready() const { return !hung_ && busy_left_ == 0; }
   [[nodiscard]] bool nce() const { return pins_.nce; }
@@ -120,6 +126,14 @@ class NandChip {
   uint8_t flash_out_ = 0xFF;
   bool conflict_ = false;
   bool we_re_low_ = false;
+  // A byte is on the bus from the falling nRE to the rising one. Its capture
+  // is the first one taken after the fall, in the scan after the one whose
+  // update dropped nRE: a cable that reads the capture of the dropping scan
+  // instead, and none while nRE is low, has taken the bus before the byte.
+  bool output_at_capture_ = false;   // nCE and nRE low at the last Capture-DR
+  bool read_before_output_ = false;  // this scan's capture, read out, saw nRE high
+  bool output_read_early_ = false;   // the current output cycle began in such a scan
+  bool output_seen_ = false;         // a capture taken during it was read out
 
   Mode mode_ = Mode::kIdle;
   Output output_ = Output::kNone;

@@ -33,7 +33,7 @@ RbbServer::FeedResult RbbServer::feed(std::string_view input, std::string& answe
     } else if (c == 'R') {
       ++reads_;
       // Without a target the cable's pull-up holds TDO high.
-      answers.push_back(!connected_ || board_.tdo() ? '1' : '0');
+      answers.push_back(!connected_ || board_.sample_tdo() ? '1' : '0');
     } else if (c >= 'r' && c <= 'u') {
       // Bit 1 is TRST (asserted = nTRST low); bit 0 is SRST, which this board
       // does not wire to anything.

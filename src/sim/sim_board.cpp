@@ -294,6 +294,7 @@ struct SimBoard::Impl {
         for (std::size_t i = 0; i < n; ++i) devices[i]->shift_dr(i == 0 ? tdi : outs[i - 1]);
         break;
       case S::kCaptureDr:
+        capture_read = false;
         for (auto& device : devices) device->capture_dr();
         break;
       case S::kShiftIr:
@@ -331,6 +332,7 @@ struct SimBoard::Impl {
       case S::kUpdateDr:
         tdo = 1;
         ++dr_scans;
+        chip.scan_ends(capture_read);
         for (auto& device : devices) device->update_dr();
         return;
       case S::kUpdateIr:
@@ -343,6 +345,13 @@ struct SimBoard::Impl {
         tdo = 1;  // TDO floats outside the shift states; the cable's pull-up reads 1
         return;
     }
+  }
+
+  // TDO as a cable samples it. A sample taken while a data register shifts
+  // reads the capture of the scan under way out.
+  uint8_t sample_tdo() {
+    if (state == S::kShiftDr || state == S::kExit1Dr) capture_read = true;
+    return tdo;
   }
 
   void test_logic_reset() {
@@ -364,6 +373,7 @@ struct SimBoard::Impl {
   TapState state = S::kTestLogicReset;
   uint8_t lines = 0;  // TDI, TMS, TCK, nTRST as last set
   uint8_t tdo = 1;
+  bool capture_read = false;  // the cable sampled TDO since the last Capture-DR
 
   uint64_t ir_scans = 0;
   uint64_t dr_scans = 0;
@@ -435,6 +445,9 @@ void SimBoard::drive(bool tck, bool tms, bool tdi, bool trst_n) {
 
 bool SimBoard::tdo() const {
   return impl_->tdo != 0;
+}
+bool SimBoard::sample_tdo() {
+  return impl_->sample_tdo() != 0;
 }
 Cpu SimBoard::cpu() const {
   return impl_->cpu_kind;
@@ -569,7 +582,7 @@ uint8_t SimPort::read_byte(uint16_t address) {
     case 1: {
       // nAck (bit 6) carries TDO as it is; the other inputs idle high through
       // their pull-ups, and BUSY (bit 7) is inverted by the port: reads 0.
-      const uint8_t tdo = connected_ ? impl_->tdo : 1;
+      const uint8_t tdo = connected_ ? impl_->sample_tdo() : 1;
       return static_cast<uint8_t>(0x3F | (tdo << 6));
     }
     default:

@@ -65,8 +65,10 @@ enum class Violation : uint8_t {
   kConfirmWithoutAddress,  // 0x10, 0xD0 or 0x30 without the chip's address cycles
   kFloatingInput,          // a line the flash latches was not driven (board= boards)
   kSecondDriver,           // the CPU drives the flash's R/nB output (board= boards)
+  kEarlyCapture,           // a byte read from the capture of the scan that dropped nRE
+  kReadAfterLatch,         // nRE fell while CLE or ALE was high, or in the update that lowered it
 };
-inline constexpr std::size_t kViolationKinds = 8;
+inline constexpr std::size_t kViolationKinds = 10;
 [[nodiscard]] std::string_view violation_name(Violation kind);
 
 // The nets between CPU and flash. Levels are electrical: true = high.
@@ -146,6 +148,9 @@ class SimBoard {
   void drive(bool tck, bool tms, bool tdi, bool trst_n);
   // The TDO line (high while no register is shifting).
   [[nodiscard]] bool tdo() const;
+  // The same, taken by the cable as a sample: the board notes that the
+  // capture of the data scan under way was read out.
+  [[nodiscard]] bool sample_tdo();
 
   [[nodiscard]] Cpu cpu() const;  // the built-in CPU (meaningless with board=)
   [[nodiscard]] uint32_t idcode() const;

@@ -260,6 +260,10 @@ std::string_view violation_name(Violation kind) {
       return "a flash input floating at a latch";
     case Violation::kSecondDriver:
       return "a second driver on R/nB";
+    case Violation::kEarlyCapture:
+      return "a byte read from the capture before nRE fell";
+    case Violation::kReadAfterLatch:
+      return "nRE fell with CLE or ALE high or falling";
   }
   return "unknown";
 }

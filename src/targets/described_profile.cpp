@@ -75,6 +75,12 @@ void select_described_profile(ActiveProfile& active, const bsdl::PinMap& map,
 }
 
 bool load_described_profile(ActiveProfile& active, const std::string& path, std::string& error) {
+  std::vector<std::string> notes;
+  return load_described_profile(active, path, error, notes);
+}
+
+bool load_described_profile(ActiveProfile& active, const std::string& path, std::string& error,
+                            std::vector<std::string>& notes) {
   bsdl::LoadedBoard loaded;
   bsdl::PinMap map;
   bsdl::Error failure;
@@ -84,6 +90,9 @@ bool load_described_profile(ActiveProfile& active, const std::string& path, std:
     return false;
   }
   select_described_profile(active, map, loaded.bsdl.entity);
+  notes.insert(notes.end(), map.notes.begin(), map.notes.end());
+  if (loaded.bsdl.tap_scan_clock_hz > 0)
+    active.tck_limit = TckLimit{loaded.bsdl.tap_scan_clock_hz, loaded.description.bsdl_path()};
   return true;
 }
 

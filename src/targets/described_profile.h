@@ -7,6 +7,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "bsdl/board.h"
 #include "targets/profile.h"
@@ -26,5 +27,9 @@ void select_described_profile(ActiveProfile& active, const bsdl::PinMap& map,
 // unchanged. Opens nothing but the two files.
 [[nodiscard]] bool load_described_profile(ActiveProfile& active, const std::string& path,
                                           std::string& error);
+// The same, with what the user should know but that does not stop the run
+// ("FILE: ..." lines for standard error) added to `notes`.
+[[nodiscard]] bool load_described_profile(ActiveProfile& active, const std::string& path,
+                                          std::string& error, std::vector<std::string>& notes);
 
 }  // namespace jtagnand

@@ -146,6 +146,8 @@ struct ActiveProfile {
   // The CPU's own toggle test (a built-in CPU); null: the flash's pins are
   // toggled, as the cells above name them.
   ToggleRoutine toggle_test = nullptr;
+  // The highest TCK the CPU takes, from its BSDL file; none for a built-in CPU.
+  TckLimit tck_limit;
 
   [[nodiscard]] uint32_t boundary_length() const { return vector.length; }
 

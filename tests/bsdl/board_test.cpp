@@ -187,6 +187,36 @@ TEST(PinMap, RefusalsNameTheLine) {
             "boundary-scan NAND programmer needs");
 }
 
+// An open-drain pin (its output cell its own control cell) drives one level:
+// refused for a flash line, taken for a hold pin at either level. A vendor's
+// title lines and own cell types on the named pins become notes.
+TEST(PinMap, OpenDrainPinsAndVendorNotes) {
+  std::string pins = kPins;
+  pins.replace(pins.find("31 (BC_1, LED, output2, 1)"), 26,
+               "31 (BC_1, LED, output2, 1, 31, 1, PULL1)");
+  pins.replace(pins.find("20 (BC_1, *, control, 1)"), 24, "20 (CBSC_1, *, control, 1)");
+  pins = "PINS Inc. BSDL file \xA9 2020\n" + pins;
+  PinMap m;
+  Error error;
+  EXPECT_FALSE(derive(pins, with_line(kBoard, "CLE", "CLE = LED"), m, error));
+  EXPECT_EQ(error.text(),
+            "boards/test.board:12: CLE = LED: LED is open drain (output cell 31 is its own "
+            "control cell): it drives one level only");
+  for (const char* hold : {"hold LED = 0", "hold LED = 1"}) {
+    SCOPED_TRACE(hold);
+    ASSERT_TRUE(derive(pins, with_line(kBoard, "hold", hold), m, error)) << error.text();
+    ASSERT_EQ(m.hold.size(), 1u);
+    EXPECT_EQ(m.hold[0].pin.output_cell, 31);
+    EXPECT_EQ(m.hold[0].pin.control_cell, -1);
+    EXPECT_EQ(m.idle[31], hold[11]);
+  }
+  ASSERT_EQ(m.notes.size(), 2u);
+  EXPECT_EQ(m.notes[0], "chips/pins.bsd: line 1 before 'entity' skipped: not BSDL");
+  EXPECT_EQ(m.notes[1],
+            "chips/pins.bsd:20: warning: cell 20 has the cell type CBSC_1, which IEEE 1149.1 "
+            "does not define; it is used as its function (CONTROL) says");
+}
+
 TEST(BoardDescription, AwkwardButLegalAndBrokenLines) {
   const std::string awkward =
       "  # comments, tabs, any case, spaces inside an index\r\n"
@@ -287,6 +317,38 @@ TEST(PinMap, TheFourDataFilesGiveTheBuiltInBoardsCells) {
     EXPECT_EQ(at(l.ale), '0');
     for (std::size_t k = 0; k < 8; ++k) EXPECT_EQ(at(l.io_enable[k]), l.enable_level ? '0' : '1');
   }
+}
+
+// Files that are not board descriptions: a directory is refused by name, and
+// a device that never ends is read no further than the limit.
+TEST(LoadBoard, ADirectoryOrAnEndlessDeviceIsRefused) {
+  const struct {
+    std::string path;
+    std::string message;
+  } cases[] = {
+    {std::string(JTAGNAND_TEST_DATA) + "/boards", "not a plain file"},
+#if !defined(_WIN32)
+    {"/dev/zero", "the file is larger than 16 MiB"},
+#endif
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    LoadedBoard loaded;
+    Error error;
+    EXPECT_FALSE(load_board(c.path, loaded, error));
+    EXPECT_EQ(error.message, c.message);
+  }
+}
+
+// A refusal quotes what the file says, cut: a 5 MB key makes no 5 MB line.
+TEST(BoardDescription, AHugeNameIsCutInTheRefusal) {
+  BoardDescription description;
+  Error error;
+  const std::string key(5'000'000, 'A');
+  EXPECT_FALSE(
+      read_board_description("bsdl = x.bsd\n" + key + " = 1\n", "big.board", description, error));
+  EXPECT_EQ(error.text().rfind("big.board:2: unknown key 'AAAA", 0), 0u) << error.text().size();
+  EXPECT_LT(error.text().size(), 500u);
 }
 
 }  // namespace

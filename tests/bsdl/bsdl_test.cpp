@@ -81,6 +81,8 @@ TEST(BsdlReader, AwkwardButLegalFormatting) {
   EXPECT_EQ(b.ports[static_cast<std::size_t>(b.find_port("wide(1)"))].mode, PortMode::kOut);
   EXPECT_EQ(b.ports[static_cast<std::size_t>(b.find_port("bus(3)"))].line, 5);
 
+  EXPECT_EQ(b.tap_scan_clock_hz, 10e6);  // (1.0e+07, BOTH)
+
   EXPECT_EQ(b.instruction_length, 3);
   ASSERT_NE(b.find_instruction("sample"), nullptr);
   EXPECT_EQ(b.find_instruction("SAMPLE")->opcodes, (std::vector<std::string>{"010", "110"}));
@@ -191,6 +193,13 @@ const Broken kBroken[] = {
      "unexpected '{'"},
     {"an attribute given twice", 34, "attribute BOUNDARY_LENGTH of awk100 : entity is 16;", 34,
      "BOUNDARY_LENGTH is given twice (first on line 15)"},
+    {"a TCK limit that is no frequency", 13,
+     "attribute TAP_SCAN_CLOCK of TCK : signal is (fast, BOTH);", 13,
+     "expected TAP_SCAN_CLOCK as (FREQUENCY, STOP_STATE), e.g. (20.0e6, BOTH)"},
+    {"a TCK limit of zero", 13, "attribute TAP_SCAN_CLOCK of TCK : signal is (0.0e6, BOTH);", 13,
+     "expected a frequency in Hz for TAP_SCAN_CLOCK, found '0.0e6'"},
+    {"a TCK limit twice", 34, "attribute TAP_SCAN_CLOCK of TCK : signal is (2.0e7, LOW);", 34,
+     "TAP_SCAN_CLOCK is given twice (first on line 13)"},
     {"a length that is not a number", 20,
      "attribute INSTRUCTION_LENGTH of awk100 : entity is three;", 20,
      "expected a whole number for INSTRUCTION_LENGTH, found 'three'"},
@@ -199,6 +208,10 @@ const Broken kBroken[] = {
      "expected nothing after 'end awk100;', found 'end'"},
     {"the wrong name at the end", 35, "end awk200;", 35, "expected 'end awk100;', found 'awk200'"},
     {"no end", 35, "", 35, "expected 'end awk100;', found the end of the file"},
+    {"EXTEST with IDCODE's opcode", 19, "  \"IDCODE(000),BYPASS (111), PRIV (1X0)\";", 17,
+     "EXTEST's opcode 000 is also IDCODE's: the two cannot be told apart"},
+    {"EXTEST with the all-ones opcode", 17, "  \"extest ( 111), SAMPLE (0 10, 110),\" &", 17,
+     "EXTEST's opcode 111 is also BYPASS's: the two cannot be told apart"},
     {"not an entity", 2, "architecture awk100 IS\r", 2,
      "expected 'entity' (a BSDL file starts with 'entity NAME is'), found 'architecture'"},
 };
@@ -213,6 +226,31 @@ TEST(BsdlReader, BrokenFilesNameTheLineAndWhatWasExpected) {
     ASSERT_FALSE(read_bsdl(join(lines), "broken.bsd", b, error));
     EXPECT_EQ(error.text(), "broken.bsd:" + std::to_string(c.error_line) + ": " + c.message);
   }
+}
+
+// What vendors write that is legal, or harmless: title lines above the
+// entity (not BSDL comments, bytes outside ASCII), an open-drain output that
+// names itself as its control cell (NXP's LPC18xx files), a vendor's own cell
+// type (CBSC_1).
+TEST(BsdlReader, VendorStylesAreRead) {
+  std::vector<std::string> lines = kAwkward;
+  lines[0] = "Awkward Corp. \xA9 2019 \xE2\x80\x94 BSDL for the AWK100";
+  lines.insert(lines.begin() + 1, "Rev. B   (c) all rights reserved");
+  // Line numbers below count the inserted line.
+  lines[32] = "  \"10 (BC_1, B, output2, 1, 10, 1, PULL1), 11 (CBSC_1, *, control, 1),\" &";
+  Bsdl b;
+  Error error;
+  ASSERT_TRUE(read_bsdl(join(lines), "vendor.bsd", b, error)) << error.text();
+  EXPECT_EQ(b.skipped_lines, "lines 1-2");
+  EXPECT_EQ(b.cells[10].control, 10);
+  EXPECT_EQ(b.cells[10].result, "PULL1");
+  EXPECT_EQ(b.cells[11].type, "CBSC_1");
+  EXPECT_FALSE(standard_cell_type(b.cells[11].type));
+  EXPECT_TRUE(standard_cell_type(b.cells[3].type));
+
+  // A clean file skips nothing.
+  ASSERT_TRUE(read_bsdl(join(kAwkward), "awk.bsd", b, error)) << error.text();
+  EXPECT_EQ(b.skipped_lines, "");
 }
 
 TEST(BsdlReader, HostileSizesAreRefusedNotAllocated) {

@@ -138,6 +138,13 @@ TEST(DescribedBoards, IdcodeCheckListsTheChainAndRefusesAnotherChain) {
                          "description gives them (tdi_side, the CPU's 6 bits, "
                          "tdo_side)\nFail, Read JTAG ID\n"))
         << run.out;
+    // -j lists the devices, without the roles of a chain it did not find.
+    const ProgramResult listed = jtagnand(sim, {"-T" + dir.file("ir.board"), "-j"});
+    EXPECT_EQ(listed.exit_status, 2);
+    EXPECT_TRUE(
+        contains(listed.out, "  TAP 1: no IDCODE, bypass bit 0\n  TAP 2: IDCODE 0x5ABCD0F3\n"))
+        << listed.out;
+    EXPECT_FALSE(contains(listed.out, "(IR ")) << listed.out;
   }
   const auto chip = read_file(dir.file("flash.bin"));
   EXPECT_TRUE(std::all_of(chip.begin(), chip.end(), [](auto b) { return b == 0xFF; }));

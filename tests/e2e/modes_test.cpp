@@ -99,6 +99,37 @@ TEST_F(Modes, MarkedBlockKeptWithMAndLostWithout) {
   EXPECT_EQ(file_bytes(flash, 0x4000, image.size()), image);
 }
 
+// A block whose erase fails under -m gets the mark a maker would give it, so
+// that a later -r -m or -v -m of the same range steps over it as the
+// programming did.
+TEST_F(Modes, ABlockWhoseEraseFailsIsMarkedWithM) {
+  const Bytes image = make_image(20000);
+  const std::string board = "sim:nand=0xE6,bad=3,stats,strict,flash=" + flash;
+  const ProgramResult r = jtagnand(board, {"-C", "ZELT", "-f" + image_path, "-b", "2", "-m"});
+  ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+  EXPECT_TRUE(contains(r.out,
+                       "\nError erasing at 0x6000, Maybe BAD BLOCK ....\n"
+                       "Block at 0x6000 marked bad in its spare area\n"))
+      << r.out;
+  EXPECT_TRUE(contains(r.err, kCleanRun)) << r.err;
+  EXPECT_EQ(file_bytes(flash + ".oob", kMarkOfBlock3, 1), Bytes{0x00});
+
+  const std::string again = "sim:nand=0xE6,stats,strict,flash=" + flash;
+  const ProgramResult verify =
+      jtagnand(again, {"-C", "ZELT", "-v", "-f" + image_path, "-b", "2", "-m"});
+  EXPECT_EQ(verify.exit_status, 0) << verify.out;
+  EXPECT_TRUE(contains(verify.out, "\nVerify GOOD!!\n")) << verify.out;
+  const ProgramResult read =
+      jtagnand(again, {"-C", "ZELT", "-r" + dump, "-b", "2", "-m", "-l", "20000"});
+  EXPECT_EQ(read.exit_status, 0) << read.out;
+  EXPECT_EQ(read_file(dump), image);
+
+  // Without -m nothing is written to the spare area, as before.
+  write_file(flash + ".oob", Bytes(1024 * 16 * 16, 0xFF));
+  ASSERT_EQ(jtagnand(board, {"-C", "ZELT", "-f" + image_path, "-b", "2"}).exit_status, 0);
+  EXPECT_EQ(file_bytes(flash + ".oob", kMarkOfBlock3, 1), Bytes{0xFF});
+}
+
 TEST_F(Modes, DumpWithTheSameBlockAndMarksGivesTheImageBack) {
   const struct {
     std::string chip;
@@ -202,6 +233,23 @@ TEST_F(Modes, AStoppedDumpLeavesTheFileAsItWas) {
       << full.out;
   EXPECT_EQ(read_file(dump), old);
   EXPECT_EQ(files(), before);
+
+  // A signal once the new file is there (the whole 64 MiB chip: the dump is
+  // far from done): the process ends as the signal ends it, without its file.
+  for (const std::string signal_name : {"TERM", "HUP"}) {
+    SCOPED_TRACE(signal_name);
+    write_file(dump, old);
+    const std::string script =
+        "\"$0\" -C RQ7220 -r\"$1\" </dev/null & pid=$!; "
+        "while ! ls \"$1\".jtagnand-* >/dev/null 2>&1; do sleep 0.05; done; "
+        "kill -" +
+        signal_name + " $pid; wait $pid; echo status=$?";
+    const ProgramResult r = run_program("/bin/sh", {"-c", script, JTAGNAND_BINARY, dump},
+                                        {"JTAGNAND_PORT=sim:nand=0x76"});
+    EXPECT_TRUE(contains(r.out, signal_name == "TERM" ? "status=143" : "status=129")) << r.out;
+    EXPECT_EQ(read_file(dump), old);
+    EXPECT_EQ(files(), before);
+  }
 }
 
 TEST_F(Modes, ASpareAreaFileThatCannotBeFilledIsTakenAway) {
@@ -251,6 +299,35 @@ TEST_F(Modes, DumpRangesAndFilesRefusedBeforeAPageIsRead) {
     EXPECT_TRUE(contains(r.out, "Could not create file: " + bad + " (")) << r.out;
     EXPECT_TRUE(contains(r.err, kUntouched)) << r.err;
   }
+  // An empty name (-r "") too, not after the whole range was read.
+  const ProgramResult empty = jtagnand("sim:stats", {"-C", "TOMUX", "-r", ""});
+  EXPECT_EQ(empty.exit_status, 2);
+  EXPECT_TRUE(contains(empty.out, "Could not create file:  (no file name)\n")) << empty.out;
+  EXPECT_TRUE(contains(empty.err, kUntouched)) << empty.err;
+}
+
+// The dump's target as a user would expect it: a link to a file not there
+// yet makes that file (the link stays), and a replaced file keeps its mode.
+TEST_F(Modes, ADumpFollowsADanglingLinkAndKeepsTheModeOfTheFileItReplaces) {
+  namespace fs = std::filesystem;
+  fs::create_directory(dir.file("sub"));
+  fs::create_symlink("sub/target.bin", dir.file("link.bin"));
+  const std::vector<std::string> args = {"-C", "TOMUX", "-l", "0x2000"};
+  std::vector<std::string> to_link = args;
+  to_link.push_back("-r" + dir.file("link.bin"));
+  ASSERT_EQ(jtagnand("sim:nand=0xE6", to_link).exit_status, 0);
+  EXPECT_TRUE(fs::is_symlink(dir.file("link.bin")));
+  EXPECT_EQ(read_file(dir.file("sub/target.bin")), Bytes(0x2000, 0xFF));
+
+  write_file(dump, {'o', 'l', 'd'});
+  fs::permissions(dump, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  std::vector<std::string> to_dump = args;
+  to_dump.push_back("-r" + dump);
+  const ProgramResult r = jtagnand("sim:nand=0xE6", to_dump);
+  ASSERT_EQ(r.exit_status, 0) << r.out;
+  EXPECT_EQ(read_file(dump), Bytes(0x2000, 0xFF));
+  EXPECT_EQ(fs::status(dump).permissions(),
+            fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
 }
 
 TEST_F(Modes, VerifyOnlyComparesAndWritesNothing) {
@@ -349,6 +426,16 @@ TEST_F(Modes, EraseAllWithMarksKeepsThem) {
   EXPECT_TRUE(contains(r.err, kCleanRun)) << r.err;
   EXPECT_EQ(file_bytes(flash + ".oob", 2 * 16 * 16 + 5, 1), Bytes{0x00});
   EXPECT_EQ(file_bytes(flash + ".oob", 1023 * 16 * 16 + 5, 1), Bytes{0x00});
+
+  // An image after it: the marked block below -b pushes it one block up, and
+  // the line says where it goes.
+  const Bytes image = make_image(5000);
+  const ProgramResult placed =
+      jtagnand("sim:nand=0xE6,marked=2,stats,strict,flash=" + flash,
+               {"-C", "ZELT", "-e", "all", "-m", "-f" + image_path, "-b", "3"}, "y");
+  ASSERT_EQ(placed.exit_status, 0) << placed.out;
+  EXPECT_TRUE(contains(placed.out, "Programing & Verifying to 0x8000 offset")) << placed.out;
+  EXPECT_EQ(file_bytes(flash, 0x8000, image.size()), image);
 }
 
 TEST_F(Modes, OptionsThatDoNotGoTogetherAreRefusedBeforeTheTargetIsTouched) {
@@ -419,6 +506,10 @@ TEST(Help, TheUsageTextThenTheNewOptionsThePortAndTheExitStatuses) {
       "  rbb:HOST:PORT, rbb:PATH a remote_bitbang JTAG server (TCP or Unix socket)\n"
       "  ftdi, ftdi:OPTION,...   an FTDI MPSSE USB adapter\n"
       "  sim, sim:OPTION,...     the simulated board\n"
+      "  A parallel-port value with fast (auto:fast, direct:fast, ppdev:fast,\n"
+      "  ppdev:DEVICE,fast, sim:fast,...) drives the flash with two scans per bus\n"
+      "  cycle: faster, but not the cable's classic traffic. With -T, ftdi runs at\n"
+      "  the BSDL file's TAP_SCAN_CLOCK at most; ftdi:tck=HZ,overclock goes above.\n"
       "\n"
       "Exit status:\n"
       "  0  the job was done\n"

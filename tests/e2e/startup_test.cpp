@@ -29,6 +29,67 @@ TEST(Startup, NoPortPrintsTheBannerOnlyAndExitsOne) {
   }
 }
 
+// Started with its standard descriptors closed, the program opens /dev/null
+// onto them first: the files it opens later (here the simulated chip's spare
+// areas) do not take their numbers, and no message lands in them.
+TEST(Startup, ClosedStandardDescriptorsTakeNoFileTheProgramOpens) {
+  TempDir dir;
+  const std::string flash = dir.file("flash.bin");
+  const ProgramResult r = run_program(
+      "/bin/sh", {"-c", "\"$0\" -C ZELT -fmissing.bin 2>&-; echo status=$?", JTAGNAND_BINARY},
+      {"JTAGNAND_PORT=sim:nand=0xE6,stats,flash=" + flash});
+  EXPECT_TRUE(contains(r.out, "Could not open file: missing.bin")) << r.out;
+  EXPECT_TRUE(contains(r.out, "status=2")) << r.out << r.err;
+  EXPECT_EQ(read_file(flash + ".oob"), std::vector<unsigned char>(1024 * 16 * 16, 0xFF));
+  EXPECT_EQ(read_file(flash), std::vector<unsigned char>(8 << 20, 0xFF));
+}
+
+// Settings and options that were misread or echoed whole: each is refused
+// naming what is wrong, in a line of reasonable length.
+TEST(Startup, MisreadSettingsAreRefusedNamingTheirFault) {
+  const std::string huge(100000, 'Q');
+  const struct {
+    std::string port;
+    std::vector<std::string> args;
+    int status;
+    std::string out, err;
+  } cases[] = {
+      {"rbb:127.0.0.1:4444,foo=1",
+       {"-C", "ZELT", "-j"},
+       1,
+       "",
+       "unknown option 'foo=1' (the one option is timeout=SECONDS)"},
+      {"sim",
+       {"-C", "ZELT", "-f", "a.bin", "-f", "b.bin"},
+       2,
+       "** Error: -f is given more than once\n",
+       ""},
+      {"sim",
+       {"-C", "ZELT", "-r", "a.bin", "-r", "b.bin"},
+       2,
+       "** Error: -r is given more than once\n",
+       ""},
+      {"sim",
+       {"-C", "ZELT", "-r", "a.bin", "-l", "1", "-l", "2"},
+       2,
+       "** Error: -l is given more than once\n",
+       ""},
+      {"sim",
+       {"-C", huge},
+       2,
+       "** Error: CPU name '" + huge.substr(0, 64) + "...' is longer than 15 characters\n",
+       ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.port + " " + c.args.back().substr(0, 20));
+    const ProgramResult r = jtagnand(c.port, c.args);
+    EXPECT_EQ(r.exit_status, c.status) << r.out << r.err;
+    EXPECT_TRUE(contains(r.out, c.out)) << r.out;
+    EXPECT_TRUE(contains(r.err, c.err)) << r.err;
+    EXPECT_LT(r.out.size(), 1000u);
+  }
+}
+
 // Standard output stays the banner alone; standard error says why.
 TEST(Startup, NoPortNamesTheBasesTriedOnStandardError) {
   const ProgramResult r = jtagnand("sim:port=none", {"-C", "RQ7220"});

@@ -109,6 +109,8 @@ TEST_F(ProgramOverFtdi, TheOptionsChooseAdapterChannelAndClock) {
        "(USB 0403:6010, channel A) is connected, TCK 7.5 MHz (8 MHz asked, rounded down to "
        "what the clock divisor makes).\n"},
       {"", "ftdi:tck=1000", "TCK 1 kHz.\n"},
+      // What was asked is shown exactly, not rounded to six digits.
+      {"", "ftdi:tck=30000001", "TCK 30 MHz (30.000001 MHz asked, above the FT2232H's highest).\n"},
       {"usb_chip=ft2232d", "ftdi:tck=30M",
        "\nFTDI FT2232C/D \"Dual RS232\" serial JTAGNAND1 (USB 0403:6010, channel A) is "
        "connected, TCK 6 MHz (30 MHz asked, above the FT2232C/D's highest).\n"},
@@ -129,6 +131,41 @@ TEST_F(ProgramOverFtdi, TheOptionsChooseAdapterChannelAndClock) {
         << c.port << r.out;
     EXPECT_TRUE(contains(r.err, " violations=0 bad_commands=1 latency_waits=0\n"))
         << c.port << r.err;
+  }
+}
+
+// With a board description, the BSDL file's TAP_SCAN_CLOCK (10 MHz for the
+// RQ7220) caps the default TCK; a higher tck= is refused before any clock
+// unless overclock is given.
+TEST_F(ProgramOverFtdi, TheBsdlFileLimitsTheClock) {
+  const std::string board = std::string(JTAGNAND_TEST_DATA) + "/boards/rq7220.board";
+  const struct {
+    std::string port;
+    int status;
+    std::string announced;
+    std::string refusal;
+  } cases[] = {
+      {"ftdi", 0, "channel A) is connected, TCK 10 MHz.\n", ""},
+      {"ftdi:tck=5M", 0, "channel A) is connected, TCK 5 MHz.\n", ""},
+      {"ftdi:tck=15M,overclock", 0, "channel A) is connected, TCK 15 MHz.\n", ""},
+      {"ftdi:tck=15M", 1, "",
+       "jtagnand: JTAGNAND_PORT=ftdi: TCK 15 MHz is above 10 MHz, the highest TCK " +
+           std::string(JTAGNAND_TEST_DATA) +
+           "/boards/rq7220.bsd gives (TAP_SCAN_CLOCK); add ,overclock to the ftdi options to "
+           "run at it anyway\n"},
+  };
+  for (const auto& c : cases) {
+    const ProgramResult r =
+        jtagnand_on_ftdi("stats,strict,board=" + board, c.port, {"-T" + board, "-j"});
+    EXPECT_EQ(r.exit_status, c.status) << c.port << r.out << r.err;
+    if (c.status == 0) {
+      EXPECT_TRUE(contains(r.out, c.announced)) << c.port << r.out;
+      EXPECT_TRUE(contains(r.out, "\nOK!, JTAG ID:")) << c.port << r.out;
+    } else {
+      EXPECT_TRUE(contains(r.err, c.refusal)) << c.port << r.err;
+      EXPECT_FALSE(contains(r.out, "is connected")) << c.port << r.out;
+      EXPECT_TRUE(contains(r.err, " dr_scans=0 ")) << c.port << r.err;  // nothing driven
+    }
   }
 }
 

@@ -10,11 +10,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "run_program.h"
 #include "sim_server.h"
+#include "test_files.h"
 
 namespace jtagnand::testing {
 namespace {
@@ -152,6 +154,28 @@ TEST(ProgramOverRbb, AServerThatNeverAnswersStopsTheRunAfterItsTimeOut) {
   EXPECT_EQ(connect.exit_status, 1) << connect.out << connect.err;
   EXPECT_TRUE(contains(connect.out, "Couldn't access giveio device")) << connect.out;
   EXPECT_TRUE(contains(connect.err, "no answer to the connection within 300 ms")) << connect.err;
+}
+
+// A dump whose server goes away half way: the run stops with status 2 and
+// leaves no file of its own beside the target.
+TEST(ProgramOverRbb, ALostServerLeavesNoDumpFileBehind) {
+  TempDir dir;
+  const std::string dump = dir.file("dump.bin");
+  const std::string script =
+      "\"$1\" --port 0 cpu=RQ7220,nand=0x76 >\"$2.srv\" 2>&1 & server=$!; "
+      "while ! grep -q listening \"$2.srv\"; do sleep 0.05; done; "
+      "port=$(sed -n 's/.*://p' \"$2.srv\"); rm \"$2.srv\"; "
+      "JTAGNAND_PORT=rbb:127.0.0.1:$port,timeout=2 \"$0\" -C RQ7220 -r\"$2\" </dev/null & pid=$!; "
+      "while ! ls \"$2\".jtagnand-* >/dev/null 2>&1; do sleep 0.05; done; "
+      "kill $server; wait $pid; echo status=$?";
+  const ProgramResult r =
+      run_program("/bin/sh", {"-c", script, JTAGNAND_BINARY, JTAGNAND_SIM_BINARY, dump});
+  EXPECT_TRUE(contains(r.err, "run stopped")) << r.err;
+  EXPECT_TRUE(contains(r.out, "status=2")) << r.out;
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+    left.push_back(entry.path().filename().string());
+  EXPECT_TRUE(left.empty()) << left.front();
 }
 
 TEST(ProgramOverRbb, NoServerIsRefusedPortAccess) {

@@ -83,7 +83,7 @@ TEST(OnfiDecode, TheFirstCopyThatPassesItsCrcIsTaken) {
       continue;
     }
     EXPECT_EQ(chip.fault, ChipFault::kNone);
-    EXPECT_EQ(std::string(chip.name), std::string("128MBytes(WINBOND ") + one.model + ")");
+    EXPECT_EQ(std::string(chip.chip.name), std::string("128MBytes(WINBOND ") + one.model + ")");
   }
 }
 
@@ -104,7 +104,7 @@ TEST(OnfiDecode, FieldsOfRealChips) {
     const OnfiFacts& f = c.chip.facts;
     const DecodedChip d = decode(testing::onfi_page(f));
     ASSERT_EQ(d.fault, ChipFault::kNone);
-    EXPECT_STREQ(d.name, c.name);
+    EXPECT_STREQ(d.chip.name, c.name);
     EXPECT_EQ(d.chip.page_size, f.page_size);
     EXPECT_EQ(d.chip.spare_size, f.spare_size);
     EXPECT_EQ(d.chip.pages_per_block, f.pages_per_block);
@@ -129,7 +129,13 @@ TEST(OnfiDecode, ChipsThatCannotBeDrivenAreRefusedWithTheirName) {
       {"two bits per cell", [](OnfiFacts& f) { f.bits_per_cell = 2; }, ChipFault::kMultiLevelCell},
       {"96 pages per block", [](OnfiFacts& f) { f.pages_per_block = 96; },
        ChipFault::kNotPowerOfTwo},
-      {"1000 blocks", [](OnfiFacts& f) { f.blocks_per_lun = 1000; }, ChipFault::kNotPowerOfTwo},
+      {"1000 blocks in each of two LUNs",
+       [](OnfiFacts& f) {
+         f.blocks_per_lun = 1000;
+         f.luns = 2;
+       },
+       ChipFault::kNotPowerOfTwo},
+      {"no spare bytes", [](OnfiFacts& f) { f.spare_size = 0; }, ChipFault::kNoSpareArea},
       {"no LUN", [](OnfiFacts& f) { f.luns = 0; }, ChipFault::kNotPowerOfTwo},
       {"page of 2000 bytes", [](OnfiFacts& f) { f.page_size = 2000; }, ChipFault::kNotPowerOfTwo},
       {"two row cycles for 2^18 pages", [](OnfiFacts& f) { f.address_cycles = 0x22; },
@@ -152,7 +158,8 @@ TEST(OnfiDecode, ChipsThatCannotBeDrivenAreRefusedWithTheirName) {
     const DecodedChip d = decode(testing::onfi_page(facts));
     EXPECT_EQ(d.fault, c.fault);
     EXPECT_TRUE(d.described);
-    EXPECT_NE(std::string(d.name).find("(MICRON MT29F8G08ABABAWP)"), std::string::npos) << d.name;
+    EXPECT_NE(std::string(d.chip.name).find("(MICRON MT29F8G08ABABAWP)"), std::string::npos)
+        << d.chip.name;
     EXPECT_FALSE(chip_fault_text(d.fault).empty());
   }
 }
@@ -162,7 +169,7 @@ TEST(OnfiDecode, NamesShowPrintableTextOnly) {
   facts.manufacturer = "A\x1b[2J\x07Z";
   facts.model = "M\x80\xff";
   const DecodedChip d = decode(testing::onfi_page(facts));
-  EXPECT_STREQ(d.name,
+  EXPECT_STREQ(d.chip.name,
                "128MBytes(A?[2J?Z M?"
                "?)");
 }
@@ -207,7 +214,7 @@ TEST(ExtendedId, EachFieldOfTheThirdAndFourthByte) {
     EXPECT_EQ(d.chip.last_row_mask, c.last_row_mask);
   }
   const Bytes k9f1g08r0a = {0xEC, 0xA1, 0x00, 0x15, 0x40};
-  EXPECT_STREQ(extended_id_decode(std::span<const uint8_t>(k9f1g08r0a.data(), 5)).name,
+  EXPECT_STREQ(extended_id_decode(std::span<const uint8_t>(k9f1g08r0a.data(), 5)).chip.name,
                "128MBytes(ID EC A1 00 15 40)");
   EXPECT_FALSE(extended_id_code(0x79));
   EXPECT_FALSE(extended_id_code(0x76));  // a small-page code: no fourth byte to read

@@ -8,6 +8,7 @@
 #include "nand/nand_device.h"
 #include "nand/nand_identify.h"
 #include "scan_decoder.h"
+#include "sim/sim_board.h"
 
 namespace jtagnand {
 namespace {
@@ -28,7 +29,7 @@ struct LayoutCase {
 // The address bytes of a built-in chip, found by its device code; none for a
 // code that is not built in.
 std::vector<uint8_t> address_of(uint8_t device, AddressKind kind, uint64_t offset) {
-  const BuiltinChip* chip = find_builtin_chip(device);
+  const ChipRow* chip = find_builtin_chip(device);
   if (chip == nullptr) return {};
   AddressBytes bytes{};
   const int n = nand_address_bytes(chip->chip, kind, offset, bytes);
@@ -64,8 +65,9 @@ TEST(NandAddressBytes, FollowTheChipsLayouts) {
 }
 
 TEST(NandAddressBytes, EverySupportedChipHasALayoutThatAddressesItsLastPage) {
-  for (const BuiltinChip& row : builtin_chips()) {
-    SCOPED_TRACE(row.name);
+  for (const ChipRow& row : chip_table()) {
+    if (row.kind != ChipRowKind::kBuiltin) continue;
+    SCOPED_TRACE(row.chip.name);
     // The last page and the last block must land on distinct, nonzero rows:
     // no bit of the page number may be cut off by a mask.
     const uint64_t last_page = row.chip.total_size() - row.chip.page_size;
@@ -321,9 +323,10 @@ TEST_P(BusCycles, ReadyWaitPollsUpTo4097Captures) {
 }
 
 TEST_P(BusCycles, ReadIdSequence) {
-  serve_bytes({0x98, 0xDA});
+  serve_bytes({0x98, 0x76});
   ASSERT_EQ(nand_identify(*bus_).outcome, NandOutcome::kDone);
-  // Select, 0x90, one address cycle, two reads, release.
+  // Select, 0x90, one address cycle, two reads, release: a small-page code
+  // settles the chip.
   ASSERT_EQ(scans().size(), 1u + 4 + 4 + 6 + 1);
   EXPECT_EQ(driven_byte(scans()[1].bits), kNandCmdReadId);
   EXPECT_EQ(cell(5, cpu_->ale_cell), '1');
@@ -334,9 +337,148 @@ TEST_P(BusCycles, ReadIdSequence) {
   EXPECT_EQ(scans().back().bits[cpu_->nce_cell], '1');
   // Any maker is accepted for a listed device code.
   EXPECT_EQ(bus_->flash.maker_code, 0x98);
-  EXPECT_EQ(bus_->flash.device_code, 0xDA);
-  EXPECT_STREQ(bus_->flash.name, "256MBytes(K9F2G08U0M)");
+  EXPECT_EQ(bus_->flash.device_code, 0x76);
+  EXPECT_STREQ(bus_->flash.chip.name, "64MBytes(K9F1208U0M)");
+}
+
+TEST_P(BusCycles, ReadIdOfALargePageCodeReadsTheFurtherBytesAndTheOnfiSignature) {
+  // Toshiba TC58NVG1S3E: 2 KiB pages, 64 spare bytes, 128 KiB blocks, as the
+  // built-in 0xDA chip.
+  serve_bytes({0x98, 0xDA, 0x90, 0x15, 0x76, 0x14, 0x01, 0x00});
+  ASSERT_EQ(nand_identify(*bus_).outcome, NandOutcome::kDone);
+  // Select, 0x90, address 0x00, eight reads, release; then the same with
+  // address 0x20 and four reads (no "ONFI" there).
+  const size_t first = 1 + 4 + 4 + 8 * 3 + 1;
+  ASSERT_EQ(scans().size(), first + 1 + 4 + 4 + 4 * 3 + 1);
+  EXPECT_EQ(scans()[first - 1].bits[cpu_->nce_cell], '1');
+  EXPECT_EQ(scans()[first].bits[cpu_->nce_cell], '0');
+  EXPECT_EQ(driven_byte(scans()[first + 1].bits), kNandCmdReadId);
+  EXPECT_EQ(driven_byte(scans()[first + 6].bits), 0x20);
+  EXPECT_EQ(scans().back().bits[cpu_->nce_cell], '1');
+  EXPECT_EQ(bus_->flash.source, ChipSource::kBuiltin);
+  EXPECT_STREQ(bus_->flash.chip.name, "256MBytes(K9F2G08U0M)");
   EXPECT_EQ(bus_->flash.chip.block_size(), 128u * 1024);
+}
+
+// The minimal cycles (a cable that asks for them; here the parallel port's
+// fast option): two scans per cycle, each n + 4 clocks, straight from one
+// Update-DR to the next Select-DR-Scan.
+TEST_P(BusCycles, MinimalCyclesAreTwoScansEach) {
+  cable_.fast = true;
+  bus_ = std::make_unique<NandBus>(NandBus{cable_, active_});
+  cable_.clock(false, false);  // Test-Logic-Reset -> Run-Test/Idle, where EXTEST leaves it
+  NandBus& bus = *bus_;
+  ASSERT_EQ(bus.traffic, BusTraffic::kMinimal);
+  const uint32_t length = cpu_->boundary_length;
+  // Each pair: the strobe falls with CLE, ALE and the byte at their levels,
+  // then rises with nothing else changing.
+  const auto expect_latch = [&](size_t first, char cle, char ale, uint8_t byte) {
+    const std::string& low = scans()[first].bits;
+    const std::string& high = scans()[first + 1].bits;
+    EXPECT_EQ(low[cpu_->nwe_cell], '0');
+    EXPECT_EQ(low[cpu_->cle_cell], cle);
+    EXPECT_EQ(low[cpu_->ale_cell], ale);
+    EXPECT_EQ(driven_byte(low), byte);
+    EXPECT_TRUE(drives(low));
+    for (uint32_t i = 0; i < length; ++i) {
+      if (i != cpu_->nwe_cell) {
+        EXPECT_EQ(high[i], low[i]) << "cell " << i;
+      }
+    }
+    EXPECT_EQ(high[cpu_->nwe_cell], '1');
+  };
+  nand_chip_select(bus, '0');
+  port_->clear();
+  nand_command(bus, kNandCmdProgram);
+  ASSERT_EQ(scans().size(), 2u);
+  expect_latch(0, '1', '0', kNandCmdProgram);
+  EXPECT_EQ(port_->writes(), 2u * 2u * (length + 4));
+
+  bus.flash.device_code = 0xDA;
+  bus.flash.chip = find_builtin_chip(0xDA)->chip;
+  port_->clear();
+  nand_address(bus, AddressKind::kColumnAndRow, 0x123400);
+  const Bytes address = address_of(0xDA, AddressKind::kColumnAndRow, 0x123400);
+  ASSERT_EQ(scans().size(), 2 * address.size());
+  for (size_t i = 0; i < address.size(); ++i) expect_latch(2 * i, '0', '1', address[i]);
+
+  const uint8_t data[2] = {0x5A, 0xA5};
+  port_->clear();
+  nand_write_bytes(bus, data, 2);
+  ASSERT_EQ(scans().size(), 4u);
+  expect_latch(0, '0', '0', 0x5A);
+  expect_latch(2, '0', '0', 0xA5);
+
+  // After a latch cycle a read first lowers CLE and lets go of the data lines
+  // in a scan of its own; then nRE falls, and the scan that raises it
+  // captures the byte.
+  const uint8_t answers[] = {0xEC, 0xDA};
+  serve_bytes({answers, answers + 2});
+  nand_command(bus, kNandCmdReadId);
+  port_->clear();
+  uint8_t got[2]{};
+  nand_read_bytes(bus, got, 2);
+  EXPECT_EQ(Bytes(got, got + 2), Bytes(answers, answers + 2));
+  ASSERT_EQ(scans().size(), 5u);
+  EXPECT_EQ(cell(0, cpu_->cle_cell), '0');
+  EXPECT_EQ(cell(0, cpu_->nre_cell), '1');
+  EXPECT_TRUE(listens(scans()[0].bits));
+  for (size_t b = 0; b < 2; ++b) {
+    EXPECT_EQ(cell(1 + 2 * b, cpu_->nre_cell), '0');
+    EXPECT_FALSE(scans()[1 + 2 * b].captured);
+    EXPECT_EQ(cell(2 + 2 * b, cpu_->nre_cell), '1');
+    EXPECT_TRUE(scans()[2 + 2 * b].captured);
+  }
+  // A wait after a command: one scan lowers CLE, then the polls.
+  nand_command(bus, kNandCmdProgramConfirm);
+  port_->on_capture([&](const std::string& pins, std::string& capture) {
+    capture = pins;
+    capture[cpu_->rnb_cell] = '1';
+  });
+  port_->clear();
+  EXPECT_EQ(nand_wait_ready(bus), 0);
+  ASSERT_EQ(scans().size(), 2u);
+  EXPECT_FALSE(scans()[0].captured);
+  EXPECT_EQ(cell(0, cpu_->cle_cell), '0');
+  EXPECT_TRUE(scans()[1].captured);
+}
+
+// The simulated board's checker against the program's own cable and scans: a
+// read that takes its byte from the scan that drops nRE is caught; the minimal
+// read cycle is clean.
+TEST(BusCyclesOnTheBoard, ACaptureBeforeNreFellIsCaught) {
+  sim::SimOptions options;
+  std::string error;
+  auto port = sim::make_sim_port(options, error);
+  ASSERT_NE(port, nullptr) << error;
+  LptCable cable(port.get(), port->base());
+  cable.fast = true;
+  ActiveProfile active;
+  ASSERT_EQ(select_cpu_profile(active, "RQ7220"), 0);
+  NandBus bus{cable, active};
+  tap_reset(cable);
+  enter_extest(cable, active);
+  const uint8_t id_address = 0x00;
+  nand_chip_select(bus, '0');
+  nand_command(bus, kNandCmdReadId);
+  nand_address_cycles(bus, &id_address, 1);
+  uint8_t maker = 0;
+  nand_read_bytes(bus, &maker, 1);
+  EXPECT_EQ(maker, 0xEC);
+  EXPECT_EQ(port->board().violations(), 0u);
+
+  // The wrong way round: the capture read in the scan whose update drops nRE,
+  // none in the one that raises it.
+  std::vector<char> capture(active.boundary_length());
+  active.vector[active.cells.nre] = '0';
+  scan_dr_back_to_back(cable, active.chain, active.vector.data(), capture.data(),
+                       active.boundary_length());
+  active.vector[active.cells.nre] = '1';
+  scan_dr_back_to_back(cable, active.chain, active.vector.data(), nullptr,
+                       active.boundary_length());
+  cable.clock(false, false);  // Update-DR -> Run-Test/Idle: the last update takes effect
+  EXPECT_EQ(port->board().violations(sim::Violation::kEarlyCapture), 1u);
+  EXPECT_EQ(port->board().violations(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(AllCpus, BusCycles, ::testing::Values("RQ7220", "ZELT", "TOMUX", "KELDA"));

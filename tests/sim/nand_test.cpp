@@ -641,6 +641,54 @@ TEST(SimChecker, EachKindFiresOnItsCraftedSequence) {
     EXPECT_EQ(rig.board().nand_counts().erases, 0U);
     EXPECT_EQ(n.status() & 0x01, 0x01);
   }
+  {  // the byte read from the scan whose update drops nRE, none while it is low
+    Rig rig("");
+    auto& n = *rig.nand;
+    n.select(0);
+    n.command(0x90);
+    n.address({0x00});
+    n.listen();
+    n.set(cells.nre, 0);
+    n.scan();  // read out, but captured while nRE was still high
+    rig.cable->sampling(false);
+    n.set(cells.nre, 1);
+    n.scan();  // captured the maker code, never read out
+    EXPECT_EQ(rig.board().violations(Violation::kEarlyCapture), 1U);
+    EXPECT_EQ(rig.board().violations(), 1U);
+  }
+  {  // the same two scans, the capture of the second one read: clean
+    Rig rig("");
+    auto& n = *rig.nand;
+    n.select(0);
+    n.command(0x90);
+    n.address({0x00});
+    n.listen();
+    n.set(cells.nre, 0);
+    rig.cable->sampling(false);
+    n.scan();
+    rig.cable->sampling(true);
+    n.set(cells.nre, 1);
+    n.scan();
+    EXPECT_EQ(n.captured_byte(), 0xEC);
+    EXPECT_EQ(rig.board().violations(), 0U);
+  }
+  {  // nRE falls in the update that lowers CLE
+    Rig rig("");
+    auto& n = *rig.nand;
+    n.select(0);
+    n.put(0x70);
+    n.set(cells.cle, 1);
+    n.set(cells.nwe, 0);
+    n.scan();
+    n.set(cells.nwe, 1);
+    n.scan();
+    n.set(cells.cle, 0);
+    n.listen();
+    n.set(cells.nre, 0);
+    n.scan();
+    EXPECT_EQ(rig.board().violations(Violation::kReadAfterLatch), 1U);
+    EXPECT_EQ(rig.board().violations(), 1U);
+  }
   {  // with nCE high the strobes mean nothing
     Rig rig("");
     auto& n = *rig.nand;

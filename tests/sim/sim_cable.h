@@ -33,6 +33,9 @@ class Cable {
   void reset() {
     for (int i = 0; i < 5; ++i) clock(1, 0);
   }
+  // Whether scans read TDO (they do unless told otherwise); what a scan does
+  // not read comes back as 1s.
+  void sampling(bool on) { sampling_ = on; }
   void trst_pulse() {
     port_.write_byte(base_, 0x0C);
     port_.write_byte(base_, 0x04);
@@ -98,7 +101,7 @@ class Cable {
     std::vector<uint8_t> captured(bits.size());
     for (std::size_t i = 0; i < bits.size(); ++i) {
       clock(i + 1 == bits.size(), bits[i]);
-      captured[i] = static_cast<uint8_t>(tdo());
+      captured[i] = sampling_ ? static_cast<uint8_t>(tdo()) : uint8_t{1};
     }
     clock(1, bits.back());  // Update
     clock(0, 0);            // the update takes effect on the falling edge
@@ -107,6 +110,7 @@ class Cable {
 
   PortIo& port_;
   uint16_t base_;
+  bool sampling_ = true;
   std::vector<int> tdi_side_;
   std::vector<int> tdo_side_;
 };

@@ -186,7 +186,7 @@ void MpsseEngine::execute(const uint8_t* c) {
       const uint32_t clocks =
           op == 0x8E ? (c[1] & 7U) + 1 : 8 * (static_cast<uint32_t>(c[1] | c[2] << 8) + 1);
       for (uint32_t i = 0; i < clocks; ++i)
-        static_cast<void>(clock_bit(line(kTdi), line(kTms), true, false));
+        static_cast<void>(clock_bit(line(kTdi), line(kTms), true, false, false));
       break;
     }
     default:
@@ -209,7 +209,7 @@ void MpsseEngine::shift(const uint8_t* c) {
     const bool tdi = (c[2] & 0x80) != 0;
     unsigned in = 0;
     for (uint32_t i = 0; i < n; ++i) {
-      const bool bit = clock_bit(tdi, ((c[2] >> i) & 1U) != 0, write_on_fall, read_on_fall);
+      const bool bit = clock_bit(tdi, ((c[2] >> i) & 1U) != 0, write_on_fall, read_on_fall, reads);
       in = (in >> 1) | (bit ? 0x80U : 0U);
     }
     if (reads) reply(static_cast<uint8_t>(in));
@@ -225,7 +225,7 @@ void MpsseEngine::shift(const uint8_t* c) {
     for (uint32_t i = 0; i < n; ++i) {
       const bool tdi =
           writes ? (lsb ? ((out >> i) & 1U) != 0 : ((out >> (7 - i)) & 1U) != 0) : line(kTdi);
-      const bool bit = clock_bit(tdi, tms, write_on_fall, read_on_fall);
+      const bool bit = clock_bit(tdi, tms, write_on_fall, read_on_fall, reads);
       in = lsb ? (in >> 1) | (bit ? 0x80U : 0U) : ((in << 1) | (bit ? 1U : 0U)) & 0xFFU;
     }
     return static_cast<uint8_t>(in);
@@ -242,7 +242,7 @@ void MpsseEngine::shift(const uint8_t* c) {
   }
 }
 
-bool MpsseEngine::clock_bit(bool tdi, bool tms, bool write_on_fall, bool read_on_fall) {
+bool MpsseEngine::clock_bit(bool tdi, bool tms, bool write_on_fall, bool read_on_fall, bool reads) {
   const auto set = [&](uint8_t pin, bool level) {
     low_value_ = static_cast<uint8_t>(level ? low_value_ | pin : low_value_ & ~pin);
   };
@@ -252,7 +252,7 @@ bool MpsseEngine::clock_bit(bool tdi, bool tms, bool write_on_fall, bool read_on
     set(kTms, tms);
     drive();
   }
-  bool sampled = tdo();
+  bool sampled = reads && !read_on_fall && sample_tdo();
   set(kTck, true);
   drive();
   // Written on the rising edge: the target took the old level on this edge.
@@ -263,7 +263,7 @@ bool MpsseEngine::clock_bit(bool tdi, bool tms, bool write_on_fall, bool read_on
   }
   set(kTck, false);
   drive();
-  if (read_on_fall) sampled = tdo();
+  if (reads && read_on_fall) sampled = sample_tdo();
   ++counts_.tck_cycles;
   return sampled;
 }
@@ -276,6 +276,11 @@ bool MpsseEngine::tdo() const {
   // Loopback ties the engine's data output to its input inside the chip.
   if (loopback_) return (low_value_ & kTdi) != 0;
   return board_ == nullptr || board_->tdo();
+}
+
+bool MpsseEngine::sample_tdo() {
+  if (loopback_) return (low_value_ & kTdi) != 0;
+  return board_ == nullptr || board_->sample_tdo();
 }
 
 void MpsseEngine::drive() {

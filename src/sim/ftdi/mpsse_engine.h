@@ -72,10 +72,14 @@ class MpsseEngine {
   [[nodiscard]] std::size_t command_length() const;
   void execute(const uint8_t* command);
   void shift(const uint8_t* command);
-  [[nodiscard]] bool clock_bit(bool tdi, bool tms, bool write_on_fall, bool read_on_fall);
+  // One TCK period; with `reads`, TDO is sampled (on the edge read_on_fall
+  // names) and returned, else false.
+  [[nodiscard]] bool clock_bit(bool tdi, bool tms, bool write_on_fall, bool read_on_fall,
+                               bool reads);
   void drive();
   [[nodiscard]] bool line(uint8_t pin) const;  // ADBUS pin level as the board sees it
   [[nodiscard]] bool tdo() const;
+  [[nodiscard]] bool sample_tdo();  // as a read command takes it
   void reply(uint8_t byte);
   [[nodiscard]] bool known(uint8_t opcode) const;
 
