@@ -1,6 +1,7 @@
-// jtagnand-sim: one simulated board served as a remote_bitbang JTAG target, so
-// that any JTAG master speaking that protocol (OpenOCD, or jtagnand itself with
-// JTAGNAND_PORT=rbb:...) can drive it over a socket.
+// jtagnand-sim: one simulated board served as a remote_bitbang JTAG target, or
+// as a Xilinx Virtual Cable server, so that any JTAG master speaking one of
+// those protocols (OpenOCD, openFPGALoader, or jtagnand itself with
+// JTAGNAND_PORT=rbb:... or xvc:...) can drive it over a socket.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -21,13 +22,15 @@
 
 #include "sim/rbb_server.h"
 #include "sim/sim_board.h"
+#include "sim/xvc_server.h"
 
 namespace {
 
 using jtagnand::sim::RbbServer;
+using jtagnand::sim::XvcServer;
 
 constexpr const char* kHelp =
-    "usage: jtagnand-sim [--port N | --socket PATH] [--once] [--idle-timeout S]\n"
+    "usage: jtagnand-sim [--port N | --socket PATH | --xvc N] [--once] [--idle-timeout S]\n"
     "                    [OPTION,OPTION,...]\n"
     "\n"
     "Serves one simulated board (parallel-port JTAG cable, CPU, NAND flash) as a\n"
@@ -37,6 +40,10 @@ constexpr const char* kHelp =
     "\n"
     "  --port N       listen on TCP 127.0.0.1:N; 0 (the default) picks a free port\n"
     "  --socket PATH  listen on a Unix socket at PATH instead\n"
+    "  --xvc N        serve Xilinx Virtual Cable 1.0 instead, on TCP 127.0.0.1:N\n"
+    "                 (0 picks a free port; XVC's usual one is 2542): getinfo:,\n"
+    "                 settck: (any period is taken) and shift:; reach it with\n"
+    "                 JTAGNAND_PORT=xvc:127.0.0.1:N or openFPGALoader -c xvc-client\n"
     "  --once         exit when the first connection ends\n"
     "  --idle-timeout S\n"
     "                 close a connection whose master has sent no command, or\n"
@@ -77,7 +84,8 @@ constexpr const char* kHelp =
     "  target=on|off                 off: a cable with nothing behind it (TDO high)\n"
     "  stats                         print \"sim: writes=... reads=... ir_scans=...\n"
     "                                dr_scans=... violations=...\" on stderr after each\n"
-    "                                connection (writes = line commands, reads = 'R')\n"
+    "                                connection (writes = line commands, reads = 'R');\n"
+    "                                with --xvc \"sim: shifts=... tck=... ir_scans=...\"\n"
     "  strict                        first bus-protocol violation: message, exit 3\n"
     "  port=...                      accepted and ignored: there is no port address here\n"
     "\n"
@@ -101,6 +109,7 @@ constexpr unsigned kMaxIdleSeconds = 86400;
 
 struct Settings {
   bool use_socket = false;
+  bool xvc = false;
   std::string socket_path;
   uint16_t port = 0;
   bool once = false;
@@ -133,7 +142,7 @@ int parse_arguments(int argc, char** argv, Settings& settings, bool& help) {
         return usage_error("bad idle time-out '" + std::string(value) + "' (seconds, 0 to " +
                            std::to_string(kMaxIdleSeconds) + ")");
       settings.idle_seconds = number;
-    } else if (arg == "--port" || arg == "--socket") {
+    } else if (arg == "--port" || arg == "--socket" || arg == "--xvc") {
       if (i + 1 >= argc) return usage_error(std::string(arg) + " needs a value");
       const std::string_view value = argv[++i];
       if (arg == "--socket") {
@@ -146,6 +155,7 @@ int parse_arguments(int argc, char** argv, Settings& settings, bool& help) {
         if (ec != std::errc() || end != value.data() + value.size() || number > 65535)
           return usage_error("bad port '" + std::string(value) + "'");
         settings.use_socket = false;
+        settings.xvc = arg == "--xvc";
         settings.port = static_cast<uint16_t>(number);
       }
     } else if (arg.substr(0, 2) == "--") {
@@ -233,6 +243,51 @@ class Listener {
   std::string name_;
 };
 
+// Serves one remote_bitbang connection; the exit status it leaves for --once.
+int serve_rbb(RbbServer& server, int connection, unsigned idle_seconds) {
+  const jtagnand::sim::RbbSessionEnd end = jtagnand::sim::serve_rbb_connection(
+      server, connection, static_cast<int>(idle_seconds * 1000));
+  int status = 0;
+  if (end.stop == RbbServer::Stop::kBadCommand) {
+    const auto code = static_cast<unsigned>(static_cast<unsigned char>(end.bad));
+    std::fprintf(stderr,
+                 "jtagnand-sim: unknown remote_bitbang command 0x%02X ('%c'); connection "
+                 "closed\n",
+                 code, code >= 0x20 && code < 0x7F ? end.bad : '?');
+    status = 1;
+  } else if (end.idle) {
+    std::fprintf(stderr,
+                 "jtagnand-sim: connection idle for %u s (no command, or answers not taken); "
+                 "closed\n",
+                 idle_seconds);
+    status = 1;
+  } else if (end.error != 0) {
+    std::fprintf(stderr, "jtagnand-sim: connection lost: %s\n", std::strerror(end.error));
+  }
+  return status;
+}
+
+// Serves one XVC connection; the exit status it leaves for --once.
+int serve_xvc(XvcServer& server, int connection, unsigned idle_seconds) {
+  const jtagnand::sim::XvcSessionEnd end = jtagnand::sim::serve_xvc_connection(
+      server, connection, static_cast<int>(idle_seconds * 1000));
+  if (end.bad_message) {
+    std::fprintf(stderr, "jtagnand-sim: not an XVC message: %s; connection closed\n",
+                 end.bad.c_str());
+    return 1;
+  }
+  if (end.idle) {
+    std::fprintf(stderr,
+                 "jtagnand-sim: connection idle for %u s (no message, or answers not taken); "
+                 "closed\n",
+                 idle_seconds);
+    return 1;
+  }
+  if (end.error != 0)
+    std::fprintf(stderr, "jtagnand-sim: connection lost: %s\n", std::strerror(end.error));
+  return 0;
+}
+
 int run(int argc, char** argv) {
   Settings settings;
   bool help = false;
@@ -252,6 +307,7 @@ int run(int argc, char** argv) {
     return 2;
   }
   RbbServer server(*board, !options.target_off);
+  XvcServer xvc_server(*board, !options.target_off);
 
   // A master that vanishes mid-answer must not take the server with it.
   signal(SIGPIPE, SIG_IGN);
@@ -271,27 +327,13 @@ int run(int argc, char** argv) {
       std::fprintf(stderr, "jtagnand-sim: accept: %s\n", std::strerror(errno));
       return 2;
     }
-    const jtagnand::sim::RbbSessionEnd end = jtagnand::sim::serve_rbb_connection(
-        server, connection, static_cast<int>(settings.idle_seconds * 1000));
+    const int status = settings.xvc ? serve_xvc(xvc_server, connection, settings.idle_seconds)
+                                    : serve_rbb(server, connection, settings.idle_seconds);
     close(connection);
-    int status = 0;
-    if (end.stop == RbbServer::Stop::kBadCommand) {
-      const auto code = static_cast<unsigned>(static_cast<unsigned char>(end.bad));
-      std::fprintf(stderr,
-                   "jtagnand-sim: unknown remote_bitbang command 0x%02X ('%c'); connection "
-                   "closed\n",
-                   code, code >= 0x20 && code < 0x7F ? end.bad : '?');
-      status = 1;
-    } else if (end.idle) {
-      std::fprintf(stderr,
-                   "jtagnand-sim: connection idle for %u s (no command, or answers not taken); "
-                   "closed\n",
-                   settings.idle_seconds);
-      status = 1;
-    } else if (end.error != 0) {
-      std::fprintf(stderr, "jtagnand-sim: connection lost: %s\n", std::strerror(end.error));
+    if (options.stats) {
+      std::fprintf(stderr, "%s\n",
+                   (settings.xvc ? xvc_server.stats_line() : server.stats_line()).c_str());
     }
-    if (options.stats) std::fprintf(stderr, "%s\n", server.stats_line().c_str());
     if (settings.once) return status;
   }
 }

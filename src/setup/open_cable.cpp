@@ -4,9 +4,12 @@
 #include <memory>
 #include <string>
 
+#include "cables/cmsis_dap_cable.h"
 #include "cables/ftdi_cable.h"
+#include "cables/gpio_cable.h"
 #include "cables/lpt_cable.h"
 #include "cables/rbb_cable.h"
+#include "cables/xvc_cable.h"
 #include "platform/backends.h"
 #include "sim/sim_board.h"
 
@@ -108,6 +111,18 @@ CableOpening open_ftdi(std::string_view options, std::string_view /*cpu_hint*/) 
   return open_ftdi_cable(options);
 }
 
+CableOpening open_xvc(std::string_view address, std::string_view /*cpu_hint*/) {
+  return open_xvc_cable(address);
+}
+
+CableOpening open_cmsis_dap(std::string_view options, std::string_view /*cpu_hint*/) {
+  return open_cmsis_dap_cable(options);
+}
+
+CableOpening open_gpio(std::string_view options, std::string_view /*cpu_hint*/) {
+  return open_gpio_cable(options);
+}
+
 // What may follow a cable's name after a colon.
 enum class Value : uint8_t {
   kNone,      // the name alone
@@ -132,6 +147,10 @@ constexpr std::array kCableKinds{
     CableKind{"sim", Value::kOptional, {"sim", "sim:OPTION,..."}, &open_sim},
     CableKind{"rbb", Value::kRequired, {"rbb:HOST:PORT", "rbb:/path/to/socket"}, &open_rbb},
     CableKind{"ftdi", Value::kOptional, {"ftdi", "ftdi:OPTION,..."}, &open_ftdi},
+    CableKind{"xvc", Value::kRequired, {"xvc:HOST[:PORT]"}, &open_xvc},
+    CableKind{
+        "cmsis-dap", Value::kOptional, {"cmsis-dap", "cmsis-dap:OPTION,..."}, &open_cmsis_dap},
+    CableKind{"gpio", Value::kRequired, {"gpio:OPTION,..."}, &open_gpio},
 };
 
 // Whether `setting` names `kind`; its value (after the colon) into `value`.

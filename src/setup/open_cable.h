@@ -17,6 +17,9 @@ namespace jtagnand {
 //   sim, sim:OPTION,...    the simulated board behind a virtual parallel port
 //   rbb:HOST:PORT, rbb:/path     a remote_bitbang JTAG server
 //   ftdi, ftdi:OPTION,...  an FTDI MPSSE adapter over USB (FT2232H by default)
+//   xvc:HOST[:PORT]        a Xilinx Virtual Cable server (port 2542 by default)
+//   cmsis-dap, cmsis-dap:OPTION,...  a CMSIS-DAP v2 probe over USB
+//   gpio:chip=NAME,tck=N,tms=N,tdi=N,tdo=N[,trst=N]  JTAG on Linux GPIO lines
 // The parallel-port kinds are probed at the three standard bases. `cpu_hint` is
 // the name given with -C; the simulated board takes its CPU from it unless told
 // otherwise.

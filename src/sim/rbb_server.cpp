@@ -1,5 +1,7 @@
 #include "sim/rbb_server.h"
 
+#include "sim/connection_io.h"
+
 #if !defined(_WIN32)
 #include <poll.h>
 #include <sys/socket.h>
@@ -60,39 +62,6 @@ std::string RbbServer::stats_line() const {
 
 #if !defined(_WIN32)
 
-namespace {
-
-// Waits until `fd` is ready for `events`; false when `idle_ms` (above 0) pass
-// first. An error or a hang-up counts as ready: the next recv or send tells it.
-bool wait_ready(int fd, short events, int idle_ms) {
-  pollfd ready{fd, events, 0};
-  for (;;) {
-    const int n = poll(&ready, 1, idle_ms > 0 ? idle_ms : -1);
-    if (n > 0) return true;
-    if (n == 0) return false;
-    if (errno != EINTR) return true;
-  }
-}
-
-enum class Sent : uint8_t { kAll, kError, kIdle };
-
-// Writes all of `bytes`, never blocking on a master that has stopped reading
-// for longer than `idle_ms`; kError with errno set when the peer is gone.
-Sent send_all(int fd, std::string_view bytes, int idle_ms) {
-  while (!bytes.empty()) {
-    if (!wait_ready(fd, POLLOUT, idle_ms)) return Sent::kIdle;
-    const ssize_t sent = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (sent < 0) {
-      if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-      return Sent::kError;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(sent));
-  }
-  return Sent::kAll;
-}
-
-}  // namespace
-
 RbbSessionEnd serve_rbb_connection(RbbServer& server, int fd, int idle_ms) {
   // A master pipelines a whole scan's worth of commands before it reads the
   // answers, so one large read usually carries a complete scan.
@@ -115,7 +84,7 @@ RbbSessionEnd serve_rbb_connection(RbbServer& server, int fd, int idle_ms) {
     const RbbServer::FeedResult fed =
         server.feed(std::string_view(buffer.data(), static_cast<std::size_t>(got)), answers);
     // Answers to the commands before a 'Q' or a bad character still go out.
-    const Sent sent = send_all(fd, answers, idle_ms);
+    const Sent sent = send_answers(fd, answers, idle_ms);
     if (sent != Sent::kAll) {
       end.idle = sent == Sent::kIdle;
       end.error = sent == Sent::kError ? errno : 0;

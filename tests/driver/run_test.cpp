@@ -94,15 +94,16 @@ TEST(BadBlockListing, TenBlockNumbersToALine) {
 // What JTAGNAND_PORT does not name is refused with every form it may take;
 // near misses of a form (a missing or unexpected value) are not taken for it.
 TEST(CableSetting, SettingsNotUnderstoodListEveryForm) {
-  for (const char* setting :
-       {"lpt", "ppdev:", "rbb", "rbb:", "direct:x", "auto:", "simulator", "ftdi2", "SIM"}) {
+  for (const char* setting : {"lpt", "ppdev:", "rbb", "rbb:", "direct:x", "auto:", "simulator",
+                              "ftdi2", "SIM", "xvc", "xvc:", "gpio", "cmsis-dap2"}) {
     const CableOpening opening = open_cable(setting, "");
     ASSERT_FALSE(opening.ok()) << setting;
     EXPECT_EQ(opening.kind(), Refusal::kBadSetting) << setting;
     EXPECT_EQ(opening.message(),
               "JTAGNAND_PORT=" + std::string(setting) +
                   " is not understood; use auto, direct, ppdev, ppdev:/dev/parportN, sim, "
-                  "sim:OPTION,..., rbb:HOST:PORT, rbb:/path/to/socket, ftdi or ftdi:OPTION,...");
+                  "sim:OPTION,..., rbb:HOST:PORT, rbb:/path/to/socket, ftdi, ftdi:OPTION,..., "
+                  "xvc:HOST[:PORT], cmsis-dap, cmsis-dap:OPTION,... or gpio:OPTION,...");
   }
   // "sim:" is the simulated board with no options, as "sim" is.
   EXPECT_TRUE(open_cable("sim:", "KELDA").ok());

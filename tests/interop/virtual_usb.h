@@ -21,6 +21,12 @@ inline std::vector<std::string> virtual_ftdi_env(const std::string& options) {
   return {"LD_LIBRARY_PATH=" + kVirtualUsbDir, "JTAGNAND_VIRTUAL_FTDI=" + options};
 }
 
+// The same for the virtual CMSIS-DAP v2 probe (the options of sim: plus dap_id,
+// dap_serial, dap_packet, dap_count, dap_swd_only).
+inline std::vector<std::string> virtual_dap_env(const std::string& options) {
+  return {"LD_LIBRARY_PATH=" + kVirtualUsbDir, "JTAGNAND_VIRTUAL_CMSIS_DAP=" + options};
+}
+
 #define JTAGNAND_SKIP_WITHOUT_VIRTUAL_USB()                                                   \
   if (::jtagnand::testing::kVirtualUsbDir.empty())                                            \
   GTEST_SKIP() << "the libusb-1.0 header is missing (Debian: libusb-1.0-0-dev): the virtual " \

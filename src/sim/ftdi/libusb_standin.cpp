@@ -1,13 +1,17 @@
-// A stand-in for libusb-1.0 that presents one USB device: the virtual FTDI
-// chip with the simulated board behind it. Built as libusb-1.0.so.0 in a
-// directory of its own and put in front of the system library with
-// LD_LIBRARY_PATH, for test processes only, so that libftdi1 (under the
-// program's ftdi cable) and OpenOCD's own ftdi driver run unchanged against the
-// virtual chip.
+// A stand-in for libusb-1.0 that presents the virtual USB devices: the virtual
+// FTDI chip and the virtual CMSIS-DAP v2 probe, each with a simulated board
+// behind it. Built as libusb-1.0.so.0 in a directory of its own and put in
+// front of the system library with LD_LIBRARY_PATH, for test processes only,
+// so that libftdi1 (under the program's ftdi cable), the program's cmsis-dap
+// cable, and OpenOCD's own ftdi and cmsis-dap drivers run unchanged against
+// the virtual devices.
 //
 // JTAGNAND_VIRTUAL_FTDI holds the chip's options (those of sim: plus usb_chip,
-// usb_id, usb_serial, usb_channel); unset, no device is attached. With the
-// `stats` option the chip's stats line is printed on standard error at exit.
+// usb_id, usb_serial, usb_channel); unset, no chip is attached.
+// JTAGNAND_VIRTUAL_CMSIS_DAP holds the probe's (those of sim: plus dap_id,
+// dap_serial, dap_packet, dap_count, dap_swd_only); unset, no probe is
+// attached. With the `stats` option a device's stats line is printed on
+// standard error at exit.
 //
 // What is implemented is the part of the libusb API that libftdi1 and OpenOCD
 // call: device list and descriptors, open and claim, control transfers, the
@@ -28,13 +32,17 @@
 #include <string>
 #include <vector>
 
+#include "sim/ftdi/virtual_dap.h"
 #include "sim/ftdi/virtual_ftdi.h"
 
+using jtagnand::sim::VirtualDap;
 using jtagnand::sim::VirtualFtdi;
 
+// One of the two: the FTDI chip or the CMSIS-DAP probe.
 struct libusb_device {
   libusb_context* context;
   VirtualFtdi* chip;
+  VirtualDap* dap;
 };
 
 struct libusb_device_handle {
@@ -44,12 +52,13 @@ struct libusb_device_handle {
 struct libusb_context {
   std::deque<libusb_transfer*> queued;     // submitted, not yet completed
   std::deque<libusb_transfer*> cancelled;  // completed as cancelled at the next event handling
-  std::unique_ptr<libusb_device> device;   // the one device, when attached
+  std::vector<std::unique_ptr<libusb_device>> devices;  // those attached
 };
 
 namespace {
 
 constexpr const char* kOptionsVariable = "JTAGNAND_VIRTUAL_FTDI";
+constexpr const char* kDapOptionsVariable = "JTAGNAND_VIRTUAL_CMSIS_DAP";
 
 // The chip is the process's one USB device, shared by every libusb context
 // (libftdi and OpenOCD each start their own), as a plugged-in device is. It
@@ -57,14 +66,35 @@ constexpr const char* kOptionsVariable = "JTAGNAND_VIRTUAL_FTDI";
 // store, and the stats line is printed from an exit handler.
 struct Machine {
   std::unique_ptr<VirtualFtdi> chip;
+  std::unique_ptr<VirtualDap> dap;
   libusb_context default_context;
 };
 
 void print_stats();
+void print_dap_stats();
+
+void attach_dap(Machine& m) {
+  const char* text = std::getenv(kDapOptionsVariable);
+  if (text == nullptr || *text == '\0') return;
+  jtagnand::sim::VirtualDapOptions options;
+  std::string error;
+  if (!jtagnand::sim::parse_virtual_dap_options(text, options, error)) {
+    std::fprintf(stderr, "virtual CMSIS-DAP: %s=%s: %s\n", kDapOptionsVariable, text,
+                 error.c_str());
+    return;
+  }
+  m.dap = VirtualDap::create(options, error);
+  if (!m.dap) {
+    std::fprintf(stderr, "virtual CMSIS-DAP: %s\n", error.c_str());
+  } else if (options.board.stats) {
+    std::atexit(print_dap_stats);
+  }
+}
 
 Machine& machine() {
   static Machine* const m = [] {
     auto* created = new Machine;
+    attach_dap(*created);
     const char* text = std::getenv(kOptionsVariable);
     if (text == nullptr || *text == '\0') return created;
     jtagnand::sim::VirtualFtdiOptions options;
@@ -86,6 +116,10 @@ Machine& machine() {
 
 void print_stats() {
   std::fprintf(stderr, "%s\n", machine().chip->stats_line().c_str());
+}
+
+void print_dap_stats() {
+  std::fprintf(stderr, "%s\n", machine().dap->stats_line().c_str());
 }
 
 libusb_context* context_of(libusb_context* context) {
@@ -118,6 +152,12 @@ void complete(libusb_transfer* t, libusb_transfer_status status, int actual) {
 bool deliver_ready_ins(libusb_context* context, bool latency_expired) {
   for (libusb_transfer* t : context->queued) {
     if (t->type != LIBUSB_TRANSFER_TYPE_BULK || !is_in(t->endpoint)) continue;
+    if (VirtualDap* dap = t->dev_handle->device->dap; dap != nullptr) {
+      if (!dap->in_ready()) continue;
+      const std::size_t n = dap->bulk_in(std::span(t->buffer, static_cast<std::size_t>(t->length)));
+      complete(t, LIBUSB_TRANSFER_COMPLETED, static_cast<int>(n));
+      return true;
+    }
     VirtualFtdi& chip = *t->dev_handle->device->chip;
     const int channel = channel_of(t->endpoint);
     if (!latency_expired && !chip.in_ready(channel)) continue;
@@ -132,6 +172,13 @@ bool deliver_ready_ins(libusb_context* context, bool latency_expired) {
 // Moves queued OUT and control transfers on; true when one completed.
 bool advance_outs(libusb_context* context) {
   for (libusb_transfer* t : context->queued) {
+    if (VirtualDap* dap = t->dev_handle->device->dap; dap != nullptr) {
+      if (t->type != LIBUSB_TRANSFER_TYPE_BULK || is_in(t->endpoint)) continue;
+      if (!dap->bulk_out(std::span<const uint8_t>(t->buffer, static_cast<std::size_t>(t->length))))
+        continue;
+      complete(t, LIBUSB_TRANSFER_COMPLETED, t->length);
+      return true;
+    }
     VirtualFtdi& chip = *t->dev_handle->device->chip;
     if (t->type == LIBUSB_TRANSFER_TYPE_CONTROL) {
       const libusb_control_setup* setup = libusb_control_transfer_get_setup(t);
@@ -259,13 +306,19 @@ const char* LIBUSB_CALL libusb_strerror(int code) {
 
 ssize_t LIBUSB_CALL libusb_get_device_list(libusb_context* context, libusb_device*** list) {
   context = context_of(context);
-  VirtualFtdi* chip = machine().chip.get();
-  if (chip != nullptr && !context->device)
-    context->device = std::make_unique<libusb_device>(libusb_device{context, chip});
-  const ssize_t count = context->device ? 1 : 0;
-  *list = new libusb_device* [2] { context->device.get(), nullptr };
-  if (count == 0) (*list)[0] = nullptr;
-  return count;
+  if (context->devices.empty()) {
+    if (VirtualFtdi* chip = machine().chip.get(); chip != nullptr)
+      context->devices.push_back(
+          std::make_unique<libusb_device>(libusb_device{context, chip, nullptr}));
+    if (VirtualDap* dap = machine().dap.get(); dap != nullptr)
+      context->devices.push_back(
+          std::make_unique<libusb_device>(libusb_device{context, nullptr, dap}));
+  }
+  const std::size_t count = context->devices.size();
+  *list = new libusb_device*[count + 1];
+  for (std::size_t i = 0; i < count; ++i) (*list)[i] = context->devices[i].get();
+  (*list)[count] = nullptr;
+  return static_cast<ssize_t>(count);
 }
 
 void LIBUSB_CALL libusb_free_device_list(libusb_device** list, int) {
@@ -280,7 +333,8 @@ void LIBUSB_CALL libusb_unref_device(libusb_device*) {}
 
 int LIBUSB_CALL libusb_get_device_descriptor(libusb_device* device,
                                              struct libusb_device_descriptor* d) {
-  const std::string raw = device->chip->device_descriptor();
+  const std::string raw =
+      device->dap != nullptr ? device->dap->device_descriptor() : device->chip->device_descriptor();
   const auto byte = [&](std::size_t i) { return static_cast<uint8_t>(raw[i]); };
   const auto word = [&](std::size_t i) {
     return static_cast<uint16_t>(byte(i) | byte(i + 1) << 8);
@@ -294,6 +348,48 @@ int LIBUSB_CALL libusb_get_device_descriptor(libusb_device* device,
 int LIBUSB_CALL libusb_get_config_descriptor(libusb_device* device, uint8_t index,
                                              struct libusb_config_descriptor** config) {
   if (index != 0) return LIBUSB_ERROR_NOT_FOUND;
+  if (device->dap != nullptr) {
+    // One vendor-class interface named by string 4, bulk OUT 0x01 then IN 0x81.
+    auto* h = new ConfigHolder{};
+    h->config = {LIBUSB_DT_CONFIG_SIZE,
+                 LIBUSB_DT_CONFIG,
+                 9 + 9 + 2 * 7,
+                 1,
+                 1,
+                 0,
+                 0x80,
+                 50,
+                 h->interfaces,
+                 nullptr,
+                 0};
+    for (int e = 0; e < 2; ++e) {
+      h->endpoints[e] = {LIBUSB_DT_ENDPOINT_SIZE,
+                         LIBUSB_DT_ENDPOINT,
+                         static_cast<uint8_t>(e == 0 ? 0x01 : 0x81),
+                         LIBUSB_TRANSFER_TYPE_BULK,
+                         device->dap->max_packet(),
+                         0,
+                         0,
+                         0,
+                         nullptr,
+                         0};
+    }
+    h->settings[0] = {LIBUSB_DT_INTERFACE_SIZE,
+                      LIBUSB_DT_INTERFACE,
+                      0,
+                      0,
+                      2,
+                      0xFF,
+                      0,
+                      0,
+                      4,
+                      h->endpoints,
+                      nullptr,
+                      0};
+    h->interfaces[0] = {&h->settings[0], 1};
+    *config = &h->config;
+    return LIBUSB_SUCCESS;
+  }
   const VirtualFtdi& chip = *device->chip;
   const int n = chip.interfaces();
   auto* h = new ConfigHolder{};
@@ -365,10 +461,11 @@ int LIBUSB_CALL libusb_get_port_numbers(libusb_device*, uint8_t* ports, int leng
   return 1;
 }
 int LIBUSB_CALL libusb_get_device_speed(libusb_device* device) {
+  if (device->dap != nullptr) return LIBUSB_SPEED_HIGH;
   return device->chip->high_speed_usb() ? LIBUSB_SPEED_HIGH : LIBUSB_SPEED_FULL;
 }
 int LIBUSB_CALL libusb_get_max_packet_size(libusb_device* device, unsigned char) {
-  return device->chip->max_packet();
+  return device->dap != nullptr ? device->dap->max_packet() : device->chip->max_packet();
 }
 
 // --- Handles ------------------------------------------------------------------
@@ -398,8 +495,8 @@ int LIBUSB_CALL libusb_set_configuration(libusb_device_handle*, int) {
   return LIBUSB_SUCCESS;
 }
 int LIBUSB_CALL libusb_claim_interface(libusb_device_handle* handle, int number) {
-  return number >= 0 && number < handle->device->chip->interfaces() ? LIBUSB_SUCCESS
-                                                                    : LIBUSB_ERROR_NOT_FOUND;
+  const int interfaces = handle->device->dap != nullptr ? 1 : handle->device->chip->interfaces();
+  return number >= 0 && number < interfaces ? LIBUSB_SUCCESS : LIBUSB_ERROR_NOT_FOUND;
 }
 int LIBUSB_CALL libusb_release_interface(libusb_device_handle*, int) {
   return LIBUSB_SUCCESS;
@@ -432,6 +529,7 @@ int LIBUSB_CALL libusb_set_auto_detach_kernel_driver(libusb_device_handle*, int)
 int LIBUSB_CALL libusb_control_transfer(libusb_device_handle* handle, uint8_t request_type,
                                         uint8_t request, uint16_t value, uint16_t index,
                                         unsigned char* data, uint16_t length, unsigned int) {
+  if (handle->device->dap != nullptr) return LIBUSB_ERROR_PIPE;  // a probe takes none
   const int n = handle->device->chip->control(request_type, request, value, index,
                                               std::span(data, data == nullptr ? 0 : length));
   return n < 0 ? LIBUSB_ERROR_PIPE : n;
@@ -439,7 +537,8 @@ int LIBUSB_CALL libusb_control_transfer(libusb_device_handle* handle, uint8_t re
 
 int LIBUSB_CALL libusb_get_string_descriptor_ascii(libusb_device_handle* handle, uint8_t index,
                                                    unsigned char* data, int length) {
-  const std::string text = handle->device->chip->string(index);
+  const std::string text = handle->device->dap != nullptr ? handle->device->dap->string(index)
+                                                          : handle->device->chip->string(index);
   if (text.empty()) return LIBUSB_ERROR_PIPE;
   if (length <= 0) return LIBUSB_ERROR_INVALID_PARAM;
   const int n = std::min(static_cast<int>(text.size()), length - 1);
@@ -450,6 +549,18 @@ int LIBUSB_CALL libusb_get_string_descriptor_ascii(libusb_device_handle* handle,
 
 int LIBUSB_CALL libusb_bulk_transfer(libusb_device_handle* handle, unsigned char endpoint,
                                      unsigned char* data, int length, int* actual, unsigned int) {
+  if (VirtualDap* dap = handle->device->dap; dap != nullptr) {
+    // A packet the probe cannot take yet, or an answer not there, is NAKed
+    // until the transfer times out.
+    int done = 0;
+    if (is_in(endpoint)) {
+      done = static_cast<int>(dap->bulk_in(std::span(data, static_cast<std::size_t>(length))));
+    } else if (dap->bulk_out(std::span<const uint8_t>(data, static_cast<std::size_t>(length)))) {
+      done = length;
+    }
+    if (actual != nullptr) *actual = done;
+    return done > 0 || length == 0 ? LIBUSB_SUCCESS : LIBUSB_ERROR_TIMEOUT;
+  }
   VirtualFtdi& chip = *handle->device->chip;
   libusb_context* context = handle->device->context;
   const int channel = channel_of(endpoint);

@@ -1,0 +1,149 @@
+// Xilinx Virtual Cable: jtagnand-sim --xvc checked by openFPGALoader's own XVC
+// client (it reads the chain's IDCODE), and the program's xvc cable against it:
+// IDCODE checks, a programming run over a bad block with the flash checked, a
+// described board on a chain, and the refusals.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "read_id_scans.h"
+#include "run_program.h"
+#include "sim_server.h"
+#include "test_boards.h"
+
+namespace jtagnand::testing {
+namespace {
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+ProgramResult jtagnand_over_xvc(const std::string& setting, const std::vector<std::string>& args) {
+  return run_program(JTAGNAND_BINARY, args, {"JTAGNAND_PORT=xvc:" + setting});
+}
+
+std::vector<unsigned char> slice(const std::vector<unsigned char>& bytes, size_t from, size_t n) {
+  if (from + n > bytes.size()) return {};
+  return {bytes.begin() + static_cast<long>(from), bytes.begin() + static_cast<long>(from + n)};
+}
+
+// openFPGALoader finds the CPU's IDCODE on the chain; not being an FPGA it
+// knows, it stops there with "Unknown device" (status 1). With no target
+// behind the cable it reads no such IDCODE.
+TEST(XvcInterop, OpenFpgaLoaderDetectsEachCpusIdcode) {
+  const std::string loader = find_in_path("openFPGALoader");
+  ASSERT_FALSE(loader.empty()) << "openFPGALoader is not installed (Debian: openfpgaloader)";
+  const std::string timeout = find_in_path("timeout");
+  for (const CpuCells& cpu : kCpuCells) {
+    SCOPED_TRACE(cpu.name);
+    SimServer server({"--xvc", "0", "--once", std::string("stats,strict,cpu=") + cpu.name});
+    ASSERT_FALSE(server.address().empty()) << server.err();
+    const ProgramResult r =
+        run_program(timeout, {"20", loader, "-c", "xvc-client", "--ip", "127.0.0.1", "--port",
+                              server.tcp_port(), "--detect"});
+    const std::string out = r.out + r.err;
+    EXPECT_TRUE(contains(out, "detected xvcServer version v1.0")) << out;
+    EXPECT_TRUE(contains(out, "IDCODE: " + hex32(cpu.idcode))) << out;
+    EXPECT_EQ(server.wait(), 0) << server.err();
+    EXPECT_TRUE(contains(server.err(), " violations=0\n")) << server.err();
+  }
+  SimServer nothing({"--xvc", "0", "--once", "cpu=KELDA,target=off"});
+  const ProgramResult r =
+      run_program(timeout, {"20", loader, "-c", "xvc-client", "--ip", "127.0.0.1", "--port",
+                            nothing.tcp_port(), "--detect"});
+  EXPECT_FALSE(contains(r.out + r.err, "0x00d3165b")) << r.out << r.err;
+}
+
+TEST(ProgramOverXvc, IdcodeCheckOnEveryCpuWithItsClock) {
+  const struct {
+    std::string cpu;
+    std::string id;
+  } cases[] = {{"RQ7220", "00110000000000000010011010010011"},
+               {"ZELT", "00110000000000000010011010010011"},
+               {"KELDA", "00000000110100110001011001011011"},
+               {"TOMUX", "00000000010110100011000011100101"}};
+  for (const auto& c : cases) {
+    SimServer server({"--xvc", "0", "--once", "stats,strict,cpu=" + c.cpu});
+    ASSERT_FALSE(server.address().empty()) << server.err();
+    const ProgramResult r = jtagnand_over_xvc(server.address() + ",tck=4M", {"-C", c.cpu, "-j"});
+    EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
+    EXPECT_TRUE(contains(r.out, "\nXilinx Virtual Cable at " + server.address() +
+                                    " is connected, TCK 4 MHz.\n\nOK!, JTAG ID:   " + c.id + "\n"))
+        << r.out;
+    EXPECT_EQ(server.wait(), 0) << server.err();
+    // Reset, IDCODE and a 32-bit scan in one shift: message (54 clocks), the
+    // closing reset in a second.
+    EXPECT_TRUE(contains(server.err(), "sim: shifts=2 tck=59 ")) << server.err();
+    EXPECT_TRUE(contains(server.err(), " ir_scans=1 dr_scans=1 violations=0\n")) << server.err();
+  }
+}
+
+// 64 KiB from block 4 of a small-page chip whose block 5 fails to erase.
+TEST(ProgramOverXvc, ProgrammingRunStepsOverABadBlockAndVerifies) {
+  TempDir dir;
+  const std::string flash = dir.file("flash.bin");
+  const std::string image_path = dir.file("image.bin");
+  constexpr size_t kBlock = 16 * 1024;
+  const std::vector<unsigned char> image = test_pattern(64 * 1024, 13);
+  write_file(image_path, image);
+  SimServer server(
+      {"--xvc", "0", "--once", "stats,strict,cpu=RQ7220,nand=0x76,bad=5,flash=" + flash});
+  ASSERT_FALSE(server.address().empty()) << server.err();
+
+  const ProgramResult r =
+      jtagnand_over_xvc(server.address(), {"-C", "RQ7220", "-f" + image_path, "-b", "4"});
+  ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+  EXPECT_TRUE(contains(r.out, "\nXilinx Virtual Cable at " + server.address() + " is connected.\n"))
+      << r.out;
+  EXPECT_TRUE(contains(r.out, "Maker = 0xEC, Device = 0x76\nNAND DEVICE: 64MBytes(K9F1208U0M)\n"))
+      << r.out;
+  EXPECT_TRUE(contains(r.out, "\nSkip bad block at 0x14000\n")) << r.out;
+  EXPECT_TRUE(contains(r.out, "\nVerify GOOD!!\n")) << r.out;
+  EXPECT_EQ(server.wait(), 0) << server.err();
+  EXPECT_TRUE(contains(server.err(), " violations=0\n")) << server.err();
+
+  const std::vector<unsigned char> chip = read_file(flash);
+  ASSERT_EQ(chip.size(), 64u * 1024 * 1024);
+  const std::vector<unsigned char> erased(kBlock, 0xFF);
+  EXPECT_EQ(slice(chip, 3 * kBlock, kBlock), erased);
+  EXPECT_EQ(slice(chip, 4 * kBlock, kBlock), slice(image, 0, kBlock));
+  EXPECT_EQ(slice(chip, 5 * kBlock, kBlock), erased);
+  EXPECT_EQ(slice(chip, 6 * kBlock, image.size() - kBlock),
+            slice(image, kBlock, image.size() - kBlock));
+  EXPECT_EQ(slice(chip, 5 * kBlock + image.size(), kBlock), erased);
+}
+
+// A board description (-T) whose CPU sits between other TAPs: the chain is
+// listed and the IDCODE checked through the bypass bits.
+TEST(ProgramOverXvc, DescribedBoardOnAChain) {
+  TempDir dir;
+  write_text(dir.file("wide.bsd"), test_cpu_bsdl({.version = "0101"}));
+  write_text(dir.file("wide.board"), test_board_description("wide.bsd", "3", "4 5"));
+  SimServer server({"--xvc", "0", "--once", "stats,strict,board=" + dir.file("wide.board")});
+  ASSERT_FALSE(server.address().empty()) << server.err();
+  const ProgramResult r =
+      jtagnand_over_xvc(server.address(), {"-T" + dir.file("wide.board"), "-j"});
+  EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
+  EXPECT_TRUE(contains(r.out, "\nOK!, JTAG ID:   01011010101111001101000011110011\n")) << r.out;
+  EXPECT_EQ(server.wait(), 0) << server.err();
+  EXPECT_TRUE(contains(server.err(), " violations=0\n")) << server.err();
+}
+
+TEST(ProgramOverXvc, NoServerOrNotAnXvcServerIsRefused) {
+  {
+    const ProgramResult r = jtagnand_over_xvc("127.0.0.1:1", {"-C", "KELDA", "-j"});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_TRUE(contains(r.out, "Couldn't access giveio device")) << r.out;
+    EXPECT_TRUE(contains(r.err, "jtagnand-sim --xvc N")) << r.err;
+  }
+  // A remote_bitbang server takes "getinfo:" for commands and closes.
+  SimServer rbb({"--port", "0", "--once", "cpu=KELDA"});
+  const ProgramResult r = jtagnand_over_xvc(rbb.address() + ",timeout=2", {"-C", "KELDA", "-j"});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_TRUE(contains(r.err, "xvc:" + rbb.address() + ": getinfo: ")) << r.err;
+}
+
+}  // namespace
+}  // namespace jtagnand::testing
