@@ -215,12 +215,7 @@ void NandChip::command(uint8_t code) {
       break;
     case 0x30:
       if (!geometry_.large_page) break;
-      if (mode_ == Mode::kReadAddress &&
-          static_cast<int>(address_.size()) == geometry_.address_cycles) {
-        start_read();
-      } else {
-        checker_.report(Violation::kConfirmWithoutAddress);
-      }
+      if (confirm_follows(Mode::kReadAddress, geometry_.address_cycles)) start_read();
       mode_ = Mode::kIdle;
       break;
     case 0x80:
@@ -232,14 +227,7 @@ void NandChip::command(uint8_t code) {
       std::fill(page_.begin(), page_.end(), uint8_t{0xFF});
       break;
     case 0x10:
-      if (mode_ == Mode::kProgram &&
-          static_cast<int>(address_.size()) == geometry_.address_cycles) {
-        finish_program();
-      } else {
-        checker_.report(Violation::kConfirmWithoutAddress);
-        fail_ = true;
-      }
-      mode_ = Mode::kIdle;
+      confirm_operation(Mode::kProgram, geometry_.address_cycles, &NandChip::finish_program);
       break;
     case 0x60:
       mode_ = Mode::kEraseAddress;
@@ -247,14 +235,7 @@ void NandChip::command(uint8_t code) {
       address_.clear();
       break;
     case 0xD0:
-      if (mode_ == Mode::kEraseAddress &&
-          static_cast<int>(address_.size()) == geometry_.erase_cycles) {
-        finish_erase();
-      } else {
-        checker_.report(Violation::kConfirmWithoutAddress);
-        fail_ = true;
-      }
-      mode_ = Mode::kIdle;
+      confirm_operation(Mode::kEraseAddress, geometry_.erase_cycles, &NandChip::finish_erase);
       break;
     case 0x70:  // status until the next command
       output_ = Output::kStatus;
@@ -382,6 +363,21 @@ void NandChip::start_read() {
   output_ = Output::kData;
   ++counts_.reads;
   start_busy(NandOp::kRead);
+}
+
+bool NandChip::confirm_follows(Mode setup, int address_cycles) {
+  if (mode_ == setup && static_cast<int>(address_.size()) == address_cycles) return true;
+  checker_.report(Violation::kConfirmWithoutAddress);
+  return false;
+}
+
+void NandChip::confirm_operation(Mode setup, int address_cycles, void (NandChip::*finish)()) {
+  if (confirm_follows(setup, address_cycles)) {
+    (this->*finish)();
+  } else {
+    fail_ = true;  // the status shows the operation failed
+  }
+  mode_ = Mode::kIdle;
 }
 
 void NandChip::finish_program() {
