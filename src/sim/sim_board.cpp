@@ -48,13 +48,31 @@ constexpr uint8_t kTms = 0x02;
 constexpr uint8_t kTck = 0x04;
 constexpr uint8_t kTrstN = 0x08;
 
-// Nets a boundary cell can sense.
-enum class Sense : uint8_t { kNce, kCle, kAle, kNwe, kNre, kRnb, kIo };
+// The level of `which` as the flash's pins show it.
+[[nodiscard]] uint8_t net_level(const NandChip& chip, Net which) {
+  switch (which) {
+    case Net::kNce:
+      return chip.nce();
+    case Net::kCle:
+      return chip.cle();
+    case Net::kAle:
+      return chip.ale();
+    case Net::kNwe:
+      return chip.nwe();
+    case Net::kNre:
+      return chip.nre();
+    case Net::kRnb:
+      return chip.ready();
+    default:
+      return static_cast<uint8_t>(
+          (chip.io() >> (static_cast<int>(which) - static_cast<int>(Net::kIo0))) & 1U);
+  }
+}
 
+// A boundary cell that senses a net.
 struct SenseCell {
   int cell;
-  Sense net;
-  uint8_t bit;  // for kIo
+  Net net;
 };
 
 // One of the four built-in CPUs, from its layout: a 4-bit IR, EXTEST 0000,
@@ -68,18 +86,21 @@ class LayoutCpu final : public CpuTap {
         length(static_cast<uint32_t>(board.length)),
         chip(nand),
         dr(length) {
-    auto add = [&](int cell, Sense net, uint8_t bit) {
+    auto add = [&](int cell, Net net) {
       for (const auto& s : sense)
         if (s.cell == cell) return;
-      sense.push_back({cell, net, bit});
+      sense.push_back({cell, net});
     };
-    add(layout.nce, Sense::kNce, 0);
-    add(layout.cle, Sense::kCle, 0);
-    add(layout.ale, Sense::kAle, 0);
-    add(layout.nwe, Sense::kNwe, 0);
-    add(layout.nre, Sense::kNre, 0);
-    add(layout.rnb, Sense::kRnb, 0);
-    for (uint8_t k = 0; k < 8; ++k) add(layout.io_in[k], Sense::kIo, k);
+    add(layout.nce, Net::kNce);
+    add(layout.cle, Net::kCle);
+    add(layout.ale, Net::kAle);
+    add(layout.nwe, Net::kNwe);
+    add(layout.nre, Net::kNre);
+    add(layout.rnb, Net::kRnb);
+    for (int k = 0; k < 8; ++k) {
+      add(layout.io_in[static_cast<std::size_t>(k)],
+          static_cast<Net>(static_cast<int>(Net::kIo0) + k));
+    }
     reset_latches();
     select(layout.idcode_instruction);
   }
@@ -99,7 +120,7 @@ class LayoutCpu final : public CpuTap {
 
   void capture_dr() override {
     if (dr.selected == DataRegister::kBoundary) {
-      for (const auto& s : sense) cell(s.cell) = sensed(s);
+      for (const auto& s : sense) cell(s.cell) = net_level(chip, s.net);
     }
     dr.capture(layout.idcode);
     chip.tick();  // R/nB was sampled above; the busy time runs on capture events
@@ -143,26 +164,6 @@ class LayoutCpu final : public CpuTap {
   }
 
   [[nodiscard]] uint8_t& cell(int index) { return dr.cell(static_cast<uint32_t>(index)); }
-
-  [[nodiscard]] uint8_t sensed(const SenseCell& s) const {
-    switch (s.net) {
-      case Sense::kNce:
-        return chip.nce();
-      case Sense::kCle:
-        return chip.cle();
-      case Sense::kAle:
-        return chip.ale();
-      case Sense::kNwe:
-        return chip.nwe();
-      case Sense::kNre:
-        return chip.nre();
-      case Sense::kRnb:
-        return chip.ready();
-      case Sense::kIo:
-        return static_cast<uint8_t>((chip.io() >> s.bit) & 1U);
-    }
-    return 1;
-  }
 
   // Power-up state of the update latches: the flash deselected and idle, the
   // data lines listening, so loading EXTEST changes nothing on the bus.
@@ -427,23 +428,7 @@ uint8_t SimBoard::instruction() const {
 }
 
 bool SimBoard::net(Net which) const {
-  const NandChip& chip = impl_->chip;
-  switch (which) {
-    case Net::kNce:
-      return chip.nce();
-    case Net::kCle:
-      return chip.cle();
-    case Net::kAle:
-      return chip.ale();
-    case Net::kNwe:
-      return chip.nwe();
-    case Net::kNre:
-      return chip.nre();
-    case Net::kRnb:
-      return chip.ready();
-    default:
-      return ((chip.io() >> (static_cast<int>(which) - static_cast<int>(Net::kIo0))) & 1U) != 0;
-  }
+  return net_level(impl_->chip, which) != 0;
 }
 
 uint8_t SimBoard::data_bus() const {
