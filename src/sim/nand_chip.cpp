@@ -190,14 +190,10 @@ void NandChip::command(uint8_t code) {
       start_busy(NandOp::kReset);
       break;
     case 0x90:
-      mode_ = Mode::kIdAddress;
-      output_ = Output::kNone;
-      address_.clear();
+      await_address(Mode::kIdAddress);
       break;
     case 0xEC:  // Read Parameter Page: ONFI chips only; others ignore it
-      mode_ = onfi_.empty() ? Mode::kIdle : Mode::kParameterAddress;
-      output_ = Output::kNone;
-      address_.clear();
+      await_address(onfi_.empty() ? Mode::kIdle : Mode::kParameterAddress);
       break;
     case 0x01:
     case 0x50:
@@ -219,9 +215,7 @@ void NandChip::command(uint8_t code) {
       mode_ = Mode::kIdle;
       break;
     case 0x80:
-      mode_ = Mode::kProgram;
-      output_ = Output::kNone;
-      address_.clear();
+      await_address(Mode::kProgram);
       column_ = 0;
       page_loaded_ = false;
       std::fill(page_.begin(), page_.end(), uint8_t{0xFF});
@@ -230,9 +224,7 @@ void NandChip::command(uint8_t code) {
       confirm_operation(Mode::kProgram, geometry_.address_cycles, &NandChip::finish_program);
       break;
     case 0x60:
-      mode_ = Mode::kEraseAddress;
-      output_ = Output::kNone;
-      address_.clear();
+      await_address(Mode::kEraseAddress);
       break;
     case 0xD0:
       confirm_operation(Mode::kEraseAddress, geometry_.erase_cycles, &NandChip::finish_erase);
@@ -363,6 +355,12 @@ void NandChip::start_read() {
   output_ = Output::kData;
   ++counts_.reads;
   start_busy(NandOp::kRead);
+}
+
+void NandChip::await_address(Mode setup) {
+  mode_ = setup;
+  output_ = Output::kNone;
+  address_.clear();
 }
 
 bool NandChip::confirm_follows(Mode setup, int address_cycles) {
