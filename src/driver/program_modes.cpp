@@ -108,12 +108,15 @@ std::optional<WritePlan> prepare_write(Run& run, NandBus& bus) {
   return WritePlan{.offset = offset, .length = length, .format = format};
 }
 
-// Erases from `offset` and says how it went.
+// Erases from `offset` and says how it went; a good erase ends with a blank
+// line before whatever comes next.
 bool erase_blocks(Run& run, NandBus& bus, uint64_t offset, uint64_t length) {
   const NandOutcome erased = nand_erase_range(bus, run.bad_blocks, run.observer, offset, length,
                                               run.options.honour_markers);
   print_erase_end(run.console, erased);
-  return erased == NandOutcome::kDone;
+  if (erased != NandOutcome::kDone) return false;
+  run.console.write("\n");
+  return true;
 }
 
 // The erase is done: programs the image page by page and reads each back.
@@ -164,14 +167,12 @@ RunOutcome run_erase_all(Run& run) {
   if (!plan) return RunOutcome::kFailed;
   if (!confirm_erase_all(console)) return RunOutcome::kFailed;
   if (!erase_blocks(run, bus, 0, bus.flash.chip.total_size())) return RunOutcome::kFailed;
-  console.write("\n");
   // Without an image (or with an empty one) the erase was the whole job.
   if (plan->length == 0) return RunOutcome::kDone;
   return write_image(run, bus, *plan);
 }
 
 RunOutcome run_program(Run& run) {
-  Console& console = run.console;
   NandBus bus{run.cable, run.target};
   const std::optional<WritePlan> plan = prepare_write(run, bus);
   if (!plan) return RunOutcome::kFailed;
@@ -183,7 +184,6 @@ RunOutcome run_program(Run& run) {
     return RunOutcome::kDone;
   }
   if (!erase_blocks(run, bus, plan->offset, plan->length)) return RunOutcome::kFailed;
-  console.write("\n");
   return write_image(run, bus, *plan);
 }
 

@@ -54,6 +54,24 @@ bool shift_through_chain(Cable& cable, uint32_t tdo_side, const char* tdi, char*
   return shift_fill(cable, tdi_side, fill, true, last_tdi);
 }
 
+// Moves from Run-Test/Idle (or Update) into a Shift state with `enter_tms`
+// over `enter_clocks` clocks, then shifts the CPU's bits through the chain
+// with `fill` for the other devices. Returns the TDI of the last bit sent.
+bool enter_and_shift(Cable& cable, uint32_t enter_tms, uint32_t enter_clocks, uint32_t tdo_side,
+                     const char* tdi, char* capture, uint32_t length, uint32_t tdi_side,
+                     char fill) {
+  cable.clock_tms(enter_tms, enter_clocks, false);
+  return shift_through_chain(cable, tdo_side, tdi, capture, length, tdi_side, fill);
+}
+
+// The DR variant through the chain: the CPU's register with the other
+// devices' bypass bits around it, which carry nothing worth keeping.
+bool enter_and_shift_dr(Cable& cable, const Chain& chain, uint32_t enter_tms, uint32_t enter_clocks,
+                        const char* source, char* capture, uint32_t length) {
+  return enter_and_shift(cable, enter_tms, enter_clocks, chain.tdo_side_devices, source, capture,
+                         length, chain.tdi_side_devices, '0');
+}
+
 // Exit1 -> Update with TDI unchanged, then Update -> Run-Test/Idle with TDI low.
 // The falling edge of that last clock, still in Update, makes the register take
 // over the shifted value.
@@ -70,10 +88,10 @@ void tap_reset(Cable& cable) {
 
 void scan_ir(Cable& cable, const Chain& chain, uint8_t length, const char* code) {
   if (length == 0) return;
-  cable.clock_tms(kEnterShiftIr, kEnterShiftIrClocks, false);
   // The other devices get all ones: BYPASS. The last bit leaves for Exit1-IR.
-  const bool last_tdi = shift_through_chain(cable, chain.tdo_side_ir_bits, code, nullptr, length,
-                                            chain.tdi_side_ir_bits, '1');
+  const bool last_tdi =
+      enter_and_shift(cable, kEnterShiftIr, kEnterShiftIrClocks, chain.tdo_side_ir_bits, code,
+                      nullptr, length, chain.tdi_side_ir_bits, '1');
   leave_through_update(cable, last_tdi);
 }
 
@@ -84,43 +102,31 @@ void scan_dr(Cable& cable, const Chain& chain, const char* vector, uint32_t leng
 void scan_dr_capture(Cable& cable, const Chain& chain, const char* source, char* capture,
                      uint32_t length) {
   if (length == 0) return;
-  cable.clock_tms(kEnterShiftDr, kEnterShiftDrClocks, false);
   // Each sample is taken with TCK high, after the falling edge on which the
   // target put out that clock's bit; the last one before the Update clock.
-  // The bypass bits of the other devices carry nothing worth keeping.
-  const bool last_tdi = shift_through_chain(cable, chain.tdo_side_devices, source, capture, length,
-                                            chain.tdi_side_devices, '0');
-  leave_through_update(cable, last_tdi);
+  leave_through_update(cable, enter_and_shift_dr(cable, chain, kEnterShiftDr, kEnterShiftDrClocks,
+                                                 source, capture, length));
 }
 
 void scan_dr_back_to_back(Cable& cable, const Chain& chain, const char* source, char* capture,
                           uint32_t length) {
   if (length == 0) return;
-  cable.clock_tms(kNextShiftDr, kNextShiftDrClocks, false);
-  const bool last_tdi = shift_through_chain(cable, chain.tdo_side_devices, source, capture, length,
-                                            chain.tdi_side_devices, '0');
+  const bool last_tdi =
+      enter_and_shift_dr(cable, chain, kNextShiftDr, kNextShiftDrClocks, source, capture, length);
   cable.clock_tms(1, 1, last_tdi);  // Exit1-DR -> Update-DR
 }
 
-namespace {
-
-void scan_whole_chain(Cable& cable, uint32_t enter_shift, uint32_t enter_clocks, const char* source,
-                      char* capture, uint32_t length) {
-  if (length == 0) return;
-  cable.clock_tms(enter_shift, enter_clocks, false);
-  const bool last_tdi = bit_of(source[length - 1]);  // taken before a capture overwrites it
-  cable.shift(source, capture, length, true);
-  leave_through_update(cable, last_tdi);
-}
-
-}  // namespace
-
+// The whole chain is one register here: no fill bits on either side.
 void scan_whole_chain_dr(Cable& cable, const char* source, char* capture, uint32_t length) {
-  scan_whole_chain(cable, kEnterShiftDr, kEnterShiftDrClocks, source, capture, length);
+  if (length == 0) return;
+  leave_through_update(cable, enter_and_shift(cable, kEnterShiftDr, kEnterShiftDrClocks, 0, source,
+                                              capture, length, 0, '0'));
 }
 
 void scan_whole_chain_ir(Cable& cable, const char* source, char* capture, uint32_t length) {
-  scan_whole_chain(cable, kEnterShiftIr, kEnterShiftIrClocks, source, capture, length);
+  if (length == 0) return;
+  leave_through_update(cable, enter_and_shift(cable, kEnterShiftIr, kEnterShiftIrClocks, 0, source,
+                                              capture, length, 0, '1'));
 }
 
 void reverse_id_string(char* text) {

@@ -157,29 +157,38 @@ constexpr void set_chip_name(ChipDescriptor& chip, const char* text) {
   chip.name[i] = '\0';
 }
 
-// The organisation the fourth ID byte states in the format most large-page
-// chips share (the makers' own variants are read in chip_decode): bits 0-1
-// page 1 KiB << n; bit 2 spare bytes per 512 main bytes 8 << n; bits 4-5
-// block 64 KiB << n; bit 6 a 16-bit bus. Bits 3 and 7 give the serial access
-// time and describe no geometry. `total_size` comes from the device code.
-// Two column cycles, and row cycles as these chips' datasheets give them: two
-// up to 65536 pages (1 Gbit of 2 KiB pages), three above.
-[[nodiscard]] constexpr ChipDescriptor organisation_chip(uint64_t total_size, uint8_t org) {
+// A large-page chip of one LUN, `block_size` bytes a block: two column
+// cycles, and row cycles as these chips' datasheets give them: two up to 65536
+// pages (1 Gbit of 2 KiB pages), three above. Makers differ in which page of a
+// block they mark; all three are looked at.
+[[nodiscard]] constexpr ChipDescriptor large_page_chip(uint64_t total_size, uint32_t page_size,
+                                                       uint32_t spare_size, uint32_t block_size) {
   ChipDescriptor chip;
-  chip.page_size = uint32_t{1024} << (org & 0x03);
-  chip.spare_size = (uint32_t{8} << ((org >> 2) & 0x01)) * (chip.page_size / 512);
-  const uint32_t block_size = uint32_t{64 * 1024} << ((org >> 4) & 0x03);
-  chip.pages_per_block = block_size / chip.page_size;
+  chip.page_size = page_size;
+  chip.spare_size = spare_size;
+  chip.pages_per_block = block_size / page_size;
   chip.blocks_per_lun = static_cast<uint32_t>(total_size / block_size);
   chip.luns = 1;
   chip.column_cycles = 2;
   chip.row_cycles = chip.pages() <= 65536 ? 2 : 3;
   chip.last_row_mask = last_row_mask_for(chip.pages(), chip.row_cycles);
   chip.read_confirm = true;
+  chip.marker = {.spare_byte = 0, .pages = kMarkerPages};
+  return chip;
+}
+
+// The organisation the fourth ID byte states in the format most large-page
+// chips share (the makers' own variants are read in chip_decode): bits 0-1
+// page 1 KiB << n; bit 2 spare bytes per 512 main bytes 8 << n; bits 4-5
+// block 64 KiB << n; bit 6 a 16-bit bus. Bits 3 and 7 give the serial access
+// time and describe no geometry. `total_size` comes from the device code.
+[[nodiscard]] constexpr ChipDescriptor organisation_chip(uint64_t total_size, uint8_t org) {
+  const uint32_t page_size = uint32_t{1024} << (org & 0x03);
+  const uint32_t spare_size = (uint32_t{8} << ((org >> 2) & 0x01)) * (page_size / 512);
+  const uint32_t block_size = uint32_t{64 * 1024} << ((org >> 4) & 0x03);
+  ChipDescriptor chip = large_page_chip(total_size, page_size, spare_size, block_size);
   chip.bus_width = (org & 0x40) != 0 ? 16 : 8;
   chip.bits_per_cell = 1;
-  // Makers differ in which page of a block they mark; all three are looked at.
-  chip.marker = {.spare_byte = 0, .pages = kMarkerPages};
   return chip;
 }
 

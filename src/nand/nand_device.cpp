@@ -66,19 +66,9 @@ constexpr ChipRow whole_id(std::array<uint8_t, kIdBytes> id, uint8_t id_length, 
               .device_code = id[1],
               .total_size = total_size,
               .id = id,
-              .id_length = id_length};
-  ChipDescriptor& chip = row.chip;
-  chip.page_size = page_size;
-  chip.spare_size = spare_size;
-  chip.pages_per_block = block_size / page_size;
-  chip.blocks_per_lun = static_cast<uint32_t>(total_size / block_size);
-  chip.luns = 1;
-  chip.column_cycles = 2;
-  chip.row_cycles = chip.pages() <= 65536 ? 2 : 3;
-  chip.last_row_mask = last_row_mask_for(chip.pages(), chip.row_cycles);
-  chip.read_confirm = true;
-  chip.marker = {.spare_byte = 0, .pages = kMarkerPages};
-  set_chip_name(chip, name);
+              .id_length = id_length,
+              .chip = large_page_chip(total_size, page_size, spare_size, block_size)};
+  set_chip_name(row.chip, name);
   return row;
 }
 

@@ -19,12 +19,12 @@ constexpr auto kRnb = static_cast<std::size_t>(NandSignal::kRnb);
 [[nodiscard]] BsdlWiring::Opcode classify(std::string_view name, bool has_idcode) {
   BsdlWiring::Opcode op;
   if (name == "EXTEST" || name.substr(0, 7) == "EXTEST_" || name == "INTEST") {
-    op.selects = Selects::kBoundary;
+    op.selects = DataRegister::kBoundary;
     op.pins = PinsFrom::kLatches;
   } else if (name == "SAMPLE" || name == "PRELOAD") {
-    op.selects = Selects::kBoundary;
+    op.selects = DataRegister::kBoundary;
   } else if (name == "IDCODE" && has_idcode) {
-    op.selects = Selects::kIdcode;
+    op.selects = DataRegister::kIdcode;
   } else if (name == "CLAMP") {
     op.pins = PinsFrom::kLatches;
   } else if (name == "HIGHZ") {
@@ -63,7 +63,7 @@ class BsdlCpu final : public CpuTap {
         length(static_cast<uint32_t>(w->cells.size())),
         chip(nand),
         checker(check),
-        ring(w->cells.size(), 0),
+        dr(length),
         latches(w->cells.size(), 0),
         last(system_nets()) {
     reset();
@@ -79,56 +79,25 @@ class BsdlCpu final : public CpuTap {
     select(w->reset_instruction);
   }
 
-  [[nodiscard]] uint8_t dr_out() const override {
-    switch (selects) {
-      case Selects::kBoundary:
-        return ring[head];
-      case Selects::kIdcode:
-        return static_cast<uint8_t>(id_shift & 1U);
-      case Selects::kBypass:
-        return bypass;
-    }
-    return 1;
-  }
-
-  void shift_dr(uint8_t tdi) override {
-    switch (selects) {
-      case Selects::kBoundary:
-        ring[head] = tdi;  // cell 0 sits at TDO; the slot that leaves becomes the TDI end
-        if (++head == length) head = 0;
-        break;
-      case Selects::kIdcode:
-        id_shift = (id_shift >> 1) | (uint32_t{tdi} << 31);
-        break;
-      case Selects::kBypass:
-        bypass = tdi;
-        break;
-    }
-  }
+  [[nodiscard]] uint8_t dr_out() const override { return dr.out(); }
+  void shift_dr(uint8_t tdi) override { dr.shift(tdi); }
 
   void capture_dr() override {
-    switch (selects) {
-      case Selects::kBoundary:
-        // Cells that sense a pin load its level; the others (outputs,
-        // controls, internal cells) load their own update latch.
-        for (uint32_t i = 0; i < length; ++i) {
-          const int port = w->cells[i].senses;
-          cell(i) = port < 0 ? latches[i] : pin_level(port);
-        }
-        break;
-      case Selects::kIdcode:
-        id_shift = w->idcode;
-        break;
-      case Selects::kBypass:
-        bypass = 0;
-        break;
+    if (dr.selected == DataRegister::kBoundary) {
+      // Cells that sense a pin load its level; the others (outputs,
+      // controls, internal cells) load their own update latch.
+      for (uint32_t i = 0; i < length; ++i) {
+        const int port = w->cells[i].senses;
+        dr.cell(i) = port < 0 ? latches[i] : pin_level(port);
+      }
     }
+    dr.capture(w->idcode);
     chip.tick();  // R/nB was sampled above; the busy time runs on capture events
   }
 
   void update_dr() override {
-    if (selects != Selects::kBoundary) return;
-    for (uint32_t i = 0; i < length; ++i) latches[i] = cell(i);
+    if (dr.selected != DataRegister::kBoundary) return;
+    for (uint32_t i = 0; i < length; ++i) latches[i] = dr.cell(i);
     if (update_observer) {
       text.resize(length);
       for (uint32_t i = 0; i < length; ++i) text[i] = latches[i] ? '1' : '0';
@@ -147,15 +116,9 @@ class BsdlCpu final : public CpuTap {
         break;
       }
     }
-    selects = chosen.selects;
+    dr.selected = chosen.selects;
     pins = chosen.pins;
     apply_pins();
-  }
-
-  [[nodiscard]] uint8_t& cell(uint32_t index) {
-    uint32_t at = head + index;
-    if (at >= length) at -= length;
-    return ring[at];
   }
 
   [[nodiscard]] bool drives(const BsdlWiring::PortWiring& p) const {
@@ -236,12 +199,8 @@ class BsdlCpu final : public CpuTap {
   Checker& checker;
 
   uint64_t instruction_ = 0;
-  Selects selects = Selects::kBypass;
   PinsFrom pins = PinsFrom::kSystem;
-  uint32_t id_shift = 0;
-  uint8_t bypass = 0;
-  std::vector<uint8_t> ring;  // the shift stage of every cell, cell i at ring[head + i]
-  uint32_t head = 0;
+  CpuDataRegisters dr;           // the shift stage of every cell, and IDCODE and BYPASS
   std::vector<uint8_t> latches;  // the update stage, cell i at latches[i]
   Nets last;                     // the nets as last applied
   std::string text;

@@ -17,9 +17,7 @@
 
 namespace jtagnand::sim {
 
-// What an instruction selects between TDI and TDO, and where the pins take
-// their levels from while it is in force.
-enum class Selects : uint8_t { kBypass, kIdcode, kBoundary };
+// Where the pins take their levels from while an instruction is in force.
 enum class PinsFrom : uint8_t {
   kSystem,   // the CPU's own logic: the flash idle (SAMPLE/PRELOAD, IDCODE, BYPASS, ...)
   kLatches,  // the boundary register's update latches (EXTEST, INTEST, CLAMP)
@@ -31,7 +29,7 @@ struct BsdlWiring {
   struct Opcode {
     uint64_t value = 0;
     uint64_t mask = 0;  // X bits of the pattern match anything
-    Selects selects = Selects::kBypass;
+    DataRegister selects = DataRegister::kBypass;
     PinsFrom pins = PinsFrom::kSystem;
   };
   struct CellWiring {

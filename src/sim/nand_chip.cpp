@@ -190,14 +190,10 @@ void NandChip::command(uint8_t code) {
       start_busy(NandOp::kReset);
       break;
     case 0x90:
-      mode_ = Mode::kIdAddress;
-      output_ = Output::kNone;
-      address_.clear();
+      await_address(Mode::kIdAddress);
       break;
     case 0xEC:  // Read Parameter Page: ONFI chips only; others ignore it
-      mode_ = onfi_.empty() ? Mode::kIdle : Mode::kParameterAddress;
-      output_ = Output::kNone;
-      address_.clear();
+      await_address(onfi_.empty() ? Mode::kIdle : Mode::kParameterAddress);
       break;
     case 0x01:
     case 0x50:
@@ -215,46 +211,23 @@ void NandChip::command(uint8_t code) {
       break;
     case 0x30:
       if (!geometry_.large_page) break;
-      if (mode_ == Mode::kReadAddress &&
-          static_cast<int>(address_.size()) == geometry_.address_cycles) {
-        start_read();
-      } else {
-        checker_.report(Violation::kConfirmWithoutAddress);
-      }
+      if (confirm_follows(Mode::kReadAddress, geometry_.address_cycles)) start_read();
       mode_ = Mode::kIdle;
       break;
     case 0x80:
-      mode_ = Mode::kProgram;
-      output_ = Output::kNone;
-      address_.clear();
+      await_address(Mode::kProgram);
       column_ = 0;
       page_loaded_ = false;
       std::fill(page_.begin(), page_.end(), uint8_t{0xFF});
       break;
     case 0x10:
-      if (mode_ == Mode::kProgram &&
-          static_cast<int>(address_.size()) == geometry_.address_cycles) {
-        finish_program();
-      } else {
-        checker_.report(Violation::kConfirmWithoutAddress);
-        fail_ = true;
-      }
-      mode_ = Mode::kIdle;
+      confirm_operation(Mode::kProgram, geometry_.address_cycles, &NandChip::finish_program);
       break;
     case 0x60:
-      mode_ = Mode::kEraseAddress;
-      output_ = Output::kNone;
-      address_.clear();
+      await_address(Mode::kEraseAddress);
       break;
     case 0xD0:
-      if (mode_ == Mode::kEraseAddress &&
-          static_cast<int>(address_.size()) == geometry_.erase_cycles) {
-        finish_erase();
-      } else {
-        checker_.report(Violation::kConfirmWithoutAddress);
-        fail_ = true;
-      }
-      mode_ = Mode::kIdle;
+      confirm_operation(Mode::kEraseAddress, geometry_.erase_cycles, &NandChip::finish_erase);
       break;
     case 0x70:  // status until the next command
       output_ = Output::kStatus;
@@ -387,6 +360,27 @@ void NandChip::start_read() {
   output_ = Output::kData;
   ++counts_.reads;
   start_busy(NandOp::kRead);
+}
+
+void NandChip::await_address(Mode setup) {
+  mode_ = setup;
+  output_ = Output::kNone;
+  address_.clear();
+}
+
+bool NandChip::confirm_follows(Mode setup, int address_cycles) {
+  if (mode_ == setup && static_cast<int>(address_.size()) == address_cycles) return true;
+  checker_.report(Violation::kConfirmWithoutAddress);
+  return false;
+}
+
+void NandChip::confirm_operation(Mode setup, int address_cycles, void (NandChip::*finish)()) {
+  if (confirm_follows(setup, address_cycles)) {
+    (this->*finish)();
+  } else {
+    fail_ = true;  // the status shows the operation failed
+  }
+  mode_ = Mode::kIdle;
 }
 
 void NandChip::finish_program() {

@@ -101,6 +101,14 @@ class NandChip {
   [[nodiscard]] uint8_t next_output();
   void start_busy(NandOp op);
   void start_read();
+  // A setup command: the chip shows nothing and takes its address cycles anew.
+  void await_address(Mode setup);
+  // A confirm command acts only after its own setup command and all of its
+  // address cycles; anything else is reported as the host's fault.
+  [[nodiscard]] bool confirm_follows(Mode setup, int address_cycles);
+  // Program and erase confirms: `finish` runs when the confirm is in place,
+  // else the operation fails.
+  void confirm_operation(Mode setup, int address_cycles, void (NandChip::*finish)());
   void finish_program();
   void finish_erase();
   [[nodiscard]] uint32_t row(std::size_t first_byte) const;

@@ -48,23 +48,36 @@ constexpr uint8_t kTms = 0x02;
 constexpr uint8_t kTck = 0x04;
 constexpr uint8_t kTrstN = 0x08;
 
-enum class DataRegister : uint8_t { kBypass, kIdcode, kBoundary };
+// The level of `which` as the flash's pins show it.
+[[nodiscard]] uint8_t net_level(const NandChip& chip, Net which) {
+  switch (which) {
+    case Net::kNce:
+      return chip.nce();
+    case Net::kCle:
+      return chip.cle();
+    case Net::kAle:
+      return chip.ale();
+    case Net::kNwe:
+      return chip.nwe();
+    case Net::kNre:
+      return chip.nre();
+    case Net::kRnb:
+      return chip.ready();
+    default:
+      return static_cast<uint8_t>(
+          (chip.io() >> (static_cast<int>(which) - static_cast<int>(Net::kIo0))) & 1U);
+  }
+}
 
-// Nets a boundary cell can sense.
-enum class Sense : uint8_t { kNce, kCle, kAle, kNwe, kNre, kRnb, kIo };
-
+// A boundary cell that senses a net.
 struct SenseCell {
   int cell;
-  Sense net;
-  uint8_t bit;  // for kIo
+  Net net;
 };
 
 // One of the four built-in CPUs, from its layout: a 4-bit IR, EXTEST 0000,
 // the IDCODE instruction, every other code BYPASS.
-//
-// The boundary register is a ring buffer with a moving head, so a shift costs
-// the same whatever the register's length; Capture-DR and Update-DR touch only
-// the cells wired to the flash.
+// Capture-DR and Update-DR touch only the boundary cells wired to the flash.
 class LayoutCpu final : public CpuTap {
  public:
   LayoutCpu(const BoardLayout& board, NandChip& nand)
@@ -72,19 +85,22 @@ class LayoutCpu final : public CpuTap {
         layout(board),
         length(static_cast<uint32_t>(board.length)),
         chip(nand),
-        ring(static_cast<std::size_t>(board.length), 0) {
-    auto add = [&](int cell, Sense net, uint8_t bit) {
+        dr(length) {
+    auto add = [&](int cell, Net net) {
       for (const auto& s : sense)
         if (s.cell == cell) return;
-      sense.push_back({cell, net, bit});
+      sense.push_back({cell, net});
     };
-    add(layout.nce, Sense::kNce, 0);
-    add(layout.cle, Sense::kCle, 0);
-    add(layout.ale, Sense::kAle, 0);
-    add(layout.nwe, Sense::kNwe, 0);
-    add(layout.nre, Sense::kNre, 0);
-    add(layout.rnb, Sense::kRnb, 0);
-    for (uint8_t k = 0; k < 8; ++k) add(layout.io_in[k], Sense::kIo, k);
+    add(layout.nce, Net::kNce);
+    add(layout.cle, Net::kCle);
+    add(layout.ale, Net::kAle);
+    add(layout.nwe, Net::kNwe);
+    add(layout.nre, Net::kNre);
+    add(layout.rnb, Net::kRnb);
+    for (int k = 0; k < 8; ++k) {
+      add(layout.io_in[static_cast<std::size_t>(k)],
+          static_cast<Net>(static_cast<int>(Net::kIo0) + k));
+    }
     reset_latches();
     select(layout.idcode_instruction);
   }
@@ -99,51 +115,19 @@ class LayoutCpu final : public CpuTap {
     select(layout.idcode_instruction);
   }
 
-  [[nodiscard]] uint8_t dr_out() const override {
-    switch (dr) {
-      case DataRegister::kBoundary:
-        return ring[head];
-      case DataRegister::kIdcode:
-        return static_cast<uint8_t>(id_shift & 1U);
-      case DataRegister::kBypass:
-        return bypass;
-    }
-    return 1;
-  }
-
-  void shift_dr(uint8_t tdi) override {
-    switch (dr) {
-      case DataRegister::kBoundary:
-        // Cell 0 sits at TDO; the slot that leaves becomes the TDI end.
-        ring[head] = tdi;
-        if (++head == length) head = 0;
-        break;
-      case DataRegister::kIdcode:
-        id_shift = (id_shift >> 1) | (uint32_t{tdi} << 31);
-        break;
-      case DataRegister::kBypass:
-        bypass = tdi;
-        break;
-    }
-  }
+  [[nodiscard]] uint8_t dr_out() const override { return dr.out(); }
+  void shift_dr(uint8_t tdi) override { dr.shift(tdi); }
 
   void capture_dr() override {
-    switch (dr) {
-      case DataRegister::kBoundary:
-        for (const auto& s : sense) cell(s.cell) = sensed(s);
-        break;
-      case DataRegister::kIdcode:
-        id_shift = layout.idcode;
-        break;
-      case DataRegister::kBypass:
-        bypass = 0;
-        break;
+    if (dr.selected == DataRegister::kBoundary) {
+      for (const auto& s : sense) cell(s.cell) = net_level(chip, s.net);
     }
+    dr.capture(layout.idcode);
     chip.tick();  // R/nB was sampled above; the busy time runs on capture events
   }
 
   void update_dr() override {
-    if (dr != DataRegister::kBoundary) return;
+    if (dr.selected != DataRegister::kBoundary) return;
     latch.nce = cell(layout.nce);
     latch.cle = cell(layout.cle);
     latch.ale = cell(layout.ale);
@@ -170,40 +154,16 @@ class LayoutCpu final : public CpuTap {
   void select(uint64_t code) override {
     instruction_ = static_cast<uint8_t>(code);
     if (code == kExtest) {
-      dr = DataRegister::kBoundary;
+      dr.selected = DataRegister::kBoundary;
     } else if (code == layout.idcode_instruction) {
-      dr = DataRegister::kIdcode;
+      dr.selected = DataRegister::kIdcode;
     } else {
-      dr = DataRegister::kBypass;  // BYPASS (1111) and every code the CPU does not know
+      dr.selected = DataRegister::kBypass;  // BYPASS (1111) and every code the CPU does not know
     }
     apply_pins();
   }
 
-  [[nodiscard]] uint8_t& cell(int index) {
-    uint32_t at = head + static_cast<uint32_t>(index);
-    if (at >= length) at -= length;
-    return ring[at];
-  }
-
-  [[nodiscard]] uint8_t sensed(const SenseCell& s) const {
-    switch (s.net) {
-      case Sense::kNce:
-        return chip.nce();
-      case Sense::kCle:
-        return chip.cle();
-      case Sense::kAle:
-        return chip.ale();
-      case Sense::kNwe:
-        return chip.nwe();
-      case Sense::kNre:
-        return chip.nre();
-      case Sense::kRnb:
-        return chip.ready();
-      case Sense::kIo:
-        return static_cast<uint8_t>((chip.io() >> s.bit) & 1U);
-    }
-    return 1;
-  }
+  [[nodiscard]] uint8_t& cell(int index) { return dr.cell(static_cast<uint32_t>(index)); }
 
   // Power-up state of the update latches: the flash deselected and idle, the
   // data lines listening, so loading EXTEST changes nothing on the bus.
@@ -220,12 +180,8 @@ class LayoutCpu final : public CpuTap {
   NandChip& chip;
 
   uint8_t instruction_ = 0;
-  DataRegister dr = DataRegister::kIdcode;
-  uint32_t id_shift = 0;
-  uint8_t bypass = 0;
-  std::vector<uint8_t> ring;  // boundary register cells, one byte each (0 or 1)
-  uint32_t head = 0;          // ring slot of cell 0, the cell nearest TDO
-  CpuPins latch;              // update latches of the wired cells
+  CpuDataRegisters dr;
+  CpuPins latch;  // update latches of the wired cells
   std::vector<SenseCell> sense;
   std::string latches_text;
 };
@@ -478,23 +434,7 @@ uint8_t SimBoard::instruction() const {
 }
 
 bool SimBoard::net(Net which) const {
-  const NandChip& chip = impl_->chip;
-  switch (which) {
-    case Net::kNce:
-      return chip.nce();
-    case Net::kCle:
-      return chip.cle();
-    case Net::kAle:
-      return chip.ale();
-    case Net::kNwe:
-      return chip.nwe();
-    case Net::kNre:
-      return chip.nre();
-    case Net::kRnb:
-      return chip.ready();
-    default:
-      return ((chip.io() >> (static_cast<int>(which) - static_cast<int>(Net::kIo0))) & 1U) != 0;
-  }
+  return net_level(impl_->chip, which) != 0;
 }
 
 uint8_t SimBoard::data_bus() const {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace jtagnand::sim {
 
@@ -60,6 +61,70 @@ class CpuTap : public TapDevice {
   // Called at every Update-DR of the boundary register with its update
   // latches, one '0'/'1' per cell, index 0 = the first bit shifted in.
   std::function<void(std::string_view latches)> update_observer;
+};
+
+// What a CPU's instruction puts between TDI and TDO.
+enum class DataRegister : uint8_t { kBypass, kIdcode, kBoundary };
+
+// The shift stages of a CPU's data registers: BYPASS, IDCODE and the boundary
+// register. The boundary register is a ring buffer with a moving head, so a
+// shift costs the same whatever the register's length. What a boundary cell
+// captures and what its update latch drives is the CPU's own business.
+class CpuDataRegisters {
+ public:
+  explicit CpuDataRegisters(uint32_t boundary_length)
+      : length_(boundary_length), ring_(boundary_length, 0) {}
+
+  DataRegister selected = DataRegister::kBypass;
+
+  [[nodiscard]] uint8_t out() const {
+    switch (selected) {
+      case DataRegister::kBoundary:
+        return ring_[head_];
+      case DataRegister::kIdcode:
+        return static_cast<uint8_t>(id_shift_ & 1U);
+      case DataRegister::kBypass:
+        return bypass_;
+    }
+    return 1;
+  }
+
+  void shift(uint8_t tdi) {
+    switch (selected) {
+      case DataRegister::kBoundary:
+        // Cell 0 sits at TDO; the slot that leaves becomes the TDI end.
+        ring_[head_] = tdi;
+        if (++head_ == length_) head_ = 0;
+        break;
+      case DataRegister::kIdcode:
+        id_shift_ = (id_shift_ >> 1) | (uint32_t{tdi} << 31);
+        break;
+      case DataRegister::kBypass:
+        bypass_ = tdi;
+        break;
+    }
+  }
+
+  // Capture-DR of IDCODE (loads `idcode`) and BYPASS (loads 0); the CPU loads
+  // the boundary cells itself through cell().
+  void capture(uint32_t idcode) {
+    if (selected == DataRegister::kIdcode) id_shift_ = idcode;
+    if (selected == DataRegister::kBypass) bypass_ = 0;
+  }
+
+  // The shift stage of boundary cell `index`, 0 nearest TDO.
+  [[nodiscard]] uint8_t& cell(uint32_t index) {
+    uint32_t at = head_ + index;
+    if (at >= length_) at -= length_;
+    return ring_[at];
+  }
+
+ private:
+  uint32_t length_;
+  std::vector<uint8_t> ring_;  // cell i at ring_[head_ + i], one byte each (0 or 1)
+  uint32_t head_ = 0;
+  uint32_t id_shift_ = 0;
+  uint8_t bypass_ = 0;
 };
 
 // A device that has only BYPASS: any instruction selects the one-bit bypass
