@@ -218,14 +218,18 @@ struct Deriver {
     input.assign(bsdl.ports.size(), -1);
     for (std::size_t n = 0; n < bsdl.cells.size(); ++n) {
       const Cell& cell = bsdl.cells[n];
-      if (cell.port < 0) continue;
-      const auto p = static_cast<std::size_t>(cell.port);
-      if (drives(cell.function) && output[p] < 0) output[p] = static_cast<int>(n);
+      if (cell.port >= 0 && drives(cell.function) &&
+          output[static_cast<std::size_t>(cell.port)] < 0)
+        output[static_cast<std::size_t>(cell.port)] = static_cast<int>(n);
+      // A merged cell captures its input's port whatever its update latch
+      // drives, so it reads that pin like a dedicated input cell.
+      const int sensed = sensed_port(cell);
+      if (sensed < 0) continue;
+      const auto p = static_cast<std::size_t>(sensed);
       // A dedicated input cell wins over a bidir cell that also senses.
-      if (senses(cell.function) &&
-          (input[p] < 0 ||
-           (cell.function != CellFunction::kBidir &&
-            bsdl.cells[static_cast<std::size_t>(input[p])].function == CellFunction::kBidir)))
+      if (input[p] < 0 ||
+          (cell.function != CellFunction::kBidir &&
+           bsdl.cells[static_cast<std::size_t>(input[p])].function == CellFunction::kBidir))
         input[p] = static_cast<int>(n);
     }
   }

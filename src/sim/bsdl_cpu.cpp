@@ -287,7 +287,8 @@ std::shared_ptr<const BsdlWiring> wire_bsdl_board(const std::string& path, std::
   for (std::size_t n = 0; n < b.cells.size(); ++n) {
     const bsdl::Cell& cell = b.cells[n];
     w->cells[n].reset = cell.safe == '1' ? 1 : 0;
-    if (bsdl::senses(cell.function) && cell.port >= 0) w->cells[n].senses = cell.port;
+    // A merged cell captures its input's pin and drives from its latch.
+    w->cells[n].senses = bsdl::sensed_port(cell);
   }
   w->ports.resize(b.ports.size());
   for (std::size_t n = 0; n < b.cells.size(); ++n) {
