@@ -256,6 +256,33 @@ TEST(DescribedBoards, MergedCellsCaptureAndDriveThroughOneBit) {
   expect_image_around_bad_block_2(read_file(dir.file("flash.bin")), image);
 }
 
+// A description with only the BSDL file and the chain checks the chain
+// against a board without a flash; any other mode is refused before the port
+// is opened (sim:stats would print its line).
+TEST(DescribedBoards, AChainOnlyDescriptionServesTheChainCheckAlone) {
+  TempDir dir;
+  write_text(dir.file("wide.bsd"), test_cpu_bsdl());
+  write_text(dir.file("chain.board"), "bsdl = wide.bsd\ntdi_side = 3\ntdo_side = 4\n");
+  const std::string sim = "sim:stats,board=" + dir.file("chain.board");
+  const ProgramResult r = jtagnand(sim, {"-T" + dir.file("chain.board"), "-j"});
+  EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, kStart +
+                       "\nJTAG chain from TDI to TDO:\n"
+                       "  TAP 1 (IR 3): no IDCODE, bypass bit 0\n"
+                       "  TAP 2 (IR 6, CPU WIDE): IDCODE 0x0ABCD0F3\n"
+                       "  TAP 3 (IR 4): no IDCODE, bypass bit 0\n"
+                       "\nOK!, JTAG ID:   00001010101111001101000011110011\n");
+  write_file(dir.file("image.bin"), test_pattern(4096));
+  const ProgramResult refused =
+      jtagnand(sim, {"-T" + dir.file("chain.board"), "-f" + dir.file("image.bin")});
+  EXPECT_EQ(refused.exit_status, 2);
+  EXPECT_EQ(refused.out, kBanner +
+                             "** Error: board description not usable: " + dir.file("chain.board") +
+                             ": no flash pins (D0 to D7, nCE, CLE, ALE, nWE, nRE and RnB are "
+                             "missing); without them it serves -j only\n");
+  EXPECT_EQ(refused.err, "");
+}
+
 TEST(DescribedBoards, ACpuWithoutIdcodeIsKnownByItsBypassBit) {
   TempDir dir;
   const std::string board = test_board(dir, "wide", "", "4", {.idcode = false});
