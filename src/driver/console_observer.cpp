@@ -48,19 +48,27 @@ void ConsoleObserver::erasing_block(uint64_t met, uint64_t block_number) {
 
 void ConsoleObserver::noted(PassNote note, uint64_t offset) {
   // One line per note, in the order of PassNote, each with the offset.
-  static constexpr std::array<const char*, 5> kLines{
+  static constexpr std::array<const char*, 6> kLines{
       "\nFactory-marked bad block at 0x%" PRIx64 ", skipped\n",
       "\nError erasing at 0x%" PRIx64 ", Maybe BAD BLOCK ....\n",
       "\nSkip bad block at 0x%" PRIx64 "\n",
       "\nError, Programming, Status ERROR !!, ADDR: 0x%" PRIX64 "\n",
       "Block at 0x%" PRIx64 " marked bad in its spare area\n",
+      "\n\nECC ERROR: uncorrectable page at flash addr: 0x%" PRIx64 "\n",
   };
-  static_assert(static_cast<std::size_t>(PassNote::kMarkedBad) + 1 == kLines.size());
+  static_assert(static_cast<std::size_t>(PassNote::kUncorrectable) + 1 == kLines.size());
   print(console_, kLines[static_cast<std::size_t>(note)], offset);
 }
 
 void ConsoleObserver::compare_error(uint64_t address, uint8_t read, uint8_t written) {
   print(console_, "\n\nCompare ERROR: flash addr: 0x%" PRIx64 "\n", address);
+  print(console_, "                 RD: 0x%X, WR: 0x%X\n", read, written);
+}
+
+void ConsoleObserver::spare_compare_error(uint64_t page_offset, uint32_t index, uint8_t read,
+                                          uint8_t written) {
+  print(console_, "\n\nCompare ERROR: flash addr: 0x%" PRIx64 ", spare byte %u\n", page_offset,
+        index);
   print(console_, "                 RD: 0x%X, WR: 0x%X\n", read, written);
 }
 

@@ -30,6 +30,9 @@ class ConsoleObserver final : public PassObserver, public ToggleObserver {
   void noted(PassNote note, uint64_t offset) override;
   // "\n\nCompare ERROR: flash addr: 0x%x\n" and the two bytes.
   void compare_error(uint64_t address, uint8_t read, uint8_t written) override;
+  // "\n\nCompare ERROR: flash addr: 0x%x, spare byte %u\n" and the two bytes.
+  void spare_compare_error(uint64_t page_offset, uint32_t index, uint8_t read,
+                           uint8_t written) override;
   void toggle_started(ToggleStart start) override;
   // True when the operator pressed ESC. Any other key is taken and dropped, so
   // a stray key press does not stop a long pass.

@@ -37,9 +37,15 @@ RunOutcome run_dump(Run& run) {
     print(console, "\nCould not write file: %s (%s)\n", options.dump_path, error.c_str());
     return NandOutcome::kSinkFailed;
   };
+  // With -E a page ECC cannot correct goes into the file as read: the dump is
+  // finished (every byte that can be had), the pages are listed, and the run
+  // fails.
+  EccTally tally;
   const ReadPass pass{.kind = PassKind::kRead,
                       .honour_markers = options.honour_markers,
-                      .to_chip_end = !options.length_given};
+                      .to_chip_end = !options.length_given,
+                      .format = plan->format,
+                      .tally = &tally};
   uint64_t done = 0;
   const NandOutcome read =
       nand_read_range(bus, run.observer, plan->offset, plan->length, pass, into_file, done);
@@ -49,7 +55,14 @@ RunOutcome run_dump(Run& run) {
     print(console, "\nCould not write file: %s (%s)\n", options.dump_path, error.c_str());
     return RunOutcome::kFailed;
   }
-  print(console, "\n\n%" PRIu64 " bytes read into %s\n", done, options.dump_path);
+  const uint64_t in_file = done / bus.flash.chip.page_size * plan->format.unit(bus.flash.chip);
+  print(console, "\n\n%" PRIu64 " bytes read into %s\n", options.with_spare ? in_file : done,
+        options.dump_path);
+  if (plan->format.ecc != nullptr) print_ecc_tally(console, options.ecc, tally);
+  if (!tally.uncorrectable.empty()) {
+    print_uncorrectable_pages(console, tally, "written to the file as read");
+    return RunOutcome::kFailed;
+  }
   return RunOutcome::kRead;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "driver/console_observer.h"
@@ -37,6 +38,8 @@ enum Given : uint32_t {
   kK = 1U << 8,            // -k
   kMarksAlone = 1U << 9,   // -m with nothing to write, compare or read: the mark scan
   kZeroLength = 1U << 10,  // -l 0
+  kO = 1U << 11,           // -O
+  kEcc = 1U << 12,         // -E
 };
 
 uint32_t given(const RunOptions& options) {
@@ -58,6 +61,8 @@ uint32_t given(const RunOptions& options) {
   add(options.honour_markers && !image && !options.erase_all && !dump && !options.verify_only,
       kMarksAlone);
   add(options.length_given && options.length == 0, kZeroLength);
+  add(options.with_spare, kO);
+  add(options.ecc != EccScheme::kNone, kEcc);
   return set;
 }
 
@@ -85,6 +90,9 @@ constexpr RefusedCombination kRefusals[] = {
     {kK, 0, kF, "-k needs an image to write: give it with -f"},
     {kL, 0, kR | kMarksAlone, "-l goes with -r, or with -m alone: an image's length is its own"},
     {kZeroLength, 0, 0, "-l needs a length above 0"},
+    {kJ, kO | kEcc, 0, "-j and -t go with neither -O nor -E"},
+    {kT, kO | kEcc, 0, "-j and -t go with neither -O nor -E"},
+    {0, kO | kEcc, kF | kR, "-O and -E go with an image to write or verify (-f) or a dump (-r)"},
 };
 
 }  // namespace
@@ -301,16 +309,68 @@ bool reset_for_reading(Run& run, NandBus& bus) {
   return reset == NandOutcome::kDone;
 }
 
+bool page_format(Run& run, const ChipDescriptor& chip, PageFormat& format) {
+  const RunOptions& options = run.options;
+  format = PageFormat{.with_spare = options.with_spare};
+  if (options.ecc == EccScheme::kNone) return true;
+  const std::string_view name = ecc_scheme_name(options.ecc);
+  switch (EccCodec::fits(options.ecc, chip.page_size, chip.spare_size)) {
+    case EccFit::kFits:
+      run.ecc.emplace(options.ecc, chip.page_size, chip.spare_size);
+      format.ecc = &*run.ecc;
+      return true;
+    case EccFit::kSmallPage:
+      print(run.console,
+            "** Error: -E %.*s needs pages of 2048 bytes or more: Linux's BCH has no layout for "
+            "%u-byte pages (use -E hamming)\n",
+            static_cast<int>(name.size()), name.data(), chip.page_size);
+      return false;
+    case EccFit::kSpareTooSmall:
+      break;
+  }
+  print(run.console, "** Error: the ECC bytes of -E %.*s do not fit the %u-byte spare area\n",
+        static_cast<int>(name.size()), name.data(), chip.spare_size);
+  return false;
+}
+
+void print_ecc_tally(Console& console, EccScheme scheme, const EccTally& tally) {
+  const std::string_view name = ecc_scheme_name(scheme);
+  print(console, "\nECC %.*s: %" PRIu64 " bit%s corrected in %" PRIu64 " of %" PRIu64 " page%s\n",
+        static_cast<int>(name.size()), name.data(), tally.corrected_bits,
+        tally.corrected_bits == 1 ? "" : "s", tally.corrected_pages, tally.pages,
+        tally.pages == 1 ? "" : "s");
+}
+
+void print_uncorrectable_pages(Console& console, const EccTally& tally, const char* what) {
+  if (tally.uncorrectable.empty()) return;
+  print(console, "\nECC ERROR: %zu uncorrectable page%s %s, at:", tally.uncorrectable.size(),
+        tally.uncorrectable.size() == 1 ? "" : "s", what);
+  for (std::size_t i = 0; i < tally.uncorrectable.size(); ++i) {
+    if (i % 8 == 0) console.write("\n");
+    print(console, " 0x%08" PRIX64, tally.uncorrectable[i]);
+  }
+  console.write("\n");
+}
+
 std::optional<ReadPlan> prepare_read(Run& run, NandBus& bus) {
   if (!identify_flash(run, bus)) return std::nullopt;
   const ChipDescriptor& chip = bus.flash.chip;
+  PageFormat format;
+  if (!page_format(run, chip, format)) return std::nullopt;
   const std::optional<uint64_t> offset = flash_offset(run, chip, "Not aligned reading address\n");
   if (!offset) return std::nullopt;
   const std::optional<uint64_t> length = read_range(run, chip, *offset);
   if (!length) return std::nullopt;
+  if (run.options.with_spare && *length % chip.page_size != 0) {
+    print(run.console,
+          "** Error: with -O, -l must be a whole number of pages (%u bytes each); %" PRIu64
+          " is not\n",
+          chip.page_size, *length);
+    return std::nullopt;
+  }
   run.console.write("\n");
   if (!reset_for_reading(run, bus)) return std::nullopt;
-  return ReadPlan{.offset = *offset, .length = *length};
+  return ReadPlan{.offset = *offset, .length = *length, .format = format};
 }
 
 void print_block_list(Console& console, std::span<const uint64_t> offsets, uint32_t block_size) {

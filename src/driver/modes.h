@@ -6,6 +6,7 @@
 
 #include "driver/run.h"
 #include "nand/nand_bus.h"
+#include "nand/page_format.h"
 
 namespace jtagnand {
 
@@ -71,12 +72,26 @@ enum class Mode : uint8_t {
 // Where a pass that reads a range works.
 struct ReadPlan {
   uint64_t offset = 0;  // block aligned
-  uint64_t length = 0;
+  uint64_t length = 0;  // main-area bytes
+  PageFormat format{};  // -O and -E
 };
 
 // The steps before a pass that reads a range (-r, -m alone): the chip
-// identified, the offset of -o/-b, the range of -l, a line end, the chip reset.
+// identified, the format of -O and -E, the offset of -o/-b, the range of -l
+// (whole pages under -O), a line end, the chip reset.
 [[nodiscard]] std::optional<ReadPlan> prepare_read(Run& run, NandBus& bus);
+
+// The format of -O and -E for the chip once it is known (the ECC codec kept in
+// run.ecc): false after "** Error: ..." when the scheme cannot serve the chip
+// (BCH on 512-byte pages, a spare area too small).
+[[nodiscard]] bool page_format(Run& run, const ChipDescriptor& chip, PageFormat& format);
+
+// "ECC hamming: N bits corrected in M of P pages"
+void print_ecc_tally(Console& console, EccScheme scheme, const EccTally& tally);
+
+// The pages ECC could not correct, by flash offset, eight to a line, after
+// `what` happened to them; nothing for none.
+void print_uncorrectable_pages(Console& console, const EccTally& tally, const char* what);
 
 // "BAD Block number #", then the block numbers ten to a line; nothing for an
 // empty list.

@@ -133,7 +133,7 @@ std::string cut(const char* value) {
 // One option into `options`; an option the run cannot go on with is returned.
 std::optional<OptionError> take_option(int code, const char* value, RunOptions& options) {
   const bool needs_value = code == 'C' || code == 'f' || code == 'o' || code == 'b' ||
-                           code == 'e' || code == 'r' || code == 'l' || code == 'T';
+                           code == 'e' || code == 'r' || code == 'l' || code == 'T' || code == 'E';
   if (needs_value && value == nullptr) return OptionError{"Invalid Option\n", true};
   // A second image, dump file or length would silently replace the first.
   if ((code == 'f' && options.image_path != nullptr) ||
@@ -192,6 +192,16 @@ std::optional<OptionError> take_option(int code, const char* value, RunOptions& 
     case 'T':
       options.board_path = value;
       break;
+    case 'O':
+      options.with_spare = true;
+      break;
+    case 'E':
+      if (const std::optional<EccScheme> scheme = parse_ecc_scheme(value)) {
+        options.ecc = *scheme;
+        break;
+      }
+      return OptionError{
+          "** Error: -E takes hamming, bch4 or bch8, not '" + std::string(value) + "'\n", false};
     default:  // -h, a plain word, or ':'
       break;
   }

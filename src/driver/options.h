@@ -4,13 +4,14 @@
 #include <optional>
 #include <string>
 
+#include "ecc/ecc.h"
 #include "platform/console.h"
 
 namespace jtagnand {
 
-// The first seven are the program's original options; m, r, l, v, k, h and T
-// came later and change nothing where they are not used.
-inline constexpr char kOptionString[] = "C:f:o:t:je:b:mr:l:vkhT:";
+// The first seven are the program's original options; m, r, l, v, k, h, T, O
+// and E came later and change nothing where they are not used.
+inline constexpr char kOptionString[] = "C:f:o:t:je:b:mr:l:vkhT:OE:";
 inline constexpr int kCpuNameRoom = 15;
 
 // The settings read from the command line.
@@ -29,6 +30,8 @@ struct RunOptions {
   bool verify_only = false;          // -v: the image compared, nothing written
   bool skip_erased_pages = false;    // -k: pages of the image that are all 0xFF not programmed
   const char* board_path = nullptr;  // -T: a board description instead of -C
+  bool with_spare = false;           // -O: image and dump hold each page's spare bytes after it
+  EccScheme ecc = EccScheme::kNone;  // -E: the software ECC written and read through
 };
 
 // The option scanner's position: the next argument to look at. Argument 0,

@@ -41,7 +41,8 @@ void print_bad_blocks(Console& console, const BadBlockList& bad_blocks, uint32_t
 // Where the image goes, once the chip is known.
 struct WritePlan {
   uint64_t offset = 0;  // block aligned
-  uint64_t length = 0;  // 0: nothing to write
+  uint64_t length = 0;  // main-area bytes; 0: nothing to write
+  PageFormat format{};  // -O and -E
 };
 
 // What every writing mode does before anything is erased: the image opened
@@ -56,18 +57,23 @@ std::optional<WritePlan> prepare_write(Run& run, NandBus& bus) {
   if (!open_image(options.image_path, run.image, console)) return std::nullopt;
   if (!identify_flash(run, bus)) return std::nullopt;
 
-  const uint64_t total_size = bus.flash.chip.total_size();
-  const std::optional<uint64_t> aligned =
-      flash_offset(run, bus.flash.chip, "Not alignd writing address\n");
+  const ChipDescriptor& chip = bus.flash.chip;
+  const uint64_t total_size = chip.total_size();
+  const std::optional<uint64_t> aligned = flash_offset(run, chip, "Not alignd writing address\n");
   if (!aligned) return std::nullopt;
   const uint64_t offset = *aligned;
+  PageFormat format;
+  if (!page_format(run, chip, format)) return std::nullopt;
+  // With -O the image holds each page's spare bytes after it: its length on
+  // the flash counts the main areas only.
+  const uint32_t unit = format.unit(chip);
 
   ImageBuffer& image = run.image.buffer;
   if (run.image.stream) {
     // A stream's length is known only at its end: read no more than one byte
     // past what the chip holds from the offset.
     const uint64_t room = offset < total_size ? total_size - offset : 0;
-    switch (finish_image(run.image, room, console)) {
+    switch (finish_image(run.image, room / chip.page_size * unit, console)) {
       case ImageRest::kRead:
         break;
       case ImageRest::kTooLong:
@@ -79,18 +85,27 @@ std::optional<WritePlan> prepare_write(Run& run, NandBus& bus) {
       case ImageRest::kFailed:
         return std::nullopt;
     }
-  } else if (image.length > 0 && offset + image.length > total_size) {
+  }
+  if (options.with_spare && image.length % unit != 0) {
+    print(console,
+          "** Error: with -O the image holds whole pages with their spare area, %u + %u = %u "
+          "bytes each; %" PRIu64 " bytes is not a multiple of %u\n",
+          chip.page_size, chip.spare_size, unit, image.length, unit);
+    return std::nullopt;
+  }
+  const uint64_t length = options.with_spare ? image.length / unit * chip.page_size : image.length;
+  if (!run.image.stream && length > 0 && offset + length > total_size) {
     print(console,
           "Image does not fit: %" PRIu64 " bytes at offset 0x%" PRIx64
           " run past the end of the %" PRIu64 "-byte chip\n",
-          image.length, offset, total_size);
+          length, offset, total_size);
     return std::nullopt;
   }
   console.write("\n");
   // A named image that cannot be read fails the run whatever else it would do:
   // it stops here, before any question or erase, with the flash as it was.
   if (run.image.unusable) return std::nullopt;
-  return WritePlan{.offset = offset, .length = image.length};
+  return WritePlan{.offset = offset, .length = length, .format = format};
 }
 
 // Erases from `offset` and says how it went.
@@ -117,18 +132,25 @@ RunOutcome write_image(Run& run, NandBus& bus, const WritePlan& plan) {
     }
   }
   print(console, "Programing & Verifying to 0x%" PRIx64 " offset ....\n\n", start);
-  const ProgramOptions options{.skip_erased_pages = run.options.skip_erased_pages};
+  const ProgramOptions options{.skip_erased_pages = run.options.skip_erased_pages,
+                               .format = plan.format};
   ProgramReport report;
   const NandOutcome written =
       nand_program_image(bus, run.bad_blocks, run.observer, plan.offset,
                          run.image.buffer.data.get(), plan.length, options, &report);
   print_pass_end(console, PassKind::kWrite, written);
-  if (written != NandOutcome::kDone) return RunOutcome::kFailed;
+  if (written != NandOutcome::kDone) {
+    if (plan.format.ecc != nullptr && report.ecc.corrected_bits != 0) {
+      print_ecc_tally(console, run.options.ecc, report.ecc);
+    }
+    return RunOutcome::kFailed;
+  }
   if (options.skip_erased_pages) {
     const uint32_t page_size = bus.flash.chip.page_size;
     print(console, "\nErased pages (all 0xFF) not programmed: %" PRIu64 " of %" PRIu64 "\n",
           report.skipped_pages, (plan.length + page_size - 1) / page_size);
   }
+  if (plan.format.ecc != nullptr) print_ecc_tally(console, run.options.ecc, report.ecc);
   console.write("\nVerify GOOD!!\n");
   return RunOutcome::kVerified;
 }
@@ -177,12 +199,15 @@ RunOutcome run_verify_only(Run& run) {
   if (!reset_for_reading(run, bus)) return RunOutcome::kFailed;
   print(console, "Verifying at 0x%" PRIx64 " offset ....\n\n", plan->offset);
   uint64_t differing = 0;
+  EccTally tally;
   const NandOutcome compared =
       nand_compare_image(bus, run.observer, plan->offset, run.image.buffer.data.get(), plan->length,
-                         run.options.honour_markers, differing);
+                         run.options.honour_markers, differing, plan->format, &tally);
   print_pass_end(console, PassKind::kVerify, compared);
   if (compared != NandOutcome::kDone) return RunOutcome::kFailed;
-  if (differing != 0) {
+  if (plan->format.ecc != nullptr) print_ecc_tally(console, run.options.ecc, tally);
+  print_uncorrectable_pages(console, tally, "compared as read");
+  if (differing != 0 || !tally.uncorrectable.empty()) {
     print(console, "\nVerify FAILED: %" PRIu64 " of %" PRIu64 " bytes differ\n", differing,
           plan->length);
     return RunOutcome::kFailed;

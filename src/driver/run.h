@@ -2,10 +2,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "driver/console_observer.h"
 #include "driver/image.h"
 #include "driver/options.h"
+#include "ecc/ecc.h"
 #include "jtag/cable.h"
 #include "jtag/tap.h"
 #include "nand/nand_program.h"
@@ -47,7 +49,8 @@ struct Run {
   RunOptions options;
   BadBlockList bad_blocks;
   ImageFile image;
-  int64_t start_time = 0;  // taken once the CPU's IDCODE matched
+  std::optional<EccCodec> ecc;  // -E, made once the chip is known
+  int64_t start_time = 0;       // taken once the CPU's IDCODE matched
 };
 
 }  // namespace jtagnand

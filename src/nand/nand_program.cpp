@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <span>
+#include <vector>
 
 #include "nand/nand_read.h"
 
@@ -130,10 +131,19 @@ NandOutcome nand_erase_range(NandBus& bus, BadBlockList& bad_blocks, PassObserve
 NandOutcome nand_program_image(NandBus& bus, const BadBlockList& bad_blocks, PassObserver& observer,
                                uint64_t offset, const uint8_t* data, uint64_t length,
                                const ProgramOptions& options, ProgramReport* report) {
-  const uint64_t total_size = bus.flash.chip.total_size();
-  const uint32_t page_size = bus.flash.chip.page_size;
-  const uint32_t block_size = bus.flash.chip.block_size();
+  const ChipDescriptor& chip = bus.flash.chip;
+  const uint64_t total_size = chip.total_size();
+  const uint32_t page_size = chip.page_size;
+  const uint32_t block_size = chip.block_size();
   const auto bad = std::span(bad_blocks.offsets).first(static_cast<size_t>(bad_blocks.count));
+  // With the spare area in play every page goes over the bus whole: the ECC
+  // covers the whole page, and the spare bytes follow the main area's.
+  const PageFormat& format = options.format;
+  const uint32_t unit = format.unit(chip);
+  std::vector<uint8_t> composed;
+  if (format.whole_pages()) composed.resize(page_size + chip.spare_size);
+  EccTally unreported;
+  EccTally& tally = report != nullptr ? report->ecc : unreported;
 
   // The image is written whole or not at all: where bad blocks would push its
   // end past the chip, nothing is programmed.
@@ -159,15 +169,26 @@ NandOutcome nand_program_image(NandBus& bus, const BadBlockList& bad_blocks, Pas
       }
     }
 
-    const bool erased_page = options.skip_erased_pages &&
-                             std::all_of(data, data + chunk, [](uint8_t b) { return b == 0xFF; });
+    const auto all_ff = [](uint8_t b) { return b == 0xFF; };
+    if (format.whole_pages()) {
+      nand_compose_page(chip, format, std::span(data, chunk),
+                        format.with_spare ? data + page_size : nullptr, composed);
+    }
+    const bool erased_page =
+        options.skip_erased_pages &&
+        (format.whole_pages() ? std::all_of(composed.begin(), composed.end(), all_ff)
+                              : std::all_of(data, data + chunk, all_ff));
     if (erased_page) {
       if (report != nullptr) ++report->skipped_pages;
     } else {
       nand_chip_select(bus, kSelect);
       nand_command(bus, kNandCmdProgram);
       nand_address(bus, AddressKind::kColumnAndRow, position);
-      nand_write_bytes(bus, data, static_cast<int32_t>(chunk));
+      if (format.whole_pages()) {
+        nand_write_bytes(bus, composed.data(), static_cast<int32_t>(composed.size()));
+      } else {
+        nand_write_bytes(bus, data, static_cast<int32_t>(chunk));
+      }
       nand_command(bus, kNandCmdProgramConfirm);
       uint8_t status = 0;
       if (nand_wait_ready_then_status(bus, &status) != 0) {
@@ -182,8 +203,11 @@ NandOutcome nand_program_image(NandBus& bus, const BadBlockList& bad_blocks, Pas
       }
     }
 
-    if (const NandOutcome verified = nand_verify_page(bus, observer, position, data, chunk);
-        verified != NandOutcome::kDone) {
+    const NandOutcome verified =
+        format.whole_pages()
+            ? nand_verify_whole_page(bus, observer, position, composed, chunk, format, tally)
+            : nand_verify_page(bus, observer, position, data, chunk);
+    if (verified != NandOutcome::kDone) {
       result = verified;
       break;
     }
@@ -194,7 +218,7 @@ NandOutcome nand_program_image(NandBus& bus, const BadBlockList& bad_blocks, Pas
       break;
     }
     position += page_size;
-    data += page_size;
+    data += unit;
     remaining -= page_size;
     if (remaining < page_size) chunk = static_cast<uint32_t>(remaining);
     observer.progress(PassKind::kWrite, length - remaining, length, position);
@@ -225,6 +249,42 @@ NandOutcome nand_verify_page(NandBus& bus, PassObserver& observer, uint64_t offs
   for (uint32_t i = 0; i < count; ++i) {
     if (read_back[i] == written[i]) continue;
     observer.compare_error(offset + i, read_back[i], written[i]);
+    return NandOutcome::kCompareError;
+  }
+  return NandOutcome::kDone;
+}
+
+NandOutcome nand_verify_whole_page(NandBus& bus, PassObserver& observer, uint64_t offset,
+                                   std::span<const uint8_t> written, uint32_t count,
+                                   const PageFormat& format, EccTally& tally) {
+  const ChipDescriptor& chip = bus.flash.chip;
+  std::vector<uint8_t> read_back(chip.page_size + chip.spare_size);
+  if (const NandOutcome read =
+          nand_read_page(bus, offset, read_back.data(), static_cast<uint32_t>(read_back.size()));
+      read != NandOutcome::kDone) {
+    return read;
+  }
+  const auto main = std::span(read_back).first(chip.page_size);
+  const auto spare = std::span(read_back).subspan(chip.page_size);
+  std::vector<bool> is_ecc(chip.spare_size, false);
+  if (format.ecc != nullptr) {
+    const EccPageResult result = format.ecc->decode(main, spare);
+    tally.add(offset, result);
+    if (result.uncorrectable_steps != 0) {
+      observer.noted(PassNote::kUncorrectable, offset);
+      return NandOutcome::kCompareError;
+    }
+    for (const uint16_t position : format.ecc->ecc_positions()) is_ecc[position] = true;
+  }
+  for (uint32_t i = 0; i < count; ++i) {
+    if (main[i] == written[i]) continue;
+    observer.compare_error(offset + i, main[i], written[i]);
+    return NandOutcome::kCompareError;
+  }
+  if (!format.with_spare) return NandOutcome::kDone;
+  for (uint32_t i = 0; i < chip.spare_size; ++i) {
+    if (is_ecc[i] || spare[i] == written[chip.page_size + i]) continue;
+    observer.spare_compare_error(offset, i, spare[i], written[chip.page_size + i]);
     return NandOutcome::kCompareError;
   }
   return NandOutcome::kDone;

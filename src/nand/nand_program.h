@@ -2,9 +2,11 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 
 #include "nand/nand_bus.h"
 #include "nand/nand_outcome.h"
+#include "nand/page_format.h"
 #include "nand/pass_observer.h"
 
 namespace jtagnand {
@@ -36,10 +38,14 @@ struct ProgramOptions {
   // A page of the image that is all 0xFF is not programmed (the erase left it
   // so) but still read back.
   bool skip_erased_pages = false;
+  // The image's pages carry their spare bytes, and/or the ECC is written into
+  // the spare area and the read-back corrected through it.
+  PageFormat format{};
 };
 
 struct ProgramReport {
   uint64_t skipped_pages = 0;  // pages not programmed under skip_erased_pages
+  EccTally ecc{};              // what the read-back's ECC corrected
 };
 
 // Programs `length` (> 0) bytes from `offset` (block aligned) page by page,
@@ -54,5 +60,15 @@ NandOutcome nand_program_image(NandBus& bus, const BadBlockList& bad_blocks, Pas
 // difference goes to the observer. kDone, kReadNotReady or kCompareError.
 NandOutcome nand_verify_page(NandBus& bus, PassObserver& observer, uint64_t offset,
                              const uint8_t* written, uint32_t count);
+
+// Reads back one page with its spare area and checks it against `written`
+// (page and spare bytes as programmed): through the ECC when the format has
+// one (an uncorrectable page is noted and is a compare error; the corrections
+// go into `tally`), the first `count` main-area bytes, and with the spare
+// bytes in the image, the spare bytes that are not ECC. kDone, kReadNotReady
+// or kCompareError.
+NandOutcome nand_verify_whole_page(NandBus& bus, PassObserver& observer, uint64_t offset,
+                                   std::span<const uint8_t> written, uint32_t count,
+                                   const PageFormat& format, EccTally& tally);
 
 }  // namespace jtagnand

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <vector>
 
 namespace jtagnand {
 
@@ -96,7 +97,9 @@ NandOutcome nand_read_range(NandBus& bus, PassObserver& observer, uint64_t offse
   const uint64_t total_size = chip.total_size();
   const uint32_t page_size = chip.page_size;
   const uint32_t block_size = chip.block_size();
-  std::array<uint8_t, kNandMaxPageSize> page{};
+  const PageFormat& format = pass.format;
+  const bool whole = format.whole_pages();
+  std::vector<uint8_t> page(whole ? page_size + chip.spare_size : page_size);
 
   uint64_t position = offset;
   done = 0;
@@ -119,12 +122,27 @@ NandOutcome nand_read_range(NandBus& bus, PassObserver& observer, uint64_t offse
     if (position >= total_size) return NandOutcome::kPastChipEnd;
 
     const auto chunk = static_cast<uint32_t>(std::min<uint64_t>(length - done, page_size));
-    if (const NandOutcome read = nand_read_page(bus, position, page.data(), chunk);
+    if (const NandOutcome read = nand_read_page(bus, position, page.data(),
+                                                whole ? static_cast<uint32_t>(page.size()) : chunk);
         read != NandOutcome::kDone) {
       return read;
     }
+    std::size_t handed = chunk;
+    if (whole) {
+      const auto main = std::span(page).first(page_size);
+      const auto spare = std::span(page).subspan(page_size);
+      if (format.ecc != nullptr) {
+        const EccPageResult result = format.ecc->decode(main, spare);
+        if (pass.tally != nullptr) pass.tally->add(position, result);
+      }
+      if (format.with_spare) {
+        // The spare bytes follow the piece of the page that is handed on.
+        std::copy(spare.begin(), spare.end(), page.begin() + chunk);
+        handed += chip.spare_size;
+      }
+    }
     if (const NandOutcome taken =
-            sink(done, position, std::span<const uint8_t>(page.data(), chunk));
+            sink(done, position, std::span<const uint8_t>(page.data(), handed));
         taken != NandOutcome::kDone) {
       return taken;
     }
@@ -161,20 +179,40 @@ NandOutcome nand_scan_markers(NandBus& bus, PassObserver& observer, uint64_t off
 
 NandOutcome nand_compare_image(NandBus& bus, PassObserver& observer, uint64_t offset,
                                const uint8_t* image, uint64_t length, bool honour_markers,
-                               uint64_t& differing) {
+                               uint64_t& differing, const PageFormat& format, EccTally* tally) {
   differing = 0;
+  const ChipDescriptor& chip = bus.flash.chip;
+  const uint32_t spare_size = format.with_spare ? chip.spare_size : 0;
+  std::vector<bool> is_ecc(chip.spare_size, false);
+  if (format.ecc != nullptr) {
+    for (const uint16_t position : format.ecc->ecc_positions()) is_ecc[position] = true;
+  }
   const PageSink compare = [&](uint64_t done, uint64_t position, std::span<const uint8_t> bytes) {
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-      const uint8_t written = image[done + i];
+    // Where this page starts in the image: pages there are followed by their
+    // spare bytes when the image has them.
+    const uint8_t* expected = image + done / chip.page_size * format.unit(chip);
+    const std::size_t main = bytes.size() - spare_size;
+    for (std::size_t i = 0; i < main; ++i) {
+      const uint8_t written = expected[i];
       if (bytes[i] == written) continue;
       // The first difference is shown as the read-back after programming
       // shows it; the rest are counted.
       if (differing == 0) observer.compare_error(position + i, bytes[i], written);
       ++differing;
     }
+    for (std::size_t i = main; i < bytes.size(); ++i) {
+      const auto index = static_cast<uint32_t>(i - main);
+      const uint8_t written = expected[chip.page_size + index];
+      if (is_ecc[index] || bytes[i] == written) continue;
+      if (differing == 0) observer.spare_compare_error(position, index, bytes[i], written);
+      ++differing;
+    }
     return NandOutcome::kDone;
   };
-  const ReadPass pass{.kind = PassKind::kVerify, .honour_markers = honour_markers};
+  const ReadPass pass{.kind = PassKind::kVerify,
+                      .honour_markers = honour_markers,
+                      .format = format,
+                      .tally = tally};
   uint64_t done = 0;
   return nand_read_range(bus, observer, offset, length, pass, compare, done);
 }

@@ -11,6 +11,7 @@
 
 #include "nand/nand_bus.h"
 #include "nand/nand_outcome.h"
+#include "nand/page_format.h"
 #include "nand/pass_observer.h"
 
 namespace jtagnand {
@@ -55,12 +56,17 @@ struct ReadPass {
   // The range is every good byte from the offset to the chip's end: each
   // marked block met takes its size off the length.
   bool to_chip_end = false;
+  // Pages read whole with their spare area: corrected through the ECC (what
+  // it found goes into `tally`), the spare bytes handed on after the main
+  // area's with `with_spare`.
+  PageFormat format{};
+  EccTally* tally = nullptr;
 };
 
 // Takes the bytes of one page (or of the range's last, shorter piece) as they
-// are read: `done` bytes of the range came before them, `position` is where
-// they are on the flash. Returns kDone to go on; anything else ends the pass
-// with that outcome (kSinkFailed: the sink has said why).
+// are read, followed by its spare bytes when the pass's format has them: `done` bytes of the range
+// came before them, `position` is where they are on the flash. Returns kDone to go on; anything
+// else ends the pass with that outcome (kSinkFailed: the sink has said why).
 using PageSink =
     std::function<NandOutcome(uint64_t done, uint64_t position, std::span<const uint8_t> bytes)>;
 
@@ -83,8 +89,11 @@ NandOutcome nand_scan_markers(NandBus& bus, PassObserver& observer, uint64_t off
 // them (stepping over marked blocks when `honour_markers`) and compares, on to
 // the image's end. The first difference goes to the observer. Ends as
 // nand_read_range does (kVerify); `differing` counts the bytes that differ.
+// With a format, `image` holds the spare bytes after each page and `length`
+// counts the main-area bytes; the ECC's own bytes are not compared.
 NandOutcome nand_compare_image(NandBus& bus, PassObserver& observer, uint64_t offset,
                                const uint8_t* image, uint64_t length, bool honour_markers,
-                               uint64_t& differing);
+                               uint64_t& differing, const PageFormat& format = {},
+                               EccTally* tally = nullptr);
 
 }  // namespace jtagnand

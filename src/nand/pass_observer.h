@@ -24,6 +24,7 @@ enum class PassNote : uint8_t {
   kBadBlockSkipped,  // the write stepped over a bad block
   kProgramFailed,    // the page's program reported a failure
   kMarkedBad,        // a block whose erase failed got the bad-block mark (with -m)
+  kUncorrectable,    // the page read back has more flipped bits than its ECC corrects
 };
 
 class PassObserver {
@@ -41,6 +42,9 @@ class PassObserver {
   virtual void noted(PassNote note, uint64_t offset) = 0;
   // A byte read back differs from the one written at `address`.
   virtual void compare_error(uint64_t address, uint8_t read, uint8_t written) = 0;
+  // The same for byte `index` of the spare area of the page at `page_offset`.
+  virtual void spare_compare_error(uint64_t page_offset, uint32_t index, uint8_t read,
+                                   uint8_t written) = 0;
   // Asked between pages (blocks); true ends the pass with kStoppedByUser.
   [[nodiscard]] virtual bool stop_requested() = 0;
 };

@@ -93,7 +93,7 @@ NandChip::NandChip(const SimOptions& options, ChipModel model, ChipStores stores
       hang_(options.hang),
       bad_blocks_(options.bad_blocks),
       progfail_pages_(options.progfail_pages),
-      flips_(options.flip_offsets),
+      flips_(options.flips),
       page_(geometry_.page_size + geometry_.spare_size, 0xFF) {
   address_.reserve(8);
   counts_.last_address.reserve(8);
@@ -375,9 +375,14 @@ void NandChip::start_read() {
   const uint64_t start = uint64_t{page} * geometry_.page_size;
   store_->read(start, std::span<uint8_t>(page_.data(), geometry_.page_size));
   spare_->read(page, std::span<uint8_t>(page_).subspan(geometry_.page_size));
-  for (uint64_t flip : flips_)
-    if (flip >= start && flip < start + geometry_.page_size)
-      page_[static_cast<std::size_t>(flip - start)] ^= 0x01;
+  for (const BitFlip& flip : flips_) {
+    const auto mask = static_cast<uint8_t>(1U << flip.bit);
+    if (flip.spare && flip.where == page) {
+      page_[geometry_.page_size + flip.spare_byte] ^= mask;
+    } else if (!flip.spare && flip.where >= start && flip.where < start + geometry_.page_size) {
+      page_[static_cast<std::size_t>(flip.where - start)] ^= mask;
+    }
+  }
   page_loaded_ = true;
   output_ = Output::kData;
   ++counts_.reads;

@@ -118,7 +118,7 @@ class NandChip {
   std::array<bool, kNandOps> hang_;
   std::vector<uint32_t> bad_blocks_;
   std::vector<uint32_t> progfail_pages_;
-  std::vector<uint64_t> flips_;
+  std::vector<BitFlip> flips_;
 
   CpuPins pins_;       // the CPU's side as last applied
   uint8_t io_ = 0xFF;  // resolved data lines

@@ -412,10 +412,16 @@ std::unique_ptr<SimBoard> SimBoard::create(const SimOptions& options, std::strin
       return nullptr;
     }
   }
-  for (uint64_t offset : options.flip_offsets) {
-    if (offset >= geometry.total_size) {
-      error = "flip=" + std::to_string(offset) + " is past the chip's end (" +
+  for (const BitFlip& flip : options.flips) {
+    if (!flip.spare && flip.where >= geometry.total_size) {
+      error = "flip=" + std::to_string(flip.where) + " is past the chip's end (" +
               std::to_string(geometry.total_size) + " bytes)";
+      return nullptr;
+    }
+    if (flip.spare && (flip.where >= pages || flip.spare_byte >= geometry.spare_size)) {
+      error = "flip=spare:" + std::to_string(flip.where) + ":" + std::to_string(flip.spare_byte) +
+              " is not on the chip (" + std::to_string(pages) + " pages of " +
+              std::to_string(geometry.spare_size) + " spare bytes)";
       return nullptr;
     }
   }

@@ -26,6 +26,17 @@ enum class Cpu : uint8_t { kRq7220, kZelt, kKelda, kTomux };
 enum class NandOp : uint8_t { kReset, kRead, kProgram, kErase };
 inline constexpr std::size_t kNandOps = 4;
 
+// A bit that reads back inverted (the cell is weak; what is stored stays
+// right): in the main area at a byte offset, or in the spare area of a page.
+struct BitFlip {
+  bool spare = false;
+  uint64_t where = 0;  // main-area byte offset, or the page of the spare byte
+  uint32_t spare_byte = 0;
+  uint8_t bit = 0;
+
+  friend bool operator==(const BitFlip&, const BitFlip&) = default;
+};
+
 struct SimOptions {
   Cpu cpu = Cpu::kRq7220;
   std::string board_path;     // board description (board=FILE): a CPU from its BSDL file instead
@@ -38,7 +49,7 @@ struct SimOptions {
   std::vector<uint32_t> bad_blocks;      // erase of these blocks fails
   std::vector<uint32_t> marked_blocks;   // factory bad-block mark in the first page's spare area
   std::vector<uint32_t> progfail_pages;  // program of these pages fails
-  std::vector<uint64_t> flip_offsets;    // these main-area bytes read back with bit 0 inverted
+  std::vector<BitFlip> flips;            // flip=OFFSET[:BIT], flip=spare:PAGE:BYTE[:BIT]
   uint32_t busy_scans = 2;               // Capture-DR events R/nB stays low after each operation
   bool busy_never = false;               // R/nB never rises again after the first operation
   std::array<bool, kNandOps> hang{};     // R/nB never rises after this operation (others behave)

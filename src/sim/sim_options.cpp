@@ -150,12 +150,37 @@ constexpr CpuName kCpuNames[] = {
     return true;
   }
   if (key == "flip") {
-    if (!need_value("a byte offset")) return false;
-    if (!parse_unsigned(value, std::numeric_limits<uint64_t>::max(), number)) {
-      error = bad_value(key, value, "a byte offset");
+    const char* expected = "OFFSET[:BIT] or spare:PAGE:BYTE[:BIT]";
+    if (!need_value(expected)) return false;
+    // The fields after "spare:" or the offset, split at the colons.
+    BitFlip flip;
+    std::string_view rest = value;
+    if (rest.starts_with("spare:")) {
+      flip.spare = true;
+      rest.remove_prefix(6);
+    }
+    std::vector<uint64_t> fields;
+    for (;;) {
+      const std::size_t colon = rest.find(':');
+      if (!parse_unsigned(rest.substr(0, colon), std::numeric_limits<uint64_t>::max(), number)) {
+        error = bad_value(key, value, expected);
+        return false;
+      }
+      fields.push_back(number);
+      if (colon == std::string_view::npos) break;
+      rest.remove_prefix(colon + 1);
+    }
+    const std::size_t needed = flip.spare ? 2 : 1;
+    if (fields.size() < needed || fields.size() > needed + 1 ||
+        (fields.size() > needed && fields.back() > 7) ||
+        (flip.spare && fields[1] > std::numeric_limits<uint32_t>::max())) {
+      error = bad_value(key, value, expected);
       return false;
     }
-    options.flip_offsets.push_back(number);
+    flip.where = fields[0];
+    if (flip.spare) flip.spare_byte = static_cast<uint32_t>(fields[1]);
+    if (fields.size() > needed) flip.bit = static_cast<uint8_t>(fields.back());
+    options.flips.push_back(flip);
     return true;
   }
   if (key == "busy") {

@@ -341,7 +341,7 @@ TEST(NandFailures, ReadBackMismatchInByteFiveOfAPage) {
     ASSERT_EQ(probe.read_id(), NandOutcome::kDone);
     const uint32_t page = probe.flash().chip.page_size;
     const uint32_t offset = probe.flash().chip.block_size();
-    options.flip_offsets = {offset + page + 5};
+    options.flips = {{.where = offset + page + 5}};
     SimBench bench("KELDA", options);
     ASSERT_EQ(bench.read_id(), NandOutcome::kDone);
     ASSERT_EQ(bench.erase(offset, 3 * page), NandOutcome::kDone);

@@ -30,10 +30,12 @@ TEST(SimOptionsParse, DefaultsAndHint) {
 TEST(SimOptionsParse, EveryOption) {
   SimOptions o;
   std::string error;
-  ASSERT_TRUE(parse_sim_options(
-      "cpu=TOMUX,nand=0x75,maker=152,flash=/tmp/x.bin,bad=3,bad=0x10,progfail=7,flip=0x1000,"
-      "busy=0,hang=erase,hang=reset,target=off,port=0x3BC,stats,strict,",
-      "", o, error))
+  ASSERT_TRUE(
+      parse_sim_options("cpu=TOMUX,nand=0x75,maker=152,flash=/tmp/"
+                        "x.bin,bad=3,bad=0x10,progfail=7,flip=0x1000,flip=0x20:7,"
+                        "flip=spare:3:0x3f:2,"
+                        "busy=0,hang=erase,hang=reset,target=off,port=0x3BC,stats,strict,",
+                        "", o, error))
       << error;
   EXPECT_EQ(o.cpu, Cpu::kTomux);
   EXPECT_EQ(o.nand_code, 0x75);
@@ -41,7 +43,10 @@ TEST(SimOptionsParse, EveryOption) {
   EXPECT_EQ(o.flash_path, "/tmp/x.bin");
   EXPECT_EQ(o.bad_blocks, (std::vector<uint32_t>{3, 16}));
   EXPECT_EQ(o.progfail_pages, (std::vector<uint32_t>{7}));
-  EXPECT_EQ(o.flip_offsets, (std::vector<uint64_t>{0x1000}));
+  EXPECT_EQ(o.flips,
+            (std::vector<BitFlip>{{.where = 0x1000},
+                                  {.where = 0x20, .bit = 7},
+                                  {.spare = true, .where = 3, .spare_byte = 63, .bit = 2}}));
   EXPECT_EQ(o.busy_scans, 0U);
   EXPECT_TRUE(o.hang[static_cast<std::size_t>(NandOp::kErase)]);
   EXPECT_TRUE(o.hang[static_cast<std::size_t>(NandOp::kReset)]);
@@ -90,6 +95,8 @@ TEST(SimOptionsParse, BadInputIsRefusedWithOneLine) {
       "maker=-1",   "bad=",
       "bad=x",      "bad=0x",
       "flip=1e3",   "busy=soon",
+      "flip=1:8",   "flip=spare:3",
+      "flip=1:2:3", "flip=spare:1:2:3:4",
       "busy=-2",    "hang=write",
       "hang",       "target=no",
       "port=0x379", "port=888x",
