@@ -186,7 +186,9 @@ bool read_board_description(std::string_view text, std::string_view file_name,
     pin = PinRef{port, line_number};
   }
   if (board.bsdl.empty()) return fail(0, "missing 'bsdl = FILE' (the CPU's BSDL file)");
-  for (std::size_t s = 0; s < kNandSignals; ++s)
+  // Without any flash pin the description still gives the chain; with some,
+  // a missing one is a mistake.
+  for (std::size_t s = 0; s < kNandSignals && !board.chain_only(); ++s)
     if (board.nand[s].line == 0)
       return fail(0, "missing '" + std::string(kSignalNames[s]) +
                          " = PIN' (D0 to D7, nCE, CLE, ALE, nWE, nRE and RnB are all required)");
@@ -218,14 +220,18 @@ struct Deriver {
     input.assign(bsdl.ports.size(), -1);
     for (std::size_t n = 0; n < bsdl.cells.size(); ++n) {
       const Cell& cell = bsdl.cells[n];
-      if (cell.port < 0) continue;
-      const auto p = static_cast<std::size_t>(cell.port);
-      if (drives(cell.function) && output[p] < 0) output[p] = static_cast<int>(n);
+      if (cell.port >= 0 && drives(cell.function) &&
+          output[static_cast<std::size_t>(cell.port)] < 0)
+        output[static_cast<std::size_t>(cell.port)] = static_cast<int>(n);
+      // A merged cell captures its input's port whatever its update latch
+      // drives, so it reads that pin like a dedicated input cell.
+      const int sensed = sensed_port(cell);
+      if (sensed < 0) continue;
+      const auto p = static_cast<std::size_t>(sensed);
       // A dedicated input cell wins over a bidir cell that also senses.
-      if (senses(cell.function) &&
-          (input[p] < 0 ||
-           (cell.function != CellFunction::kBidir &&
-            bsdl.cells[static_cast<std::size_t>(input[p])].function == CellFunction::kBidir)))
+      if (input[p] < 0 ||
+          (cell.function != CellFunction::kBidir &&
+           bsdl.cells[static_cast<std::size_t>(input[p])].function == CellFunction::kBidir))
         input[p] = static_cast<int>(n);
     }
   }
@@ -360,7 +366,8 @@ struct Deriver {
     const auto hold_label = [](const HoldRef& hold) {
       return "hold " + hold.port + " = " + std::to_string(hold.level);
     };
-    for (std::size_t k = 0; k < 8; ++k)
+    map.chain_only = board.chain_only();
+    for (std::size_t k = 0; k < 8 && !map.chain_only; ++k)
       if (!data(board.nand[k], label(k), map.data[k])) return false;
     const std::pair<NandSignal, DrivenPin*> strobes[] = {{NandSignal::kNce, &map.nce},
                                                          {NandSignal::kCle, &map.cle},
@@ -368,7 +375,9 @@ struct Deriver {
                                                          {NandSignal::kNwe, &map.nwe},
                                                          {NandSignal::kNre, &map.nre}};
     for (const auto& [signal, pin] : strobes)
-      if (!driven(board.pin(signal), label(static_cast<std::size_t>(signal)), *pin)) return false;
+      if (!map.chain_only &&
+          !driven(board.pin(signal), label(static_cast<std::size_t>(signal)), *pin))
+        return false;
     for (const HoldRef& hold : board.hold) {
       HoldPin pin;
       pin.level = hold.level;
@@ -377,19 +386,22 @@ struct Deriver {
       map.hold.push_back(pin);
     }
 
-    const PinRef& rnb = board.pin(NandSignal::kRnb);
-    if (!port(rnb, label(kRnb), map.rnb_port)) return false;
-    const auto rp = static_cast<std::size_t>(map.rnb_port);
-    map.rnb_input_cell = input[rp];
-    if (map.rnb_input_cell < 0)
-      return fail(rnb.line, label(kRnb) + ": " + rnb.port +
-                                " has no input cell, so the CPU cannot read the flash's R/nB");
-    if (output[rp] >= 0) {
-      const Cell& cell = bsdl.cells[static_cast<std::size_t>(output[rp])];
-      if (cell.control < 0)
+    if (!map.chain_only) {
+      const PinRef& rnb = board.pin(NandSignal::kRnb);
+      if (!port(rnb, label(kRnb), map.rnb_port)) return false;
+      const auto rp = static_cast<std::size_t>(map.rnb_port);
+      map.rnb_input_cell = input[rp];
+      if (map.rnb_input_cell < 0)
         return fail(rnb.line, label(kRnb) + ": " + rnb.port +
-                                  " is always driven by the CPU and would fight the flash's R/nB");
-      if (!claim(cell.control, Role::kOff, map.rnb_port, rnb.line, label(kRnb))) return false;
+                                  " has no input cell, so the CPU cannot read the flash's R/nB");
+      if (output[rp] >= 0) {
+        const Cell& cell = bsdl.cells[static_cast<std::size_t>(output[rp])];
+        if (cell.control < 0)
+          return fail(rnb.line,
+                      label(kRnb) + ": " + rnb.port +
+                          " is always driven by the CPU and would fight the flash's R/nB");
+        if (!claim(cell.control, Role::kOff, map.rnb_port, rnb.line, label(kRnb))) return false;
+      }
     }
     // Pins the description does not name stay undriven: their control cells
     // must not be among those the program turns on.
@@ -432,11 +444,13 @@ struct Deriver {
       set(pin.output_cell, level);
       if (pin.control_cell >= 0) set(pin.control_cell, pin.enable);
     };
-    drive(map.nce, 1);
-    drive(map.cle, 0);
-    drive(map.ale, 0);
-    drive(map.nwe, 1);
-    drive(map.nre, 1);
+    if (!map.chain_only) {
+      drive(map.nce, 1);
+      drive(map.cle, 0);
+      drive(map.ale, 0);
+      drive(map.nwe, 1);
+      drive(map.nre, 1);
+    }
     for (const HoldPin& hold : map.hold) drive(hold.pin, hold.level);
     add_notes(map);
     return true;

@@ -71,13 +71,22 @@ struct BoardDescription {
   [[nodiscard]] const PinRef& pin(NandSignal signal) const {
     return nand[static_cast<std::size_t>(signal)];
   }
+  // No flash pin given: only `bsdl =` (and the chain sides, holds). Such a
+  // description describes the chain, enough to check it (-j) before the pin
+  // map is worked out.
+  [[nodiscard]] bool chain_only() const {
+    for (const PinRef& pin : nand)
+      if (pin.line != 0) return false;
+    return true;
+  }
   // The BSDL file's path: relative paths are taken from the description's folder.
   [[nodiscard]] std::string bsdl_path() const;
 };
 
 // Reads a description's text; `file_name` names it in errors and anchors the
-// BSDL path. Refuses unknown keys, keys given twice, missing required keys,
-// bad levels or IR lengths, and a pin named twice.
+// BSDL path. Refuses unknown keys, keys given twice, missing required keys
+// (the flash pins are all given or none is), bad levels or IR lengths, and a
+// pin named twice.
 [[nodiscard]] bool read_board_description(std::string_view text, std::string_view file_name,
                                           BoardDescription& result, Error& error);
 
@@ -128,6 +137,9 @@ struct PinMap {
   int rnb_port = -1;
   int rnb_input_cell = -1;
   std::vector<HoldPin> hold;
+  // The description names no flash pin: the cells above are -1, the TAP facts
+  // and the chain are all there is.
+  bool chain_only = false;
   // One '0'/'1' per cell, index = cell number. `safe`: every cell at its BSDL
   // safe value (X as 0) and every control cell at its disable value, so no pin
   // is driven. `idle`: the same with the flash's pins driven idle (nCE, nWE and

@@ -102,6 +102,11 @@ bool senses(CellFunction function) {
          function == CellFunction::kClock || function == CellFunction::kObserveOnly;
 }
 
+int sensed_port(const Cell& cell) {
+  if (cell.input_port >= 0) return cell.input_port;
+  return senses(cell.function) ? cell.port : -1;
+}
+
 int Bsdl::find_port(std::string_view name) const {
   for (std::size_t i = 0; i < ports.size(); ++i)
     if (same_name(ports[i].name, name)) return static_cast<int>(i);
@@ -794,6 +799,7 @@ class Reader {
     std::vector<Cell> cells(static_cast<std::size_t>(length));
     std::vector<bool> seen(static_cast<std::size_t>(length), false);
     std::vector<std::string> ports(static_cast<std::size_t>(length));
+    std::vector<std::string> input_ports(static_cast<std::size_t>(length));  // merged inputs
     for (;;) {
       int64_t number = 0;
       const int line = in.peek().line;
@@ -803,11 +809,8 @@ class Reader {
                               "BOUNDARY_LENGTH is " + std::to_string(length) +
                               ", so cells run from 0 to " + std::to_string(length - 1) + ")");
       const auto index = static_cast<std::size_t>(number);
-      if (seen[index])
-        return fail(line, "cell " + std::to_string(number) + " is listed twice (first on line " +
-                              std::to_string(cells[index].line) + ")");
-      seen[index] = true;
-      Cell& cell = cells[index];
+      Cell cell;
+      std::string port_name;
       cell.line = line;
       const std::string where = "cell " + std::to_string(number);
       if (!item_punct(in, '(', where)) return false;
@@ -817,13 +820,13 @@ class Reader {
       if (in.at_punct('*')) {
         in.next();
       } else if (in.peek().kind == Kind::kWord) {
-        ports[index] = in.next().text;
+        port_name = in.next().text;
         if (in.at_punct('(')) {
           in.next();
           int64_t element = 0;
           if (!item_number(in, element, "an index", where)) return false;
           if (!item_punct(in, ')', where)) return false;
-          ports[index] += "(" + std::to_string(element) + ")";
+          port_name += "(" + std::to_string(element) + ")";
         }
       } else {
         return item_expected(in.peek(), "a port name or *", where);
@@ -873,6 +876,14 @@ class Reader {
                                        "' (expected Z, WEAK0, WEAK1, PULL0, PULL1 or KEEPER)");
       }
       if (!item_punct(in, ')', where)) return false;
+      if (!seen[index]) {
+        seen[index] = true;
+        cells[index] = std::move(cell);
+        ports[index] = std::move(port_name);
+      } else if (!merge(cells[index], ports[index], input_ports[index], std::move(cell),
+                        std::move(port_name), where)) {
+        return false;
+      }
       if (in.peek().kind == Kind::kEnd) break;
       if (!item_punct(in, ',', "BOUNDARY_REGISTER after " + where)) return false;
     }
@@ -895,6 +906,13 @@ class Reader {
       } else if (senses(cell.function) || drives(cell.function)) {
         return fail(cell.line, where + ": an " + upper(fname) + " cell needs a port, not *");
       }
+      if (!input_ports[n].empty()) {
+        const auto it = port_index_.find(upper(input_ports[n]));
+        if (it == port_index_.end())
+          return fail(cell.line,
+                      where + ": " + input_ports[n] + " is not a port of " + out_.entity);
+        cell.input_port = static_cast<int>(it->second);
+      }
       const bool three_state =
           cell.function == CellFunction::kOutput3 || cell.function == CellFunction::kBidir;
       if (three_state && cell.control < 0)
@@ -916,6 +934,46 @@ class Reader {
       }
     }
     out_.cells = std::move(cells);
+    return true;
+  }
+
+  // IEEE 1149.1 lets one cell serve two functions when they never need the
+  // bit at the same time: an input captures its pin, while a control or
+  // output cell drives from its update latch. Such a merged cell is listed
+  // twice with the same number and type. The control or output entry is kept
+  // as the cell; the input's port becomes its `input_port`. Any other pair
+  // would need the bit for two captures or two driven values at once.
+  bool merge(Cell& kept, std::string& kept_port, std::string& input_port, Cell added,
+             std::string added_port, const std::string& where) {
+    const auto listed = [&](const std::string& why) {
+      return fail(added.line, where + " is listed twice (first on line " +
+                                  std::to_string(kept.line) + ")" + why);
+    };
+    if (!input_port.empty()) return listed(" and is listed a third time");
+    const auto updates = [](CellFunction f) {
+      return f == CellFunction::kControl || f == CellFunction::kControlR ||
+             f == CellFunction::kOutput2 || f == CellFunction::kOutput3;
+    };
+    const bool kept_input = kept.function == CellFunction::kInput;
+    const bool added_input = added.function == CellFunction::kInput;
+    if (!(kept_input && updates(added.function)) && !(added_input && updates(kept.function)))
+      return listed(" as " + upper(function_name(kept.function)) + " and as " +
+                    upper(function_name(added.function)) +
+                    ": only an INPUT cell may share its bit, with a CONTROL, CONTROLR, "
+                    "OUTPUT2 or OUTPUT3 cell");
+    if (kept.type != added.type)
+      return listed(" as a " + kept.type + " cell and as a " + added.type +
+                    " cell: a merged cell is one cell of one type");
+    if (kept_input) {
+      if (kept_port.empty()) return fail(kept.line, where + ": an INPUT cell needs a port, not *");
+      input_port = std::move(kept_port);
+      kept_port = std::move(added_port);
+      kept = std::move(added);
+    } else {
+      if (added_port.empty())
+        return fail(added.line, where + ": an INPUT cell needs a port, not *");
+      input_port = std::move(added_port);
+    }
     return true;
   }
 

@@ -57,6 +57,10 @@ struct Cell {
   int control = -1;    // the control cell enabling this output; -1: none
   char disable = 0;    // the control cell's level that turns the driver off ('0'/'1')
   std::string result;  // the disabled driver's state: Z, WEAK0, WEAK1, PULL0, PULL1, KEEPER
+  // A merged cell (listed twice, as an input and as a control or output
+  // cell): the port whose level it captures, while the fields above describe
+  // what its update latch drives. -1: not merged.
+  int input_port = -1;
   int line = 0;
 };
 
@@ -108,7 +112,8 @@ struct Bsdl {
 // Reads the text of one BSDL file; `file_name` only names the file in errors.
 // Returns false with `error` set when the text is not a BSDL file it can use:
 // a syntax error, a missing or inconsistent attribute, or a boundary register
-// whose cells do not number 0 to BOUNDARY_LENGTH-1 exactly once.
+// whose cells do not number 0 to BOUNDARY_LENGTH-1 exactly once (a cell
+// listed twice is accepted only as a merged input and control/output cell).
 [[nodiscard]] bool read_bsdl(std::string_view text, std::string_view file_name, Bsdl& result,
                              Error& error);
 
@@ -127,6 +132,9 @@ struct Bsdl {
 [[nodiscard]] bool drives(CellFunction function);
 // The cell captures its pin's level (input, bidir, clock, observe_only).
 [[nodiscard]] bool senses(CellFunction function);
+// The port whose level the cell captures: its own for a sensing cell, the
+// merged input's for a merged cell; -1 when it captures no pin.
+[[nodiscard]] int sensed_port(const Cell& cell);
 
 // Upper-case copy (ASCII), and case-blind comparison.
 [[nodiscard]] std::string upper(std::string_view text);

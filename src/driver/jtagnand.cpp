@@ -30,6 +30,17 @@ bool load_board_profile(const CommandLine& line, Console& console, ActiveProfile
     print(console, "** Error: board description not usable: %s\n", error.c_str());
     return false;
   }
+  // Without flash pins the description serves the chain check alone; any
+  // other mode is refused here, before a port is opened. An option error is
+  // left to be reported as it always is.
+  if (described.chain_only && choose_mode(line.options) != Mode::kCheckIdcode &&
+      !line.error.has_value()) {
+    print(console,
+          "** Error: board description not usable: %s: no flash pins (D0 to D7, nCE, CLE, ALE, "
+          "nWE, nRE and RnB are missing); without them it serves -j only\n",
+          line.board_path);
+    return false;
+  }
   for (const std::string& note : notes) std::fprintf(stderr, "jtagnand: %s\n", note.c_str());
   return true;
 }

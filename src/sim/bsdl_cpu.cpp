@@ -161,6 +161,7 @@ class BsdlCpu final : public CpuTap {
       now = system_nets();
     } else {
       for (std::size_t s = 0; s < kNets; ++s) {
+        if (w->net_port[s] < 0) continue;  // no flash on this board: the net floats
         const auto& p = w->ports[static_cast<std::size_t>(w->net_port[s])];
         now.driven[s] = drives(p);
         now.level[s] = now.driven[s] && latches[static_cast<std::size_t>(p.output)] != 0;
@@ -246,7 +247,8 @@ std::shared_ptr<const BsdlWiring> wire_bsdl_board(const std::string& path, std::
   for (std::size_t n = 0; n < b.cells.size(); ++n) {
     const bsdl::Cell& cell = b.cells[n];
     w->cells[n].reset = cell.safe == '1' ? 1 : 0;
-    if (bsdl::senses(cell.function) && cell.port >= 0) w->cells[n].senses = cell.port;
+    // A merged cell captures its input's pin and drives from its latch.
+    w->cells[n].senses = bsdl::sensed_port(cell);
   }
   w->ports.resize(b.ports.size());
   for (std::size_t n = 0; n < b.cells.size(); ++n) {
@@ -260,7 +262,9 @@ std::shared_ptr<const BsdlWiring> wire_bsdl_board(const std::string& path, std::
     port.control = cell.control;
     port.disable = cell.disable == '1' ? 1 : 0;
   }
-  for (std::size_t s = 0; s < kNets; ++s) {
+  // A chain-only description wires no flash: every net stays unwired.
+  w->net_port.fill(-1);
+  for (std::size_t s = 0; s < kNets && !d.chain_only(); ++s) {
     const bsdl::PinRef& pin = d.nand[s];
     const int port = b.find_port(pin.port);
     if (port < 0) {

@@ -52,7 +52,7 @@ struct BsdlWiring {
   uint32_t idcode = 0;  // X bits as 0
   std::vector<CellWiring> cells;
   std::vector<PortWiring> ports;
-  std::array<int, 14> net_port{};  // per NAND signal: the port it is wired to
+  std::array<int, 14> net_port{};  // per NAND signal: the port it is wired to, -1: none
   std::vector<int> tdi_side;       // IR lengths of the other chain devices
   std::vector<int> tdo_side;
 };

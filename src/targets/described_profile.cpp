@@ -50,19 +50,22 @@ void select_described_profile(ActiveProfile& active, const bsdl::PinMap& map,
     described.idcode_instruction = instruction_bits(tap.idcode_instruction, tap.instruction_length);
     described.expected_idcode = idcode_pattern(tap.idcode);
   }
-  described.cells = NandCells{.nce = cell(map.nce.output_cell),
-                              .nwe = cell(map.nwe.output_cell),
-                              .nre = cell(map.nre.output_cell),
-                              .rnb = cell(map.rnb_input_cell),
-                              .cle = cell(map.cle.output_cell),
-                              .ale = cell(map.ale.output_cell)};
-  for (std::size_t bit = 0; bit < 8; ++bit) {
-    const bsdl::DataPin& pin = map.data[bit];
-    described.cells.data[bit] = DataLine{.output = cell(pin.output_cell),
-                                         .input = cell(pin.input_cell),
-                                         .control = cell(pin.control_cell),
-                                         .drive = level(pin.enable),
-                                         .listen = level(pin.disable)};
+  described.chain_only = map.chain_only;
+  if (!map.chain_only) {
+    described.cells = NandCells{.nce = cell(map.nce.output_cell),
+                                .nwe = cell(map.nwe.output_cell),
+                                .nre = cell(map.nre.output_cell),
+                                .rnb = cell(map.rnb_input_cell),
+                                .cle = cell(map.cle.output_cell),
+                                .ale = cell(map.ale.output_cell)};
+    for (std::size_t bit = 0; bit < 8; ++bit) {
+      const bsdl::DataPin& pin = map.data[bit];
+      described.cells.data[bit] = DataLine{.output = cell(pin.output_cell),
+                                           .input = cell(pin.input_cell),
+                                           .control = cell(pin.control_cell),
+                                           .drive = level(pin.enable),
+                                           .listen = level(pin.disable)};
+    }
   }
   described.vector.cells = map.idle;
   described.vector.length = static_cast<uint32_t>(map.length);

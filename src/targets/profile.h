@@ -142,6 +142,9 @@ struct ActiveProfile {
   // IDCODE, every instruction register's length) before any instruction goes
   // in. A built-in CPU's chain is taken on trust, as it always was.
   bool chain_described = false;
+  // A board description that names no flash pin: the chain and the CPU's
+  // IDCODE can be checked (-j), nothing else; the cells above mean nothing.
+  bool chain_only = false;
 
   // The CPU's own toggle test (a built-in CPU); null: the flash's pins are
   // toggled, as the cells above name them.

@@ -187,6 +187,27 @@ TEST(PinMap, RefusalsNameTheLine) {
             "boundary-scan NAND programmer needs");
 }
 
+// A description without flash pins gives the TAP and the chain, holds its
+// hold pins and drives nothing else; one with only some of them is refused.
+TEST(PinMap, AChainOnlyDescription) {
+  PinMap m;
+  Error error;
+  ASSERT_TRUE(derive(kPins, "bsdl = chips/pins.bsd\ntdo_side = 4\nhold WP = 1\n", m, error))
+      << error.text();
+  EXPECT_TRUE(m.chain_only);
+  EXPECT_EQ(m.tap.extest, 0u);
+  EXPECT_EQ(m.tdo_side, std::vector<int>{4});
+  std::string idle = m.safe;
+  idle[29] = '1';  // WP's output cell, its control cell 28 enabling at 0
+  idle[28] = '0';
+  EXPECT_EQ(m.idle, idle);
+  EXPECT_EQ(m.nce.output_cell, -1);
+  EXPECT_FALSE(derive(kPins, "bsdl = chips/pins.bsd\nD0 = D(0)\n", m, error));
+  EXPECT_EQ(error.text(),
+            "boards/test.board: missing 'D1 = PIN' (D0 to D7, nCE, CLE, ALE, nWE, nRE and RnB "
+            "are all required)");
+}
+
 // An open-drain pin (its output cell its own control cell) drives one level:
 // refused for a flash line, taken for a hold pin at either level. A vendor's
 // title lines and own cell types on the named pins become notes.

@@ -139,7 +139,20 @@ const Broken kBroken[] = {
     {"a cell missing", 33, "  \"12 (BC_4, B, input, X)\";", 25,
      "cell 13 is missing from BOUNDARY_REGISTER (BOUNDARY_LENGTH is 16)"},
     {"a cell twice", 33, "  \"12 (BC_4, B, input, X), 5 (BC_0, BUS(1), input, X)\";", 33,
-     "cell 5 is listed twice (first on line 29)"},
+     "cell 5 is listed twice (first on line 29) as INPUT and as INPUT: only an INPUT cell may "
+     "share its bit, with a CONTROL, CONTROLR, OUTPUT2 or OUTPUT3 cell"},
+    {"two outputs on one cell", 33,
+     "  \"12 (BC_4, B, input, X), 13 (BC_0, BUS(1), input, X), "
+     "4 (BC_1, B, output2, X)\";",
+     33,
+     "cell 4 is listed twice (first on line 29) as OUTPUT3 and as OUTPUT2: only an INPUT cell may "
+     "share its bit, with a CONTROL, CONTROLR, OUTPUT2 or OUTPUT3 cell"},
+    {"a merged cell of two types", 33,
+     "  \"12 (BC_4, B, input, X), 13 (BC_0, BUS(1), input, X), "
+     "11 (BC_4, A, input, X)\";",
+     33,
+     "cell 11 is listed twice (first on line 32) as a BC_1 cell and as a BC_4 cell: a merged "
+     "cell is one cell of one type"},
     {"a cell past the end", 33, "  \"12 (BC_4, B, input, X), 16 (BC_0, BUS(1), input, X)\";", 33,
      "cell 16 is outside the register (BOUNDARY_LENGTH is 16, so cells run from 0 to 15)"},
     {"a short register", 15, "attribute BOUNDARY_LENGTH of awk100 : entity is 17;", 25,
@@ -238,6 +251,10 @@ TEST(BsdlReader, VendorStylesAreRead) {
   lines.insert(lines.begin() + 1, "Rev. B   (c) all rights reserved");
   // Line numbers below count the inserted line.
   lines[32] = "  \"10 (BC_1, B, output2, 1, 10, 1, PULL1), 11 (CBSC_1, *, control, 1),\" &";
+  // Merged cells (TI's scan-test parts): an input listed before and after
+  // the control cell it shares a bit with.
+  lines[26] = "  \"15 (BC_1, *, internal, x), 8 (BC_1, A, input, X), 14 (BC_4, CK, clock, X),\" &";
+  lines[33] = "  \"12 (BC_4, B, input, X), 13 (BC_0, BUS(1), input, X), 0 (BC_1, RDY, input, X)\";";
   Bsdl b;
   Error error;
   ASSERT_TRUE(read_bsdl(join(lines), "vendor.bsd", b, error)) << error.text();
@@ -247,6 +264,15 @@ TEST(BsdlReader, VendorStylesAreRead) {
   EXPECT_EQ(b.cells[11].type, "CBSC_1");
   EXPECT_FALSE(standard_cell_type(b.cells[11].type));
   EXPECT_TRUE(standard_cell_type(b.cells[3].type));
+  for (const auto& [n, port] : {std::pair{8, "A"}, std::pair{0, "RDY"}}) {
+    const Cell& merged = b.cells[static_cast<std::size_t>(n)];
+    EXPECT_EQ(merged.function, CellFunction::kControl) << n;
+    EXPECT_EQ(merged.port, -1) << n;
+    EXPECT_EQ(merged.safe, '1') << n;
+    EXPECT_EQ(sensed_port(merged), b.find_port(port)) << n;
+  }
+  EXPECT_EQ(sensed_port(b.cells[3]), b.find_port("BUS(3)"));
+  EXPECT_EQ(sensed_port(b.cells[4]), -1);
 
   // A clean file skips nothing.
   ASSERT_TRUE(read_bsdl(join(kAwkward), "awk.bsd", b, error)) << error.text();
