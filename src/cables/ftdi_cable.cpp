@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "cables/cable_settings.h"
 #include "numbers/parse_unsigned.h"
 
 namespace jtagnand {
@@ -30,25 +31,6 @@ constexpr int kSyncTimeoutMs = 1000;
   for (uint32_t j = 0; j < count; ++j)
     if (bit_of(bits[j])) byte = static_cast<uint8_t>(byte | (1U << j));
   return byte;
-}
-
-// Hz, or with a k / M suffix, possibly with a fraction ("7.5M").
-[[nodiscard]] bool parse_frequency(std::string_view text, uint32_t& hz) {
-  double scale = 1;
-  if (!text.empty() && (text.back() == 'k' || text.back() == 'K')) {
-    scale = 1e3;
-    text.remove_suffix(1);
-  } else if (!text.empty() && text.back() == 'M') {
-    scale = 1e6;
-    text.remove_suffix(1);
-  }
-  double value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return false;
-  const double result = value * scale;
-  if (!(result >= 1) || result > 1e9) return false;
-  hz = static_cast<uint32_t>(result);
-  return true;
 }
 
 // Six significant digits, or as many more as it takes to show `hz` exactly
