@@ -44,14 +44,6 @@ std::string run_openocd_dap(const std::string& options, const std::string& tap_o
   return "exit status " + std::to_string(r.exit_status) + "\n" + r.out + r.err;
 }
 
-struct Chip {
-  const char* cpu;
-  uint8_t maker;
-  uint8_t device;
-};
-const Chip kChips[] = {
-    {"RQ7220", 0x98, 0xF1}, {"ZELT", 0xEC, 0xDA}, {"KELDA", 0x2C, 0x76}, {"TOMUX", 0xAD, 0xD3}};
-
 class OpenOcdDapInterop : public ::testing::TestWithParam<CpuCells> {
  protected:
   void SetUp() override {
@@ -62,12 +54,8 @@ class OpenOcdDapInterop : public ::testing::TestWithParam<CpuCells> {
 
 TEST_P(OpenOcdDapInterop, InitFindsTheCpuAndIrAndDrScansReadTheNandId) {
   const CpuCells& cpu = GetParam();
-  Chip chip{};
-  for (const Chip& c : kChips)
-    if (std::string(c.cpu) == cpu.name) chip = c;
-  char options[96];
-  std::snprintf(options, sizeof options, "stats,strict,cpu=%s,maker=0x%02X,nand=0x%02X", cpu.name,
-                chip.maker, chip.device);
+  const ReadIdChip chip = read_id_chip(cpu);
+  const std::string options = read_id_board_options(cpu);
   const ReadIdScans read_id = read_id_scans();
   const std::string out =
       run_openocd_dap(options, "-ircapture 0x1 -irmask 0x3 -expected-id " + hex32(cpu.idcode),

@@ -49,14 +49,6 @@ std::string run_openocd_gpio(const std::string& options, const std::string& tap_
   return "exit status " + std::to_string(r.exit_status) + "\n" + r.out + r.err;
 }
 
-struct Chip {
-  const char* cpu;
-  uint8_t maker;
-  uint8_t device;
-};
-const Chip kChips[] = {
-    {"RQ7220", 0x98, 0xF1}, {"ZELT", 0xEC, 0xDA}, {"KELDA", 0x2C, 0x76}, {"TOMUX", 0xAD, 0xD3}};
-
 class OpenOcdGpioInterop : public ::testing::TestWithParam<CpuCells> {
  protected:
   void SetUp() override {
@@ -67,12 +59,8 @@ class OpenOcdGpioInterop : public ::testing::TestWithParam<CpuCells> {
 
 TEST_P(OpenOcdGpioInterop, InitFindsTheCpuAndIrAndDrScansReadTheNandId) {
   const CpuCells& cpu = GetParam();
-  Chip chip{};
-  for (const Chip& c : kChips)
-    if (std::string(c.cpu) == cpu.name) chip = c;
-  char options[96];
-  std::snprintf(options, sizeof options, "stats,strict,cpu=%s,maker=0x%02X,nand=0x%02X", cpu.name,
-                chip.maker, chip.device);
+  const ReadIdChip chip = read_id_chip(cpu);
+  const std::string options = read_id_board_options(cpu);
   const ReadIdScans read_id = read_id_scans();
   const std::string out =
       run_openocd_gpio(options, "-ircapture 0x1 -irmask 0x3 -expected-id " + hex32(cpu.idcode),

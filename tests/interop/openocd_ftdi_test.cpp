@@ -60,23 +60,10 @@ class OpenOcdFtdiInterop : public ::testing::TestWithParam<CpuCells> {
   std::string openocd_ = find_in_path("openocd");
 };
 
-// Maker and device code per CPU: all different, so a mix-up shows.
-struct Chip {
-  std::string cpu;
-  uint8_t maker;
-  uint8_t device;
-};
-const Chip kChips[] = {
-    {"RQ7220", 0x98, 0xF1}, {"ZELT", 0xEC, 0xDA}, {"KELDA", 0x2C, 0x76}, {"TOMUX", 0xAD, 0xD3}};
-
 TEST_P(OpenOcdFtdiInterop, InitFindsTheCpuAndIrAndDrScansReadTheNandId) {
   const CpuCells& cpu = GetParam();
-  Chip chip{};
-  for (const Chip& c : kChips)
-    if (c.cpu == cpu.name) chip = c;
-  char options[96];
-  std::snprintf(options, sizeof options, "stats,strict,cpu=%s,maker=0x%02X,nand=0x%02X", cpu.name,
-                chip.maker, chip.device);
+  const ReadIdChip chip = read_id_chip(cpu);
+  const std::string options = read_id_board_options(cpu);
 
   const ReadIdScans read_id = read_id_scans();
   const std::string out = run_openocd_ftdi(

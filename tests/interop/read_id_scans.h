@@ -166,6 +166,37 @@ inline std::string hex32(uint32_t value) {
   return text;
 }
 
+// The chip behind each CPU in the adapter tests: maker and device code all
+// different, so a mix-up shows.
+struct ReadIdChip {
+  uint8_t maker = 0;
+  uint8_t device = 0;
+};
+
+inline ReadIdChip read_id_chip(const CpuCells& cpu) {
+  struct Row {
+    const char* cpu;
+    ReadIdChip chip;
+  };
+  static const Row kRows[] = {{"RQ7220", {0x98, 0xF1}},
+                              {"ZELT", {0xEC, 0xDA}},
+                              {"KELDA", {0x2C, 0x76}},
+                              {"TOMUX", {0xAD, 0xD3}}};
+  for (const Row& row : kRows)
+    if (std::string(row.cpu) == cpu.name) return row.chip;
+  return {};
+}
+
+// The simulated board's options for that chip behind `cpu`, with the
+// checker strict and the counts printed at exit.
+inline std::string read_id_board_options(const CpuCells& cpu) {
+  const ReadIdChip chip = read_id_chip(cpu);
+  char options[96];
+  std::snprintf(options, sizeof options, "stats,strict,cpu=%s,maker=0x%02X,nand=0x%02X", cpu.name,
+                chip.maker, chip.device);
+  return options;
+}
+
 // EXTEST on the TAP board.cpu, then one full-length scan per bus step, each
 // capture echoed as "SCAN i VALUE".
 inline std::string read_id_commands(const CpuCells& cpu, const ReadIdScans& read_id) {
