@@ -1,8 +1,9 @@
 #include "cables/rbb_cable.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
+
+#include "cables/cable_settings.h"
 
 namespace jtagnand {
 
@@ -44,13 +45,6 @@ void RbbCable::sample(char* into) {
   put('R');
   awaited_.push_back(into);
   if (awaited_.size() - awaited_head_ >= kWindow) take_answers(kWindow / 2);
-}
-
-bool RbbCable::read_tdo() {
-  char bit = '1';
-  sample(&bit);
-  flush();
-  return bit == '1';
 }
 
 void RbbCable::shift(const char* tdi, char* capture, uint32_t length, bool exit_shift) {
@@ -132,16 +126,11 @@ CableOpening open_rbb_cable(std::string_view setting) {
   if (const std::size_t at = setting.rfind(kTimeout); at != std::string_view::npos) {
     address = setting.substr(0, at);
     const std::string_view value = setting.substr(at + kTimeout.size());
-    double seconds = 0;
-    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
-    if (value.empty() || ec != std::errc() || end != value.data() + value.size() ||
-        !(seconds > 0) || seconds > 3600) {
+    if (!parse_timeout(value, timeout_ms)) {
       return CableOpening::refused(Refusal::kBadSetting,
                                    "JTAGNAND_PORT=rbb:" + std::string(setting) + ": bad timeout '" +
                                        std::string(value) + "' (seconds, above 0 and up to 3600)");
     }
-    timeout_ms = static_cast<int>(seconds * 1000 + 0.5);
-    if (timeout_ms == 0) timeout_ms = 1;
   }
   if (address.empty()) {
     return CableOpening::refused(Refusal::kBadSetting,

@@ -16,23 +16,20 @@
 #include <string_view>
 #include <vector>
 
-#include "jtag/cable.h"
+#include "cables/queued_cable.h"
 #include "platform/byte_stream.h"
 
 namespace jtagnand {
 
 inline constexpr int kRbbDefaultTimeoutMs = 5000;
 
-class RbbCable final : public Cable {
+class RbbCable final : public QueuedCable {
  public:
   // `address` is how the server is named in messages.
   RbbCable(std::unique_ptr<ByteStream> stream, std::string address, int reply_timeout_ms);
   ~RbbCable() override;  // close(), unless the link is lost
-  RbbCable(const RbbCable&) = delete;
-  RbbCable& operator=(const RbbCable&) = delete;
 
   void clock(bool tms, bool tdi) override;
-  [[nodiscard]] bool read_tdo() override;
   void sample(char* into) override;
   void shift(const char* tdi, char* capture, uint32_t length, bool exit_shift) override;
   void flush() override;

@@ -38,12 +38,7 @@ XvcCable::XvcCable(std::unique_ptr<ByteStream> stream, std::string address, int 
 }
 
 XvcCable::~XvcCable() {
-  try {
-    close();
-  } catch (const LinkLost&) {
-    // Destroyed without close(): the run has ended already, and a server gone
-    // now loses nothing of it.
-  }
+  close_quietly();
 }
 
 void XvcCable::close() {
@@ -78,13 +73,6 @@ void XvcCable::sample(char* into) {
   } else {
     *into = last_tdo_;
   }
-}
-
-bool XvcCable::read_tdo() {
-  char bit = '1';
-  sample(&bit);
-  flush();
-  return bit == '1';
 }
 
 void XvcCable::shift(const char* tdi, char* capture, uint32_t length, bool exit_shift) {

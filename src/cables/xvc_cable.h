@@ -22,7 +22,7 @@
 #include <utility>
 #include <vector>
 
-#include "jtag/cable.h"
+#include "cables/queued_cable.h"
 #include "platform/byte_stream.h"
 
 namespace jtagnand {
@@ -37,7 +37,7 @@ struct XvcTraffic {
   uint64_t round_trips = 0;  // times the program waited for an answer
 };
 
-class XvcCable final : public Cable {
+class XvcCable final : public QueuedCable {
  public:
   // `address` names the server in messages; `vector_bytes` is how many bytes
   // each of a shift's TMS and TDI vectors may hold; `tck_hz` the clock the
@@ -45,11 +45,8 @@ class XvcCable final : public Cable {
   XvcCable(std::unique_ptr<ByteStream> stream, std::string address, int reply_timeout_ms,
            uint32_t vector_bytes, double tck_hz);
   ~XvcCable() override;  // close(), quietly
-  XvcCable(const XvcCable&) = delete;
-  XvcCable& operator=(const XvcCable&) = delete;
 
   void clock(bool tms, bool tdi) override;
-  [[nodiscard]] bool read_tdo() override;
   void sample(char* into) override;
   void shift(const char* tdi, char* capture, uint32_t length, bool exit_shift) override;
   void flush() override;
