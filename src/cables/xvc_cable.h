@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "cables/queued_cable.h"
-#include "platform/byte_stream.h"
+#include "cables/stream_link.h"
 
 namespace jtagnand {
 
@@ -82,16 +82,15 @@ class XvcCable final : public QueuedCable {
 
   void add_bit(bool tms, bool tdi);
   void close_shift();
-  // Each returns false with error_ set when the link fails.
+  // Each returns false with the link's error set when the link fails.
   [[nodiscard]] bool send_out();
   [[nodiscard]] bool take_answers(std::size_t left);
-  void deliver(const uint8_t* bytes, std::size_t count);
+  void deliver(const char* bytes, std::size_t count);
   // The link is gone or the server stopped answering: LinkLost.
   [[noreturn]] void fail();
 
-  std::unique_ptr<ByteStream> stream_;
+  StreamLink link_;  // the shifts not yet sent in its `out`
   std::string address_;
-  int timeout_ms_;
   uint32_t max_bits_;
   double tck_hz_;
 
@@ -99,12 +98,9 @@ class XvcCable final : public QueuedCable {
   std::vector<uint8_t> tdi_;
   uint32_t bits_ = 0;
   std::vector<std::pair<uint32_t, char*>> places_;  // of the shift being collected
-  std::string out_;                                 // shifts not yet sent
   std::deque<Sent> sent_;                           // answers awaited, oldest first
-  std::size_t awaited_bytes_ = 0;                   // answer bytes not yet received
   std::vector<uint8_t> answer_;                     // the oldest answer, as far as it has come
   char last_tdo_ = '1';                             // TDO of the last clock whose answer came in
-  std::string error_;
   bool closed_ = false;
   XvcTraffic traffic_;
 };
