@@ -5,18 +5,6 @@
 
 namespace jtagnand {
 
-bool next_setting(std::string_view& text, SettingItem& item) {
-  if (text.empty()) return false;
-  const std::size_t comma = text.find(',');
-  item.text = text.substr(0, comma);
-  text = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
-  const std::size_t equals = item.text.find('=');
-  item.has_value = equals != std::string_view::npos;
-  item.key = item.text.substr(0, equals);
-  item.value = item.has_value ? item.text.substr(equals + 1) : std::string_view{};
-  return true;
-}
-
 bool parse_frequency(std::string_view text, uint32_t& hz) {
   double scale = 1;
   if (!text.empty() && (text.back() == 'k' || text.back() == 'K')) {

@@ -2,27 +2,16 @@
 
 // What the cables of the later kinds (XVC, CMSIS-DAP, GPIO) share in reading
 // their JTAGNAND_PORT options: comma-separated key=value items, frequencies
-// and time-outs, and the way a frequency is shown. Plain numbers are read
-// with numbers/parse_unsigned.h.
+// and time-outs, and the way a frequency is shown. The items are split with
+// numbers/setting_list.h and plain numbers read with numbers/parse_unsigned.h.
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "numbers/setting_list.h"
+
 namespace jtagnand {
-
-// One item of an option list: "key=value", or a bare word (value empty,
-// has_value false).
-struct SettingItem {
-  std::string_view text;
-  std::string_view key;
-  std::string_view value;
-  bool has_value = false;
-};
-
-// Takes the next comma-separated item off the front of `text`; false when
-// `text` is empty.
-[[nodiscard]] bool next_setting(std::string_view& text, SettingItem& item);
 
 // Hz, or with a k / M suffix, possibly with a fraction ("7.5M"); 1 Hz to 1 GHz.
 [[nodiscard]] bool parse_frequency(std::string_view text, uint32_t& hz);

@@ -72,14 +72,8 @@ bool parse_ftdi_settings(std::string_view text, FtdiSettings& settings, std::str
       return false;
     }
     if (key == "id") {
-      const std::size_t colon = value.find(':');
-      uint64_t vendor = 0, product = 0;
-      if (colon == std::string_view::npos ||
-          !parse_unsigned(value.substr(0, colon), 0xFFFF, vendor, NumberBase::kHex) ||
-          !parse_unsigned(value.substr(colon + 1), 0xFFFF, product, NumberBase::kHex))
+      if (!parse_usb_id(value, settings.usb.vendor, settings.usb.product))
         return bad("USB vendor and product id in hex, e.g. 0403:6010");
-      settings.usb.vendor = static_cast<uint16_t>(vendor);
-      settings.usb.product = static_cast<uint16_t>(product);
     } else if (key == "channel") {
       if (value != "A" && value != "B" && value != "a" && value != "b")
         return bad("A or B, the channel whose MPSSE engine drives JTAG");

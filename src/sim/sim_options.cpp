@@ -249,7 +249,7 @@ bool parse_sim_options(std::string_view text, std::string_view cpu_hint, SimOpti
   for (const auto& entry : kCpuNames)
     if (cpu_hint == entry.name) parsed.cpu = entry.cpu;
 
-  for (OptionItem item; next_option(text, item);) {
+  for (SettingItem item; next_setting(text, item);) {
     if (item.text.empty()) continue;
     if (!apply_option(item.key, item.value, item.has_value, parsed, error)) return false;
     explicit_cpu = explicit_cpu || item.key == "cpu";

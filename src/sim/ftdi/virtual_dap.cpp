@@ -29,7 +29,7 @@ constexpr uint8_t kPinNtrst = 0x20, kPinNreset = 0x80;
 bool parse_virtual_dap_options(std::string_view text, VirtualDapOptions& options,
                                std::string& error) {
   std::string board;
-  const auto take = [&](const OptionItem& item) {
+  const auto take = [&](const SettingItem& item) {
     uint64_t number = 0;
     if (item.key == "dap_id" && parse_usb_id(item.value, options.vendor, options.product)) {
     } else if (item.key == "dap_serial") {

@@ -48,7 +48,7 @@ constexpr uint8_t kRequestTypeMask = 0x60, kVendor = 0x40;
 bool parse_virtual_ftdi_options(std::string_view text, VirtualFtdiOptions& options,
                                 std::string& error) {
   std::string board;
-  const auto take = [&](const OptionItem& item) {
+  const auto take = [&](const SettingItem& item) {
     const std::string_view key = item.key, value = item.value;
     if (key == "usb_chip" && value == "ft2232h") {
       options.model = FtdiModel::kFt2232h;

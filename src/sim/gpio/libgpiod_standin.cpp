@@ -79,7 +79,7 @@ Machine* machine() {
     constexpr std::pair<std::string_view, int Machine::*> kLineOptions[] = {
         {"gpio_tck", &Machine::tck}, {"gpio_tms", &Machine::tms},   {"gpio_tdi", &Machine::tdi},
         {"gpio_tdo", &Machine::tdo}, {"gpio_trst", &Machine::trst}, {"gpio_busy", &Machine::busy}};
-    const auto take = [&](const jtagnand::sim::OptionItem& item) {
+    const auto take = [&](const jtagnand::SettingItem& item) {
       bool good = true;
       if (item.key == "gpio_chip") {
         created->chip.name = std::string(item.value);
