@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdio>
 
 #include "cables/cable_settings.h"
 #include "numbers/parse_unsigned.h"
+#include "numbers/printable_text.h"
 
 namespace jtagnand {
 
@@ -179,21 +179,6 @@ bool ask(ByteStream& stream, std::string_view message, std::size_t size, bool li
   return true;
 }
 
-// 'text' with anything unprintable as \xNN.
-std::string quoted(std::string_view text) {
-  std::string out(1, '\'');
-  for (const char c : text) {
-    if (c >= 0x20 && c < 0x7F) {
-      out.push_back(c);
-    } else {
-      char code[8];
-      std::snprintf(code, sizeof code, "\\x%02X", static_cast<unsigned>(static_cast<uint8_t>(c)));
-      out += code;
-    }
-  }
-  return out += '\'';
-}
-
 }  // namespace
 
 CableOpening open_xvc_cable(std::string_view setting) {
@@ -250,9 +235,9 @@ CableOpening open_xvc_cable(std::string_view setting) {
       !parse_unsigned(info.substr(kInfoPrefix.size(), info.size() - kInfoPrefix.size() - 1),
                       UINT32_MAX, vector_limit) ||
       vector_limit < 2) {
-    return CableOpening::refused(
-        Refusal::kRefused,
-        "xvc:" + address + ": not an XVC 1.0 server (getinfo: answered " + quoted(answer) + ")");
+    return CableOpening::refused(Refusal::kRefused,
+                                 "xvc:" + address + ": not an XVC 1.0 server (getinfo: answered " +
+                                     printable_quoted(answer) + ")");
   }
   // Servers differ in whether the length counts one vector or both; taking
   // half of it suits either.

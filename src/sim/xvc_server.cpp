@@ -1,6 +1,6 @@
 #include "sim/xvc_server.h"
 
-#include <cstdio>
+#include "numbers/printable_text.h"
 
 namespace jtagnand::sim {
 
@@ -19,21 +19,6 @@ uint32_t le32(std::string_view bytes) {
 
 void put_le32(std::string& out, uint32_t value) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
-
-// The start of `input` as text a person can read in a message.
-std::string shown(std::string_view input) {
-  std::string out = "'";
-  for (const char c : input.substr(0, 16)) {
-    if (c >= 0x20 && c < 0x7F) {
-      out.push_back(c);
-    } else {
-      char code[8];
-      std::snprintf(code, sizeof code, "\\x%02X", static_cast<unsigned>(static_cast<uint8_t>(c)));
-      out += code;
-    }
-  }
-  return out += '\'';
 }
 
 }  // namespace
@@ -90,7 +75,7 @@ XvcServer::FeedResult XvcServer::feed(std::string_view input, std::string& answe
       result.consumed += length;
     } else if (!starts(kGetInfo) && !starts(kSetTck) && !starts(kShift)) {
       result.stop = Stop::kBadMessage;
-      result.bad = shown(rest);
+      result.bad = printable_quoted(rest.substr(0, 16));  // its start is enough
       return result;
     } else {
       return result;
