@@ -275,10 +275,10 @@ void FlashStore::File::undo_fill(uint64_t original_size) {
 FlashStore::FlashStore(uint64_t total_size, uint32_t block_size)
     : total_size_(total_size),
       block_size_(block_size),
-      blocks_(static_cast<std::size_t>(total_size / block_size)) {}
+      blocks_(static_cast<std::size_t>(total_size / block_size), block_size) {}
 
 FlashStore::FlashStore(uint64_t total_size, uint32_t block_size, std::unique_ptr<File> file)
-    : total_size_(total_size), block_size_(block_size), file_(std::move(file)) {
+    : total_size_(total_size), block_size_(block_size), file_(std::move(file)), blocks_(0, 0) {
   file_->erased.assign(block_size_, 0xFF);
 }
 
@@ -303,32 +303,15 @@ std::unique_ptr<FlashStore> FlashStore::open_file(const std::string& path, uint6
     return nullptr;
   }
   // Whatever the file lacks reads as erased: append 0xFF up to the chip's size.
-  const std::vector<uint8_t> erased(
-      static_cast<std::size_t>(std::min<uint64_t>(uint64_t{1} << 20, total_size)), 0xFF);
-  for (uint64_t at = size; at < total_size;) {
-    const auto n = static_cast<std::size_t>(std::min<uint64_t>(erased.size(), total_size - at));
-    if (!file->write(at, std::span<const uint8_t>(erased.data(), n))) {
-      error = "flash file " + path + ": cannot fill it with erased bytes to the chip's " +
-              std::to_string(total_size) + ": " + file->reason() + "; it is left as it was";
-      file->undo_fill(size);
-      return nullptr;
-    }
-    at += n;
+  if (!fill_erased(size, total_size, [&](uint64_t at, std::span<const uint8_t> bytes) {
+        return file->write(at, bytes);
+      })) {
+    error = "flash file " + path + ": cannot fill it with erased bytes to the chip's " +
+            std::to_string(total_size) + ": " + file->reason() + "; it is left as it was";
+    file->undo_fill(size);
+    return nullptr;
   }
   return std::unique_ptr<FlashStore>(new FlashStore(total_size, block_size, std::move(file)));
-}
-
-uint8_t* FlashStore::writable_block(uint32_t block) {
-  auto& slot = blocks_[block];
-  if (!slot) {
-    slot = std::make_unique_for_overwrite<uint8_t[]>(block_size_);
-    std::memset(slot.get(), 0xFF, block_size_);
-  }
-  return slot.get();
-}
-
-const uint8_t* FlashStore::block_or_null(uint32_t block) const {
-  return blocks_[block].get();
 }
 
 // Walks [offset, offset + length) block by block, clipped to the chip.
@@ -354,7 +337,7 @@ void FlashStore::read(uint64_t offset, std::span<uint8_t> out) const {
                    if (file_) {
                      if (!file_->read(uint64_t{block} * block_size_ + within, out.subspan(done, n)))
                        file_->fail("cannot read");
-                   } else if (const uint8_t* b = block_or_null(block)) {
+                   } else if (const uint8_t* b = blocks_.find(block)) {
                      std::memcpy(out.data() + done, b + within, n);
                    }
                  });
@@ -368,7 +351,7 @@ void FlashStore::write(uint64_t offset, std::span<const uint8_t> bytes) {
           if (!file_->write(uint64_t{block} * block_size_ + within, bytes.subspan(done, n)))
             file_->fail("cannot write");
         } else {
-          std::memcpy(writable_block(block) + within, bytes.data() + done, n);
+          std::memcpy(blocks_.writable(block) + within, bytes.data() + done, n);
         }
       });
 }
@@ -378,19 +361,18 @@ void FlashStore::program(uint64_t offset, std::span<const uint8_t> bytes) {
                  [&](uint32_t block, uint32_t within, std::size_t done, std::size_t n) {
                    // Bytes that stay 0xFF change nothing: leave erased blocks unallocated
                    // and the file untouched.
-                   const uint8_t* src = bytes.data() + done;
-                   if (std::all_of(src, src + n, [](uint8_t v) { return v == 0xFF; })) return;
+                   const std::span<const uint8_t> piece = bytes.subspan(done, n);
+                   if (all_erased(piece)) return;
                    if (file_) {
                      const uint64_t at = uint64_t{block} * block_size_ + within;
                      std::vector<uint8_t>& old = file_->scratch;
                      old.assign(n, 0xFF);
                      if (!file_->read(at, old)) file_->fail("cannot read");
-                     for (std::size_t i = 0; i < n; ++i) old[i] &= src[i];
+                     program_cells(old.data(), piece);
                      if (!file_->write(at, old)) file_->fail("cannot write");
                      return;
                    }
-                   uint8_t* dst = writable_block(block) + within;
-                   for (std::size_t i = 0; i < n; ++i) dst[i] &= src[i];
+                   program_cells(blocks_.writable(block) + within, piece);
                  });
 }
 
@@ -399,7 +381,7 @@ void FlashStore::erase_block(uint32_t block) {
   if (file_) {
     if (!file_->write(uint64_t{block} * block_size_, file_->erased)) file_->fail("cannot write");
   } else {
-    blocks_[block].reset();
+    blocks_.erase(block);
   }
 }
 

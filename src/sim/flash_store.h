@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/erased_cells.h"
+
 namespace jtagnand::sim {
 
 // Exit status of a process whose flash file failed under it (a write on a full
@@ -47,13 +49,11 @@ class FlashStore {
  private:
   class File;
   FlashStore(uint64_t total_size, uint32_t block_size, std::unique_ptr<File> file);
-  [[nodiscard]] uint8_t* writable_block(uint32_t block);
-  [[nodiscard]] const uint8_t* block_or_null(uint32_t block) const;
 
   uint64_t total_size_;
   uint32_t block_size_;
   std::unique_ptr<File> file_;  // the chip's file, or null for memory
-  std::vector<std::unique_ptr<uint8_t[]>> blocks_;
+  ErasedBlocks blocks_;         // the chip in memory (none when in a file)
 };
 
 }  // namespace jtagnand::sim

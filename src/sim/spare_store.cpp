@@ -80,14 +80,16 @@ SpareStore::SpareStore(uint64_t pages, uint32_t pages_per_block, uint32_t spare_
     : pages_(pages),
       pages_per_block_(pages_per_block),
       spare_size_(spare_size),
-      blocks_(static_cast<std::size_t>(pages / pages_per_block)) {}
+      blocks_(static_cast<std::size_t>(pages / pages_per_block),
+              std::size_t{pages_per_block} * spare_size) {}
 
 SpareStore::SpareStore(uint64_t pages, uint32_t pages_per_block, uint32_t spare_size,
                        std::unique_ptr<File> file)
     : pages_(pages),
       pages_per_block_(pages_per_block),
       spare_size_(spare_size),
-      file_(std::move(file)) {
+      file_(std::move(file)),
+      blocks_(0, 0) {
   file_->erased.assign(std::size_t{pages_per_block_} * spare_size_, 0xFF);
 }
 
@@ -129,36 +131,27 @@ std::unique_ptr<SpareStore> SpareStore::open_file(const std::string& path, uint6
   // Whatever the file lacks reads as erased: append 0xFF up to the full size.
   // When that fails (a full disk), the file is put back as it was found.
   const uint64_t size = missing ? 0 : std::filesystem::file_size(path, ignored);
-  const std::vector<uint8_t> erased(
-      static_cast<std::size_t>(std::min<uint64_t>(uint64_t{1} << 20, bytes)), 0xFF);
-  for (uint64_t at = size; at < bytes;) {
-    const auto n = static_cast<std::size_t>(std::min<uint64_t>(erased.size(), bytes - at));
-    if (!file->try_write(at, std::span<const uint8_t>(erased.data(), n))) {
-      const int reason = errno;
-      file->close();
-      if (missing) {
-        std::filesystem::remove(path, ignored);
-      } else {
-        std::filesystem::resize_file(path, size, ignored);
-      }
-      error = "spare-area file " + path + ": cannot fill it with erased bytes" +
-              (reason != 0 ? std::string(": ") + std::strerror(reason) : std::string());
-      return nullptr;
+  if (!fill_erased(size, bytes, [&](uint64_t at, std::span<const uint8_t> erased) {
+        return file->try_write(at, erased);
+      })) {
+    const int reason = errno;
+    file->close();
+    if (missing) {
+      std::filesystem::remove(path, ignored);
+    } else {
+      std::filesystem::resize_file(path, size, ignored);
     }
-    at += n;
+    error = "spare-area file " + path + ": cannot fill it with erased bytes" +
+            (reason != 0 ? std::string(": ") + std::strerror(reason) : std::string());
+    return nullptr;
   }
   return std::unique_ptr<SpareStore>(
       new SpareStore(pages, pages_per_block, spare_size, std::move(file)));
 }
 
 uint8_t* SpareStore::writable(uint64_t page) {
-  auto& slot = blocks_[static_cast<std::size_t>(page / pages_per_block_)];
-  const std::size_t block_bytes = std::size_t{pages_per_block_} * spare_size_;
-  if (!slot) {
-    slot = std::make_unique_for_overwrite<uint8_t[]>(block_bytes);
-    std::memset(slot.get(), 0xFF, block_bytes);
-  }
-  return slot.get() + (page % pages_per_block_) * spare_size_;
+  return blocks_.writable(static_cast<std::size_t>(page / pages_per_block_)) +
+         (page % pages_per_block_) * spare_size_;
 }
 
 void SpareStore::read(uint64_t page, std::span<uint8_t> out) const {
@@ -168,8 +161,9 @@ void SpareStore::read(uint64_t page, std::span<uint8_t> out) const {
   if (out.empty()) return;
   if (file_) {
     file_->read(page * spare_size_, out);
-  } else if (const auto& slot = blocks_[static_cast<std::size_t>(page / pages_per_block_)]) {
-    std::memcpy(out.data(), slot.get() + (page % pages_per_block_) * spare_size_, out.size());
+  } else if (const uint8_t* block =
+                 blocks_.find(static_cast<std::size_t>(page / pages_per_block_))) {
+    std::memcpy(out.data(), block + (page % pages_per_block_) * spare_size_, out.size());
   }
 }
 
@@ -189,17 +183,16 @@ void SpareStore::program(uint64_t page, std::span<const uint8_t> bytes) {
   bytes = bytes.first(std::min<std::size_t>(bytes.size(), spare_size_));
   // Bytes that stay 0xFF change nothing: an erased block stays unallocated and
   // the file untouched.
-  if (std::all_of(bytes.begin(), bytes.end(), [](uint8_t v) { return v == 0xFF; })) return;
+  if (all_erased(bytes)) return;
   if (file_) {
     std::vector<uint8_t>& old = file_->scratch;
     old.assign(bytes.size(), 0xFF);
     file_->read(page * spare_size_, old);
-    for (std::size_t i = 0; i < bytes.size(); ++i) old[i] &= bytes[i];
+    program_cells(old.data(), bytes);
     file_->write(page * spare_size_, old);
     return;
   }
-  uint8_t* spare = writable(page);
-  for (std::size_t i = 0; i < bytes.size(); ++i) spare[i] &= bytes[i];
+  program_cells(writable(page), bytes);
 }
 
 void SpareStore::erase_block(uint64_t block) {
@@ -207,7 +200,7 @@ void SpareStore::erase_block(uint64_t block) {
   if (file_) {
     file_->write(block * pages_per_block_ * spare_size_, file_->erased);
   } else {
-    blocks_[static_cast<std::size_t>(block)].reset();
+    blocks_.erase(static_cast<std::size_t>(block));
   }
 }
 

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/erased_cells.h"
+
 namespace jtagnand::sim {
 
 // The spare-area file that goes with a flash file.
@@ -58,7 +60,7 @@ class SpareStore {
   uint32_t pages_per_block_;
   uint32_t spare_size_;
   std::unique_ptr<File> file_;  // the spare-area file, or null for memory
-  std::vector<std::unique_ptr<uint8_t[]>> blocks_;
+  ErasedBlocks blocks_;         // the spare areas in memory (none when in a file)
 };
 
 }  // namespace jtagnand::sim
