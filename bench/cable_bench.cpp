@@ -150,7 +150,7 @@ void BM_OneMebibyteOverRemoteBitbang(benchmark::State& state) {
       std::abort();
     std::thread serving([&] {
       const int fd = accept(listener, nullptr, nullptr);
-      static_cast<void>(sim::serve_rbb_connection(server, fd));
+      static_cast<void>(sim::serve_session(server, fd));
       close(fd);
     });
     {
@@ -188,7 +188,7 @@ void BM_OneMebibyteOverXvc(benchmark::State& state) {
       std::abort();
     std::thread serving([&] {
       const int fd = accept(listener, nullptr, nullptr);
-      static_cast<void>(sim::serve_xvc_connection(server, fd));
+      static_cast<void>(sim::serve_session(server, fd));
       close(fd);
     });
     {

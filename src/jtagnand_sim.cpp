@@ -245,8 +245,8 @@ class Listener {
 
 // Serves one remote_bitbang connection; the exit status it leaves for --once.
 int serve_rbb(RbbServer& server, int connection, unsigned idle_seconds) {
-  const jtagnand::sim::RbbSessionEnd end = jtagnand::sim::serve_rbb_connection(
-      server, connection, static_cast<int>(idle_seconds * 1000));
+  const jtagnand::sim::SessionEnd<RbbServer> end =
+      jtagnand::sim::serve_session(server, connection, static_cast<int>(idle_seconds * 1000));
   int status = 0;
   if (end.stop == RbbServer::Stop::kBadCommand) {
     const auto code = static_cast<unsigned>(static_cast<unsigned char>(end.bad));
@@ -269,9 +269,9 @@ int serve_rbb(RbbServer& server, int connection, unsigned idle_seconds) {
 
 // Serves one XVC connection; the exit status it leaves for --once.
 int serve_xvc(XvcServer& server, int connection, unsigned idle_seconds) {
-  const jtagnand::sim::XvcSessionEnd end = jtagnand::sim::serve_xvc_connection(
-      server, connection, static_cast<int>(idle_seconds * 1000));
-  if (end.bad_message) {
+  const jtagnand::sim::SessionEnd<XvcServer> end =
+      jtagnand::sim::serve_session(server, connection, static_cast<int>(idle_seconds * 1000));
+  if (end.stop == XvcServer::Stop::kBadMessage) {
     std::fprintf(stderr, "jtagnand-sim: not an XVC message: %s; connection closed\n",
                  end.bad.c_str());
     return 1;

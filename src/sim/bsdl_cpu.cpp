@@ -15,6 +15,14 @@ using bsdl::NandSignal;
 constexpr std::size_t kNets = bsdl::kNandSignals;
 constexpr auto kRnb = static_cast<std::size_t>(NandSignal::kRnb);
 
+// The board's net of a signal the description names.
+[[nodiscard]] constexpr Net net_of(NandSignal signal) {
+  const int s = static_cast<int>(signal);
+  return signal <= NandSignal::kD7 ? static_cast<Net>(static_cast<int>(Net::kIo0) + s)
+                                   : static_cast<Net>(s - static_cast<int>(NandSignal::kNce));
+}
+static_assert(net_of(NandSignal::kD7) == Net::kIo7 && net_of(NandSignal::kRnb) == Net::kRnb);
+
 // The register and pin source of an instruction, from its name.
 [[nodiscard]] BsdlWiring::Opcode classify(std::string_view name, bool has_idcode) {
   BsdlWiring::Opcode op;
@@ -132,24 +140,10 @@ class BsdlCpu final : public CpuTap {
     const bool cpu_drives = drives(p);
     const uint8_t cpu_level = cpu_drives ? latches[static_cast<std::size_t>(p.output)] : 1;
     if (p.net < 0) return cpu_level;  // nothing else on this pin: a pull-up when undriven
-    const auto net = static_cast<NandSignal>(p.net);
-    switch (net) {
-      case NandSignal::kNce:
-        return chip.nce();
-      case NandSignal::kCle:
-        return chip.cle();
-      case NandSignal::kAle:
-        return chip.ale();
-      case NandSignal::kNwe:
-        return chip.nwe();
-      case NandSignal::kNre:
-        return chip.nre();
-      case NandSignal::kRnb:
-        // Open drain: busy pulls the line low whatever else is on it.
-        return static_cast<uint8_t>(chip.ready() && cpu_level != 0);
-      default:
-        return static_cast<uint8_t>((chip.io() >> p.net) & 1U);
-    }
+    const auto net = static_cast<Net>(p.net);
+    // Open drain: busy pulls the line low whatever else is on it.
+    if (net == Net::kRnb) return static_cast<uint8_t>(chip.ready() && cpu_level != 0);
+    return chip.level(net);
   }
 
   // Drives the flash's nets as the instruction in force and the latches say,
@@ -275,7 +269,8 @@ std::shared_ptr<const BsdlWiring> wire_bsdl_board(const std::string& path, std::
       return nullptr;
     }
     w->net_port[s] = port;
-    w->ports[static_cast<std::size_t>(port)].net = static_cast<int>(s);
+    w->ports[static_cast<std::size_t>(port)].net =
+        static_cast<int>(net_of(static_cast<NandSignal>(s)));
   }
   w->tdi_side = d.tdi_side;
   w->tdo_side = d.tdo_side;

@@ -40,7 +40,7 @@ struct BsdlWiring {
     int output = -1;   // output cell, -1: none
     int control = -1;  // its control cell, -1: always driven
     uint8_t disable = 1;
-    int net = -1;  // NAND signal (bsdl::NandSignal order) wired to this pin, -1: none
+    int net = -1;  // the flash's net (a Net) wired to this pin, -1: none
   };
 
   std::string entity;

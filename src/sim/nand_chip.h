@@ -74,6 +74,26 @@ class NandChip {
   [[nodiscard]] bool nwe() const { return pins_.nwe; }
   [[nodiscard]] bool nre() const { return pins_.nre; }
   [[nodiscard]] uint8_t io() const { return io_; }  // resolved data-line levels
+  // The level of `which` as the flash's pins show it (R/nB: its own output).
+  [[nodiscard]] uint8_t level(Net which) const {
+    switch (which) {
+      case Net::kNce:
+        return nce();
+      case Net::kCle:
+        return cle();
+      case Net::kAle:
+        return ale();
+      case Net::kNwe:
+        return nwe();
+      case Net::kNre:
+        return nre();
+      case Net::kRnb:
+        return ready();
+      default:
+        return static_cast<uint8_t>(
+            (io_ >> (static_cast<int>(which) - static_cast<int>(Net::kIo0))) & 1U);
+    }
+  }
 
   [[nodiscard]] const ChipGeometry& geometry() const { return geometry_; }
   [[nodiscard]] const NandCounts& counts() const { return counts_; }

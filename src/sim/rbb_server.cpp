@@ -1,16 +1,5 @@
 #include "sim/rbb_server.h"
 
-#include "sim/connection_io.h"
-
-#if !defined(_WIN32)
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <vector>
-#endif
-
 namespace jtagnand::sim {
 
 RbbServer::RbbServer(SimBoard& board, bool target_connected)
@@ -54,50 +43,8 @@ RbbServer::FeedResult RbbServer::feed(std::string_view input, std::string& answe
 }
 
 std::string RbbServer::stats_line() const {
-  return "sim: writes=" + std::to_string(writes_) + " reads=" + std::to_string(reads_) +
-         " ir_scans=" + std::to_string(board_.ir_scans()) +
-         " dr_scans=" + std::to_string(board_.dr_scans()) +
-         " violations=" + std::to_string(board_.violations());
+  return "sim: writes=" + std::to_string(writes_) + " reads=" + std::to_string(reads_) + " " +
+         board_.scan_stats();
 }
-
-#if !defined(_WIN32)
-
-RbbSessionEnd serve_rbb_connection(RbbServer& server, int fd, int idle_ms) {
-  // A master pipelines a whole scan's worth of commands before it reads the
-  // answers, so one large read usually carries a complete scan.
-  std::vector<char> buffer(64 * 1024);
-  std::string answers;
-  RbbSessionEnd end;
-  for (;;) {
-    if (!wait_ready(fd, POLLIN, idle_ms)) {
-      end.idle = true;
-      return end;
-    }
-    const ssize_t got = recv(fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
-    if (got < 0) {
-      if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-      end.error = errno;
-      return end;
-    }
-    if (got == 0) return end;
-    answers.clear();
-    const RbbServer::FeedResult fed =
-        server.feed(std::string_view(buffer.data(), static_cast<std::size_t>(got)), answers);
-    // Answers to the commands before a 'Q' or a bad character still go out.
-    const Sent sent = send_answers(fd, answers, idle_ms);
-    if (sent != Sent::kAll) {
-      end.idle = sent == Sent::kIdle;
-      end.error = sent == Sent::kError ? errno : 0;
-      return end;
-    }
-    if (fed.stop != RbbServer::Stop::kNone) {
-      end.stop = fed.stop;
-      end.bad = fed.bad;
-      return end;
-    }
-  }
-}
-
-#endif
 
 }  // namespace jtagnand::sim

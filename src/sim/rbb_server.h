@@ -10,13 +10,16 @@
 //   'Q'       the master is done: end the connection
 //   '\n', '\r' ignored, so the protocol can be typed by hand
 // Answers come back in command order, however many 'R's the master sends
-// before it reads them.
+// before it reads them. serve_session (connection_io.h) serves a connected
+// socket with it until 'Q', an unknown command (`stop` and `bad` of its
+// SessionEnd), or the master hangs up, goes idle or fails.
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "sim/connection_io.h"
 #include "sim/sim_board.h"
 
 namespace jtagnand::sim {
@@ -26,6 +29,11 @@ class RbbServer {
   // `target_connected` false: a cable with nothing behind it, whose lines go
   // nowhere and whose TDO reads high.
   explicit RbbServer(SimBoard& board, bool target_connected = true);
+
+  // What serve_session reads at a time. A master pipelines a whole scan's
+  // worth of commands before it reads the answers, so one large read usually
+  // carries a complete scan.
+  static constexpr std::size_t kReadBytes = 64 * 1024;
 
   enum class Stop : uint8_t {
     kNone,        // every character was taken
@@ -68,23 +76,5 @@ class RbbServer {
   uint64_t writes_ = 0;
   uint64_t reads_ = 0;
 };
-
-#if !defined(_WIN32)
-// How a connection ended.
-struct RbbSessionEnd {
-  RbbServer::Stop stop = RbbServer::Stop::kNone;  // kNone: the master hung up
-  char bad = 0;                                   // for kBadCommand
-  int error = 0;                                  // errno of a failed read or write, else 0
-  bool idle = false;  // the master neither sent nor took anything for the idle time
-};
-
-// Serves the connected socket `fd` until 'Q', an unknown command, end of input,
-// an I/O error or, when `idle_ms` is above 0, a master that for that many
-// milliseconds sends no command while none is owed an answer, or takes none of
-// the answers owed (a master that sends 'R' and never reads). Reads as much as
-// the master has sent, carries it out and writes all answers of that batch in
-// one go. Does not close `fd`.
-[[nodiscard]] RbbSessionEnd serve_rbb_connection(RbbServer& server, int fd, int idle_ms = 0);
-#endif
 
 }  // namespace jtagnand::sim

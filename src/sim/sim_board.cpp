@@ -48,27 +48,6 @@ constexpr uint8_t kTms = 0x02;
 constexpr uint8_t kTck = 0x04;
 constexpr uint8_t kTrstN = 0x08;
 
-// The level of `which` as the flash's pins show it.
-[[nodiscard]] uint8_t net_level(const NandChip& chip, Net which) {
-  switch (which) {
-    case Net::kNce:
-      return chip.nce();
-    case Net::kCle:
-      return chip.cle();
-    case Net::kAle:
-      return chip.ale();
-    case Net::kNwe:
-      return chip.nwe();
-    case Net::kNre:
-      return chip.nre();
-    case Net::kRnb:
-      return chip.ready();
-    default:
-      return static_cast<uint8_t>(
-          (chip.io() >> (static_cast<int>(which) - static_cast<int>(Net::kIo0))) & 1U);
-  }
-}
-
 // A boundary cell that senses a net.
 struct SenseCell {
   int cell;
@@ -120,7 +99,7 @@ class LayoutCpu final : public CpuTap {
 
   void capture_dr() override {
     if (dr.selected == DataRegister::kBoundary) {
-      for (const auto& s : sense) cell(s.cell) = net_level(chip, s.net);
+      for (const auto& s : sense) cell(s.cell) = chip.level(s.net);
     }
     dr.capture(layout.idcode);
     chip.tick();  // R/nB was sampled above; the busy time runs on capture events
@@ -434,7 +413,7 @@ uint8_t SimBoard::instruction() const {
 }
 
 bool SimBoard::net(Net which) const {
-  return net_level(impl_->chip, which) != 0;
+  return impl_->chip.level(which) != 0;
 }
 
 uint8_t SimBoard::data_bus() const {
@@ -446,6 +425,11 @@ uint64_t SimBoard::violations() const {
 uint64_t SimBoard::violations(Violation kind) const {
   return impl_->checker.counts[static_cast<std::size_t>(kind)];
 }
+std::string SimBoard::scan_stats() const {
+  return "ir_scans=" + std::to_string(ir_scans()) + " dr_scans=" + std::to_string(dr_scans()) +
+         " violations=" + std::to_string(violations());
+}
+
 uint64_t SimBoard::ir_scans() const {
   return impl_->ir_scans;
 }
@@ -541,10 +525,8 @@ SimStats SimPort::stats() const {
 }
 
 std::string SimPort::stats_line() const {
-  const SimStats s = stats();
-  return "sim: writes=" + std::to_string(s.writes) + " reads=" + std::to_string(s.reads) +
-         " ir_scans=" + std::to_string(s.ir_scans) + " dr_scans=" + std::to_string(s.dr_scans) +
-         " violations=" + std::to_string(s.violations);
+  return "sim: writes=" + std::to_string(writes_) + " reads=" + std::to_string(reads_) + " " +
+         board_->scan_stats();
 }
 
 std::unique_ptr<SimPort> make_sim_port(const SimOptions& options, std::string& error) {

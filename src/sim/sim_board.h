@@ -177,6 +177,9 @@ class SimBoard {
   [[nodiscard]] uint64_t violations(Violation kind) const;
   [[nodiscard]] uint64_t ir_scans() const;  // Update-IR events
   [[nodiscard]] uint64_t dr_scans() const;  // Update-DR events
+  // "ir_scans=N dr_scans=N violations=N": the board's part of the stats line
+  // of every cable in front of it.
+  [[nodiscard]] std::string scan_stats() const;
   [[nodiscard]] const NandCounts& nand_counts() const;
   [[nodiscard]] const ChipGeometry& chip() const;
   [[nodiscard]] bool nand_ready() const;

@@ -1,6 +1,7 @@
 // Parsing of the simulated board's options: "cpu=KELDA,nand=0x75,bad=3,stats".
 
 #include <cstdint>
+#include <iterator>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "numbers/parse_unsigned.h"
+#include "sim/option_list.h"
 #include "sim/sim_board.h"
 
 namespace jtagnand::sim {
@@ -247,17 +249,10 @@ bool parse_sim_options(std::string_view text, std::string_view cpu_hint, SimOpti
   for (const auto& entry : kCpuNames)
     if (cpu_hint == entry.name) parsed.cpu = entry.cpu;
 
-  while (!text.empty()) {
-    const std::size_t comma = text.find(',');
-    std::string_view item = text.substr(0, comma);
-    text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
-    if (item.empty()) continue;
-    const std::size_t equals = item.find('=');
-    const bool has_value = equals != std::string_view::npos;
-    const std::string_view key = item.substr(0, equals);
-    const std::string_view value = has_value ? item.substr(equals + 1) : std::string_view();
-    if (!apply_option(key, value, has_value, parsed, error)) return false;
-    explicit_cpu = explicit_cpu || key == "cpu";
+  for (OptionItem item; next_option(text, item);) {
+    if (item.text.empty()) continue;
+    if (!apply_option(item.key, item.value, item.has_value, parsed, error)) return false;
+    explicit_cpu = explicit_cpu || item.key == "cpu";
   }
   if (explicit_cpu && !parsed.board_path.empty()) {
     error = "sim options cpu= and board= exclude each other (board= describes the CPU)";
@@ -268,29 +263,22 @@ bool parse_sim_options(std::string_view text, std::string_view cpu_hint, SimOpti
 }
 
 std::string_view violation_name(Violation kind) {
-  switch (kind) {
-    case Violation::kBusConflict:
-      return "bus conflict on the data lines";
-    case Violation::kStrobeSkew:
-      return "data, CLE or ALE changed with the rising nWE";
-    case Violation::kCleAndAle:
-      return "CLE and ALE both high at a latch";
-    case Violation::kCommandWhileBusy:
-      return "command while the chip is busy";
-    case Violation::kWeAndRe:
-      return "nWE and nRE low together";
-    case Violation::kConfirmWithoutAddress:
-      return "confirm without the address cycles";
-    case Violation::kFloatingInput:
-      return "a flash input floating at a latch";
-    case Violation::kSecondDriver:
-      return "a second driver on R/nB";
-    case Violation::kEarlyCapture:
-      return "a byte read from the capture before nRE fell";
-    case Violation::kReadAfterLatch:
-      return "nRE fell with CLE or ALE high or falling";
-  }
-  return "unknown";
+  // In the order of Violation.
+  static constexpr std::string_view kNames[] = {
+      "bus conflict on the data lines",
+      "data, CLE or ALE changed with the rising nWE",
+      "CLE and ALE both high at a latch",
+      "command while the chip is busy",
+      "nWE and nRE low together",
+      "confirm without the address cycles",
+      "a flash input floating at a latch",
+      "a second driver on R/nB",
+      "a byte read from the capture before nRE fell",
+      "nRE fell with CLE or ALE high or falling",
+  };
+  static_assert(std::size(kNames) == kViolationKinds);
+  const auto index = static_cast<std::size_t>(kind);
+  return index < kViolationKinds ? kNames[index] : "unknown";
 }
 
 }  // namespace jtagnand::sim

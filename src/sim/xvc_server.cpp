@@ -2,16 +2,6 @@
 
 #include <cstdio>
 
-#include "sim/connection_io.h"
-
-#if !defined(_WIN32)
-#include <poll.h>
-#include <sys/socket.h>
-
-#include <cerrno>
-#include <vector>
-#endif
-
 namespace jtagnand::sim {
 
 namespace {
@@ -109,50 +99,8 @@ XvcServer::FeedResult XvcServer::feed(std::string_view input, std::string& answe
 }
 
 std::string XvcServer::stats_line() const {
-  return "sim: shifts=" + std::to_string(shifts_) + " tck=" + std::to_string(tck_) +
-         " ir_scans=" + std::to_string(board_.ir_scans()) +
-         " dr_scans=" + std::to_string(board_.dr_scans()) +
-         " violations=" + std::to_string(board_.violations());
+  return "sim: shifts=" + std::to_string(shifts_) + " tck=" + std::to_string(tck_) + " " +
+         board_.scan_stats();
 }
-
-#if !defined(_WIN32)
-
-XvcSessionEnd serve_xvc_connection(XvcServer& server, int fd, int idle_ms) {
-  std::vector<char> buffer(256 * 1024);
-  std::string input;
-  std::string answers;
-  XvcSessionEnd end;
-  for (;;) {
-    if (!wait_ready(fd, POLLIN, idle_ms)) {
-      end.idle = true;
-      return end;
-    }
-    const ssize_t got = recv(fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
-    if (got < 0) {
-      if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-      end.error = errno;
-      return end;
-    }
-    if (got == 0) return end;
-    input.append(buffer.data(), static_cast<std::size_t>(got));
-    answers.clear();
-    const XvcServer::FeedResult fed = server.feed(input, answers);
-    input.erase(0, fed.consumed);
-    // Answers to the messages before a bad one still go out.
-    const Sent sent = send_answers(fd, answers, idle_ms);
-    if (sent != Sent::kAll) {
-      end.idle = sent == Sent::kIdle;
-      end.error = sent == Sent::kError ? errno : 0;
-      return end;
-    }
-    if (fed.stop != XvcServer::Stop::kNone) {
-      end.bad_message = true;
-      end.bad = fed.bad;
-      return end;
-    }
-  }
-}
-
-#endif
 
 }  // namespace jtagnand::sim

@@ -9,12 +9,16 @@
 // with the new TMS and TDI, TDO is sampled, then TCK rises: TDO bit i is what
 // the target put out before the rising edge of clock i. Messages are carried
 // out in order, however many come before their answers are read.
+// serve_session (connection_io.h) serves a connected socket with it until a
+// message not known (`stop` kBadMessage, `bad` shows it), or the master hangs
+// up, goes idle or fails.
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "sim/connection_io.h"
 #include "sim/sim_board.h"
 
 namespace jtagnand::sim {
@@ -27,6 +31,9 @@ class XvcServer {
  public:
   // `target_connected` false: a cable with nothing behind it (TDO high).
   explicit XvcServer(SimBoard& board, bool target_connected = true);
+
+  // What serve_session reads at a time: a whole shift of the longest vectors.
+  static constexpr std::size_t kReadBytes = 256 * 1024;
 
   enum class Stop : uint8_t {
     kNone,        // every complete message was carried out
@@ -53,19 +60,5 @@ class XvcServer {
   uint64_t shifts_ = 0;
   uint64_t tck_ = 0;
 };
-
-#if !defined(_WIN32)
-struct XvcSessionEnd {
-  bool bad_message = false;  // the master sent something else; `bad` shows it
-  std::string bad;
-  int error = 0;      // errno of a failed read or write, else 0
-  bool idle = false;  // the master neither sent nor took anything for the idle time
-};
-
-// Serves the connected socket `fd` until the master hangs up, sends a message
-// not known, an I/O error, or (with `idle_ms` above 0) a master that sends
-// nothing for that long, or takes none of its answers. Does not close `fd`.
-[[nodiscard]] XvcSessionEnd serve_xvc_connection(XvcServer& server, int fd, int idle_ms = 0);
-#endif
 
 }  // namespace jtagnand::sim

@@ -67,7 +67,7 @@ class ServedBoard {
     server_ = std::make_unique<sim::RbbServer>(*board_);
     serving_ = std::thread([this] {
       const int fd = listener_.accept_one();
-      end_ = sim::serve_rbb_connection(*server_, fd);
+      end_ = sim::serve_session(*server_, fd);
       close(fd);
     });
   }
@@ -79,7 +79,7 @@ class ServedBoard {
 
   [[nodiscard]] const std::string& path() const { return listener_.path(); }
   // Waits for the connection to end.
-  const sim::RbbSessionEnd& finish() {
+  const sim::SessionEnd<sim::RbbServer>& finish() {
     serving_.join();
     return end_;
   }
@@ -90,7 +90,7 @@ class ServedBoard {
   Listener listener_;
   std::unique_ptr<sim::SimBoard> board_;
   std::unique_ptr<sim::RbbServer> server_;
-  sim::RbbSessionEnd end_;
+  sim::SessionEnd<sim::RbbServer> end_;
   std::thread serving_;
 };
 

@@ -231,9 +231,9 @@ TEST(RbbConnection, AnswersEveryReadThenEndsAsTheMasterDid) {
     auto board = make_board(Cpu::kZelt);
     RbbServer server(*board);
     Pair pair;
-    RbbSessionEnd end;
+    SessionEnd<RbbServer> end;
     std::thread serving([&] {
-      end = serve_rbb_connection(server, pair.fds[0]);
+      end = serve_session(server, pair.fds[0]);
       shutdown(pair.fds[0], SHUT_WR);  // the client's receive_all ends here
     });
     ASSERT_EQ(send(pair.fds[1], c.sent.data(), c.sent.size(), 0),

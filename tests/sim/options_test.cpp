@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "sim/ftdi/virtual_dap.h"
+#include "sim/ftdi/virtual_ftdi.h"
 #include "sim/sim_board.h"
 #include "test_files.h"
 
@@ -111,6 +113,65 @@ TEST(SimOptionsParse, BadInputIsRefusedWithOneLine) {
     EXPECT_FALSE(error.empty()) << text;
     EXPECT_EQ(error.find('\n'), std::string::npos) << text;
     EXPECT_EQ(o.nand_code, 0x11) << text;  // nothing changed on failure
+  }
+}
+
+// A virtual adapter's options mixed with the board's: each goes to its owner,
+// in any order, and the first bad one of either is the message.
+TEST(AdapterOptionsParse, PrefixedOptionsGoToTheAdapterTheRestToTheBoard) {
+  std::string error;
+  VirtualFtdiOptions ftdi;
+  ASSERT_TRUE(parse_virtual_ftdi_options("busy=5,usb_chip=ft232h,,cpu=KELDA,usb_id=0x1234:abcd",
+                                         ftdi, error))
+      << error;
+  EXPECT_EQ(ftdi.model, FtdiModel::kFt232h);
+  EXPECT_EQ(ftdi.vendor, 0x1234);
+  EXPECT_EQ(ftdi.product, 0xABCD);
+  EXPECT_EQ(ftdi.board.cpu, Cpu::kKelda);
+  EXPECT_EQ(ftdi.board.busy_scans, 5U);
+
+  VirtualDapOptions dap;
+  ASSERT_TRUE(
+      parse_virtual_dap_options("dap_packet=64,nand=0x75,dap_count=1,dap_swd_only,"
+                                "dap_id=c251:f001,dap_serial=P7",
+                                dap, error))
+      << error;
+  EXPECT_EQ(dap.packet_size, 64);
+  EXPECT_EQ(dap.packet_count, 1);
+  EXPECT_FALSE(dap.jtag);
+  EXPECT_EQ(dap.vendor, 0xC251);
+  EXPECT_EQ(dap.product, 0xF001);
+  EXPECT_EQ(dap.serial, "P7");
+  EXPECT_EQ(dap.board.nand_code, 0x75);
+
+  const struct {
+    const char* text;
+    bool dap;
+    std::string error;
+  } kBad[] = {
+      {"usb_id=0403", false, "bad usb_id '0403' (VID:PID in hex)"},
+      {"usb_channel=B,usb_chip=ft232h,cpu=nope", false, "usb_channel=B: this chip has one channel"},
+      {"usb_chip=ft232h,cpu=nope", false,
+       "bad value 'nope' for sim option cpu (expected RQ7220, ZELT, KELDA or TOMUX)"},
+      {"dap_packet=63", true,
+       "bad option 'dap_packet=63' (known: dap_id=VID:PID, dap_serial=TEXT, dap_packet=64..1024, "
+       "dap_count=1..255, dap_swd_only, and the board options of sim:)"},
+      {"dap_count=0", true,
+       "bad option 'dap_count=0' (known: dap_id=VID:PID, dap_serial=TEXT, "
+       "dap_packet=64..1024, dap_count=1..255, dap_swd_only, and the board "
+       "options of sim:)"},
+      {"dap_id=c251:10000", true,
+       "bad option 'dap_id=c251:10000' (known: dap_id=VID:PID, dap_serial=TEXT, "
+       "dap_packet=64..1024, dap_count=1..255, dap_swd_only, and the board options of sim:)"},
+  };
+  for (const auto& c : kBad) {
+    error.clear();
+    VirtualFtdiOptions f;
+    VirtualDapOptions d;
+    EXPECT_FALSE(c.dap ? parse_virtual_dap_options(c.text, d, error)
+                       : parse_virtual_ftdi_options(c.text, f, error))
+        << c.text;
+    EXPECT_EQ(error, c.error) << c.text;
   }
 }
 

@@ -147,8 +147,11 @@ void MpsseEngine::execute(const uint8_t* c) {
   }
   switch (op) {
     case 0x80:
-      low_value_ = c[1];
-      low_dir_ = c[2];
+    case 0x82:
+      // Set Data Bits of the low (ADBUS) or the high (ACBUS) byte: levels, then
+      // directions.
+      (op == 0x80 ? low_value_ : high_value_) = c[1];
+      (op == 0x80 ? low_dir_ : high_dir_) = c[2];
       drive();
       break;
     case 0x81:
@@ -157,11 +160,6 @@ void MpsseEngine::execute(const uint8_t* c) {
         const unsigned outside = (0xFFU & ~unsigned{kTdo}) | (tdo() ? kTdo : 0U);
         reply(static_cast<uint8_t>((low_value_ & low_dir_) | (outside & ~unsigned{low_dir_})));
       }
-      break;
-    case 0x82:
-      high_value_ = c[1];
-      high_dir_ = c[2];
-      drive();
       break;
     case 0x83:
       reply(static_cast<uint8_t>((high_value_ & high_dir_) | (~high_dir_ & 0xFF)));

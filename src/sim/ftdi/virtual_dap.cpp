@@ -1,8 +1,11 @@
 #include "sim/ftdi/virtual_dap.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
+
+#include "numbers/parse_unsigned.h"
+#include "sim/ftdi/usb_descriptor.h"
+#include "sim/option_list.h"
 
 namespace jtagnand::sim {
 
@@ -21,63 +24,33 @@ constexpr uint8_t kPortJtag = 2;
 constexpr uint8_t kPinTck = 0x01, kPinTms = 0x02, kPinTdi = 0x04, kPinTdo = 0x08;
 constexpr uint8_t kPinNtrst = 0x20, kPinNreset = 0x80;
 
-void put16(std::string& bytes, uint16_t value) {
-  bytes.push_back(static_cast<char>(value & 0xFF));
-  bytes.push_back(static_cast<char>(value >> 8));
-}
-
-bool hex16(std::string_view t, uint16_t& v) {
-  unsigned value = 0;
-  const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value, 16);
-  if (t.empty() || ec != std::errc() || end != t.data() + t.size() || value > 0xFFFF) return false;
-  v = static_cast<uint16_t>(value);
-  return true;
-}
-
 }  // namespace
 
 bool parse_virtual_dap_options(std::string_view text, VirtualDapOptions& options,
                                std::string& error) {
   std::string board;
-  while (!text.empty()) {
-    const std::size_t comma = text.find(',');
-    const std::string_view item = text.substr(0, comma);
-    text = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
-    if (item.substr(0, 4) != "dap_") {
-      if (!board.empty()) board += ',';
-      board += item;
-      continue;
-    }
-    const std::size_t equals = item.find('=');
-    const std::string_view key = item.substr(0, equals);
-    const std::string_view value =
-        equals == std::string_view::npos ? std::string_view{} : item.substr(equals + 1);
-    unsigned number = 0;
-    const auto decimal = [&](unsigned low, unsigned high) {
-      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), number);
-      return !value.empty() && ec == std::errc() && end == value.data() + value.size() &&
-             number >= low && number <= high;
-    };
-    const std::size_t colon = value.find(':');
-    if (key == "dap_id" && colon != std::string_view::npos &&
-        hex16(value.substr(0, colon), options.vendor) &&
-        hex16(value.substr(colon + 1), options.product)) {
-    } else if (key == "dap_serial") {
-      options.serial = std::string(value);
-    } else if (key == "dap_packet" && decimal(64, 1024)) {
+  const auto take = [&](const OptionItem& item) {
+    uint64_t number = 0;
+    if (item.key == "dap_id" && parse_usb_id(item.value, options.vendor, options.product)) {
+    } else if (item.key == "dap_serial") {
+      options.serial = std::string(item.value);
+    } else if (item.key == "dap_packet" && parse_unsigned(item.value, 1024, number) &&
+               number >= 64) {
       options.packet_size = static_cast<uint16_t>(number);
-    } else if (key == "dap_count" && decimal(1, 255)) {
+    } else if (item.key == "dap_count" && parse_unsigned(item.value, 255, number) && number >= 1) {
       options.packet_count = static_cast<uint8_t>(number);
-    } else if (item == "dap_swd_only") {
+    } else if (item.text == "dap_swd_only") {
       options.jtag = false;
     } else {
-      error = "bad option '" + std::string(item) +
+      error = "bad option '" + std::string(item.text) +
               "' (known: dap_id=VID:PID, dap_serial=TEXT, dap_packet=64..1024, dap_count=1..255, "
               "dap_swd_only, and the board options of sim:)";
       return false;
     }
-  }
-  return parse_sim_options(board, "", options.board, error);
+    return true;
+  };
+  return split_adapter_options(text, "dap_", take, board) &&
+         parse_sim_options(board, "", options.board, error);
 }
 
 std::unique_ptr<VirtualDap> VirtualDap::create(const VirtualDapOptions& options,
@@ -106,22 +79,16 @@ std::string VirtualDap::string(uint8_t index) const {
 }
 
 std::string VirtualDap::device_descriptor() const {
-  std::string d;
-  d += static_cast<char>(18);
-  d += '\1';  // device
-  put16(d, 0x0210);
-  d += static_cast<char>(0xEF);  // miscellaneous: interfaces say what they are
-  d += '\2';
-  d += '\1';
-  d += static_cast<char>(64);
-  put16(d, options_.vendor);
-  put16(d, options_.product);
-  put16(d, 0x0201);
-  d += '\1';
-  d += '\2';
-  d += options_.serial.empty() ? '\0' : '\3';
-  d += '\1';
-  return d;
+  // Class 0xEF/2/1 (miscellaneous, interface association): the interfaces say
+  // what they are.
+  return usb_device_descriptor({.bcd_usb = 0x0210,
+                                .device_class = 0xEF,
+                                .subclass = 2,
+                                .protocol = 1,
+                                .vendor = options_.vendor,
+                                .product = options_.product,
+                                .bcd_device = 0x0201,
+                                .serial = !options_.serial.empty()});
 }
 
 bool VirtualDap::bulk_out(std::span<const uint8_t> packet) {
@@ -304,14 +271,9 @@ std::size_t VirtualDap::command(std::span<const uint8_t> in, std::vector<uint8_t
 
 std::string VirtualDap::stats_line() const {
   char text[256];
-  std::snprintf(text, sizeof text,
-                "virtual CMSIS-DAP: packets=%llu tck=%llu ir_scans=%llu dr_scans=%llu "
-                "violations=%llu bad_commands=%llu",
+  std::snprintf(text, sizeof text, "virtual CMSIS-DAP: packets=%llu tck=%llu %s bad_commands=%llu",
                 static_cast<unsigned long long>(counts_.packets),
-                static_cast<unsigned long long>(counts_.tck_cycles),
-                static_cast<unsigned long long>(board_->ir_scans()),
-                static_cast<unsigned long long>(board_->dr_scans()),
-                static_cast<unsigned long long>(board_->violations()),
+                static_cast<unsigned long long>(counts_.tck_cycles), board_->scan_stats().c_str(),
                 static_cast<unsigned long long>(counts_.bad_commands));
   return text;
 }

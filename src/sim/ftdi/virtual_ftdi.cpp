@@ -1,8 +1,10 @@
 #include "sim/ftdi/virtual_ftdi.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
+
+#include "sim/ftdi/usb_descriptor.h"
+#include "sim/option_list.h"
 
 namespace jtagnand::sim {
 
@@ -41,29 +43,13 @@ constexpr uint8_t kGetDescriptor = 0x06;
 constexpr uint8_t kDescriptorDevice = 1, kDescriptorConfig = 2, kDescriptorString = 3;
 constexpr uint8_t kRequestTypeMask = 0x60, kVendor = 0x40;
 
-void put16(std::string& bytes, uint16_t value) {
-  bytes.push_back(static_cast<char>(value & 0xFF));
-  bytes.push_back(static_cast<char>(value >> 8));
-}
-
 }  // namespace
 
 bool parse_virtual_ftdi_options(std::string_view text, VirtualFtdiOptions& options,
                                 std::string& error) {
   std::string board;
-  while (!text.empty()) {
-    const std::size_t comma = text.find(',');
-    const std::string_view item = text.substr(0, comma);
-    text = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
-    if (item.substr(0, 4) != "usb_") {
-      if (!board.empty()) board += ',';
-      board += item;
-      continue;
-    }
-    const std::size_t equals = item.find('=');
-    const std::string_view key = item.substr(0, equals);
-    const std::string_view value =
-        equals == std::string_view::npos ? std::string_view{} : item.substr(equals + 1);
+  const auto take = [&](const OptionItem& item) {
+    const std::string_view key = item.key, value = item.value;
     if (key == "usb_chip" && value == "ft2232h") {
       options.model = FtdiModel::kFt2232h;
     } else if (key == "usb_chip" && value == "ft2232d") {
@@ -75,26 +61,19 @@ bool parse_virtual_ftdi_options(std::string_view text, VirtualFtdiOptions& optio
     } else if (key == "usb_channel" && (value == "A" || value == "B")) {
       options.board_channel = value == "A" ? 0 : 1;
     } else if (key == "usb_id") {
-      const std::size_t colon = value.find(':');
-      unsigned vendor = 0, product = 0;
-      const auto hex = [](std::string_view t, unsigned& v) {
-        const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v, 16);
-        return !t.empty() && ec == std::errc() && end == t.data() + t.size() && v <= 0xFFFF;
-      };
-      if (colon == std::string_view::npos || !hex(value.substr(0, colon), vendor) ||
-          !hex(value.substr(colon + 1), product)) {
+      if (!parse_usb_id(value, options.vendor, options.product)) {
         error = "bad usb_id '" + std::string(value) + "' (VID:PID in hex)";
         return false;
       }
-      options.vendor = static_cast<uint16_t>(vendor);
-      options.product = static_cast<uint16_t>(product);
     } else {
-      error = "bad option '" + std::string(item) +
+      error = "bad option '" + std::string(item.text) +
               "' (known: usb_chip=ft2232h|ft2232d|ft232h, usb_id=VID:PID, usb_serial=TEXT, "
               "usb_channel=A|B, and the board options of sim:)";
       return false;
     }
-  }
+    return true;
+  };
+  if (!split_adapter_options(text, "usb_", take, board)) return false;
   if (options.board_channel >= facts(options.model).interfaces) {
     error = "usb_channel=B: this chip has one channel";
     return false;
@@ -150,20 +129,11 @@ std::string VirtualFtdi::string(uint8_t index) const {
 }
 
 std::string VirtualFtdi::device_descriptor() const {
-  std::string d;
-  d += static_cast<char>(18);
-  d += static_cast<char>(kDescriptorDevice);
-  put16(d, 0x0200);   // USB 2.0
-  d.append(3, '\0');  // class, subclass, protocol: per interface
-  d += static_cast<char>(64);
-  put16(d, options_.vendor);
-  put16(d, product());
-  put16(d, bcd_device());
-  d += '\1';  // manufacturer string
-  d += '\2';  // product string
-  d += options_.serial.empty() ? '\0' : '\3';
-  d += '\1';  // one configuration
-  return d;
+  return usb_device_descriptor({.bcd_usb = 0x0200,
+                                .vendor = options_.vendor,
+                                .product = product(),
+                                .bcd_device = bcd_device(),
+                                .serial = !options_.serial.empty()});
 }
 
 std::string VirtualFtdi::config_descriptor() const {
@@ -315,14 +285,11 @@ std::string VirtualFtdi::stats_line() const {
   const MpsseCounts& e = engine(options_.board_channel).counts();
   char text[256];
   std::snprintf(text, sizeof text,
-                "virtual FTDI: tck=%llu command_bytes=%llu reply_bytes=%llu ir_scans=%llu "
-                "dr_scans=%llu violations=%llu bad_commands=%llu latency_waits=%llu",
+                "virtual FTDI: tck=%llu command_bytes=%llu reply_bytes=%llu %s bad_commands=%llu "
+                "latency_waits=%llu",
                 static_cast<unsigned long long>(e.tck_cycles),
                 static_cast<unsigned long long>(e.bytes_in),
-                static_cast<unsigned long long>(e.bytes_out),
-                static_cast<unsigned long long>(board_->ir_scans()),
-                static_cast<unsigned long long>(board_->dr_scans()),
-                static_cast<unsigned long long>(board_->violations()),
+                static_cast<unsigned long long>(e.bytes_out), board_->scan_stats().c_str(),
                 static_cast<unsigned long long>(e.bad_commands),
                 static_cast<unsigned long long>(counts_.latency_waits));
   return text;

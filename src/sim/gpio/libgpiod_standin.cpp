@@ -19,6 +19,7 @@
 
 #include <gpiod.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -26,8 +27,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "sim/option_list.h"
 #include "sim/sim_board.h"
 
 struct gpiod_line {
@@ -72,46 +75,32 @@ Machine* machine() {
     created->chip.name = "gpiochip0";
     int lines = 54;
     std::string board;
-    std::string_view rest = text;
-    while (!rest.empty()) {
-      const std::size_t comma = rest.find(',');
-      const std::string_view item = rest.substr(0, comma);
-      rest = comma == std::string_view::npos ? std::string_view{} : rest.substr(comma + 1);
-      const std::size_t equals = item.find('=');
-      const std::string_view key = item.substr(0, equals);
-      const std::string_view value =
-          equals == std::string_view::npos ? std::string_view{} : item.substr(equals + 1);
+    // The options that name one of the TAP's lines, and where each goes.
+    constexpr std::pair<std::string_view, int Machine::*> kLineOptions[] = {
+        {"gpio_tck", &Machine::tck}, {"gpio_tms", &Machine::tms},   {"gpio_tdi", &Machine::tdi},
+        {"gpio_tdo", &Machine::tdo}, {"gpio_trst", &Machine::trst}, {"gpio_busy", &Machine::busy}};
+    const auto take = [&](const jtagnand::sim::OptionItem& item) {
       bool good = true;
-      if (item.substr(0, 5) != "gpio_") {
-        if (!board.empty()) board += ',';
-        board += item;
-      } else if (key == "gpio_chip") {
-        created->chip.name = std::string(value);
-      } else if (key == "gpio_lines") {
-        good = number(value, lines);
-      } else if (key == "gpio_tck") {
-        good = number(value, created->tck);
-      } else if (key == "gpio_tms") {
-        good = number(value, created->tms);
-      } else if (key == "gpio_tdi") {
-        good = number(value, created->tdi);
-      } else if (key == "gpio_tdo") {
-        good = number(value, created->tdo);
-      } else if (key == "gpio_trst") {
-        good = number(value, created->trst);
-      } else if (key == "gpio_busy") {
-        good = number(value, created->busy);
-      } else if (item == "gpio_denied") {
+      if (item.key == "gpio_chip") {
+        created->chip.name = std::string(item.value);
+      } else if (item.key == "gpio_lines") {
+        good = number(item.value, lines);
+      } else if (item.text == "gpio_denied") {
         created->denied = true;
       } else {
-        good = false;
+        const auto* line =
+            std::find_if(std::begin(kLineOptions), std::end(kLineOptions),
+                         [&](const auto& option) { return option.first == item.key; });
+        good = line != std::end(kLineOptions) && number(item.value, created->*line->second);
       }
-      if (!good) {
+      if (!good)
         std::fprintf(stderr, "virtual GPIO: %s: bad option '%.*s'\n", kOptionsVariable,
-                     static_cast<int>(item.size()), item.data());
-        delete created;
-        return nullptr;
-      }
+                     static_cast<int>(item.text.size()), item.text.data());
+      return good;
+    };
+    if (!jtagnand::sim::split_adapter_options(text, "gpio_", take, board)) {
+      delete created;
+      return nullptr;
     }
     const std::size_t digits = created->chip.name.find_first_of("0123456789");
     if (digits != std::string::npos) {
@@ -139,11 +128,8 @@ Machine* machine() {
 
 void print_stats() {
   const Machine& m = *machine();
-  std::fprintf(stderr, "virtual GPIO: tck=%llu ir_scans=%llu dr_scans=%llu violations=%llu\n",
-               static_cast<unsigned long long>(m.tck_edges),
-               static_cast<unsigned long long>(m.board->ir_scans()),
-               static_cast<unsigned long long>(m.board->dr_scans()),
-               static_cast<unsigned long long>(m.board->violations()));
+  std::fprintf(stderr, "virtual GPIO: tck=%llu %s\n", static_cast<unsigned long long>(m.tck_edges),
+               m.board->scan_stats().c_str());
 }
 
 // The board sees a line the moment it changes.
