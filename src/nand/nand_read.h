@@ -99,6 +99,9 @@ using PageSink =
 // between pages; marked blocks stepped over are noted. `done` ends as the
 // bytes handed on. Ends kDone, kReadNotReady, kStoppedByUser, kPastChipEnd
 // (marked blocks pushed the range past the chip's end), or the sink's outcome.
+// On a cable that reads ahead, each page's bytes come back in the round trip
+// that starts the next page's read (within a block when marks are honoured:
+// the next block's marks are read first).
 NandOutcome nand_read_range(NandBus& bus, PassObserver& observer, uint64_t offset, uint64_t length,
                             const ReadPass& pass, const PageSink& sink, uint64_t& done);
 
