@@ -165,7 +165,9 @@ Outcome passes(const Case& c, bool queued) {
     outcome = nand_read_range(bus, observer, offset, length, pass, into, done);
     print_pass_end(console, PassKind::kRead, outcome);
     run.dump_trips = observer.take();
-    EXPECT_EQ(run.dumped, image);
+    if (outcome == NandOutcome::kDone) {
+      EXPECT_EQ(run.dumped, image);
+    }
   }
   cable->flush();
   run.text = console.output();
@@ -180,13 +182,16 @@ TEST(ReadAhead, EveryPassGivesTheParallelPortsResultsInAboutOneRoundTripPerPageR
   const Case cases[] = {
       // Block 2 carries a mark, block 3 fails its erase (and gets one): the
       // image steps over both. Pages 5 and 6 are left erased, read back only.
+      // The keys: one after each block of the erase (4) and each page but the
+      // last of the programming and the verify (39 each); ESC then stops the
+      // dump after its page 34, in the block after the marked ones.
       {"small pages, marked and bad blocks, erased pages",
        "ZELT",
        "nand=0x76,marked=2,bad=3",
        40,
        {5, 6},
        EccScheme::kNone,
-       ""},
+       std::string(4 + 39 + 39 + 34, 'a') + "\x1b"},
       {"every page over a busy chip: polls beyond the first round trip",
        "KELDA",
        "nand=0x73,busy=70",
@@ -212,6 +217,8 @@ TEST(ReadAhead, EveryPassGivesTheParallelPortsResultsInAboutOneRoundTripPerPageR
        {},
        EccScheme::kNone,
        ""},
+      // A read never ready: the first read-back times out, with the same text.
+      {"read time-out", "ZELT", "nand=0x76,hang=read", 3, {}, EccScheme::kNone, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -238,6 +245,13 @@ TEST(ReadAhead, EveryPassGivesTheParallelPortsResultsInAboutOneRoundTripPerPageR
     if (name == "ESC during programming") {
       EXPECT_NE(classic.text.find("Stopped by ESC"), std::string::npos) << classic.text;
     }
+    if (name.starts_with("small pages")) {
+      EXPECT_NE(classic.text.find("Stopped by ESC: read not finished"), std::string::npos)
+          << classic.text;
+    }
+    if (name == "read time-out") {
+      EXPECT_NE(classic.text.find("WAIT BUSY, ERROR"), std::string::npos) << classic.text;
+    }
     if (classic.dumped.empty()) continue;
     // Programming: two round trips per page (the program with its status; the
     // read's ready wait), the page's bytes going out with the next page's
@@ -254,8 +268,8 @@ TEST(ReadAhead, EveryPassGivesTheParallelPortsResultsInAboutOneRoundTripPerPageR
     }
     // Dump: one round trip per page inside a block; a block's first page also
     // reads the block's marks first.
-    ASSERT_EQ(queued.dump_trips.size(), c.image_pages);
-    for (uint32_t page = 0; page < c.image_pages; ++page) {
+    ASSERT_EQ(queued.dump_trips.size(), name.starts_with("small pages") ? 35 : c.image_pages);
+    for (uint32_t page = 0; page < queued.dump_trips.size(); ++page) {
       if (page % queued.pages_per_block == 0 || name.starts_with("every page")) continue;
       EXPECT_EQ(queued.dump_trips[page], 1u) << "page " << page;
     }
