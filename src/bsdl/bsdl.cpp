@@ -1021,23 +1021,31 @@ class Reader {
     return fail(end_line_, "the entity has no " + std::string(attribute_name) + " attribute");
   }
 
+  // A register length the entity must give, from `lowest` to `highest`.
+  // `article_name` is the attribute's name with its article, as the message
+  // says it ("a BOUNDARY_LENGTH").
+  bool length(const Known& attribute, std::string_view article_name, int lowest, int highest,
+              int& into) {
+    const std::string_view name = article_name.substr(article_name.find(' ') + 1);
+    if (!attribute.given) return missing(name);
+    if (attribute.number < lowest || attribute.number > highest)
+      return fail(attribute.line, "expected " + std::string(article_name) + " from " +
+                                      std::to_string(lowest) + " to " + std::to_string(highest) +
+                                      ", found " + std::to_string(attribute.number));
+    into = static_cast<int>(attribute.number);
+    return true;
+  }
+
   bool finish() {
-    if (!instruction_length_.given) return missing("INSTRUCTION_LENGTH");
-    if (instruction_length_.number < 2 || instruction_length_.number > kMaxInstructionLength)
-      return fail(instruction_length_.line, "expected an INSTRUCTION_LENGTH from 2 to " +
-                                                std::to_string(kMaxInstructionLength) + ", found " +
-                                                std::to_string(instruction_length_.number));
-    out_.instruction_length = static_cast<int>(instruction_length_.number);
+    if (!length(instruction_length_, "an INSTRUCTION_LENGTH", 2, kMaxInstructionLength,
+                out_.instruction_length))
+      return false;
     if (!opcodes_.given) return missing("INSTRUCTION_OPCODE");
     if (!read_opcodes()) return false;
     if (capture_.given && !read_capture()) return false;
     if (idcode_.given && !read_idcodes()) return false;
-    if (!boundary_length_.given) return missing("BOUNDARY_LENGTH");
-    if (boundary_length_.number < 1 || boundary_length_.number > kMaxBoundaryLength)
-      return fail(boundary_length_.line, "expected a BOUNDARY_LENGTH from 1 to " +
-                                             std::to_string(kMaxBoundaryLength) + ", found " +
-                                             std::to_string(boundary_length_.number));
-    out_.boundary_length = static_cast<int>(boundary_length_.number);
+    if (!length(boundary_length_, "a BOUNDARY_LENGTH", 1, kMaxBoundaryLength, out_.boundary_length))
+      return false;
     if (!register_.given) return missing("BOUNDARY_REGISTER");
     if (!read_register()) return false;
     for (const auto& [constant_name, text] : pin_maps_)

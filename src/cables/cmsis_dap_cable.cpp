@@ -49,12 +49,7 @@ DapCable::DapCable(std::unique_ptr<DapTransport> transport, std::string name, Da
 }
 
 DapCable::~DapCable() {
-  try {
-    close();
-  } catch (const LinkLost&) {
-    // Destroyed without close(): the run has ended already, and a probe gone
-    // now loses nothing of it.
-  }
+  close_quietly();
 }
 
 void DapCable::close() {
@@ -180,13 +175,6 @@ void DapCable::sample(char* into) {
   const Sequence& captured = commands_.back().sequences.back();
   places_.push_back({command, commands_.back().sequences.size() - 1,
                      static_cast<uint8_t>(captured.bits - 1), into});
-}
-
-bool DapCable::read_tdo() {
-  char bit = '1';
-  sample(&bit);
-  flush();
-  return bit == '1';
 }
 
 void DapCable::shift(const char* tdi, char* capture, uint32_t length, bool exit_shift) {

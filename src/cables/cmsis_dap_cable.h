@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "jtag/cable.h"
+#include "cables/queued_cable.h"
 #include "platform/dap_transport.h"
 
 namespace jtagnand {
@@ -37,20 +37,17 @@ struct DapProbeInfo {
   uint8_t packet_count = 1;
 };
 
-class DapCable final : public Cable {
+class DapCable final : public QueuedCable {
  public:
   // `name` describes the probe in the announcement.
   DapCable(std::unique_ptr<DapTransport> transport, std::string name, DapProbeInfo probe,
            uint32_t tck_hz);
   ~DapCable() override;  // close(), quietly
-  DapCable(const DapCable&) = delete;
-  DapCable& operator=(const DapCable&) = delete;
 
   // DAP_Connect in JTAG mode and DAP_SWJ_Clock; false with a reason.
   [[nodiscard]] bool start(std::string& error);
 
   void clock(bool tms, bool tdi) override;
-  [[nodiscard]] bool read_tdo() override;
   void sample(char* into) override;
   void shift(const char* tdi, char* capture, uint32_t length, bool exit_shift) override;
   void flush() override;

@@ -51,24 +51,20 @@ std::string format_hz(double hz, bool exact = false) {
 bool parse_ftdi_settings(std::string_view text, FtdiSettings& settings, std::string& error) {
   bool layout_given = false;
   bool gpio_given = false;
-  while (!text.empty()) {
-    const std::size_t comma = text.find(',');
-    const std::string_view item = text.substr(0, comma);
-    text = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
-    const std::size_t equals = item.find('=');
-    const std::string_view key = item.substr(0, equals);
-    const std::string_view value =
-        equals == std::string_view::npos ? std::string_view{} : item.substr(equals + 1);
+  SettingItem item;
+  while (next_setting(text, item)) {
+    const std::string_view key = item.key;
+    const std::string_view value = item.value;
     const auto bad = [&](const char* expected) {
       error = "bad " + std::string(key) + " '" + std::string(value) + "' (" + expected + ")";
       return false;
     };
-    if (item == "overclock") {
+    if (item.text == "overclock") {
       settings.overclock = true;
       continue;
     }
-    if (equals == std::string_view::npos || value.empty()) {
-      error = std::string(item);
+    if (!item.has_value || value.empty()) {
+      error = std::string(item.text);
       error.insert(0, 1, '\'');
       error.append(
           "' is not an option (known: id=VID:PID, channel=A|B, serial=TEXT, tck=HZ, "
@@ -154,12 +150,7 @@ FtdiCable::FtdiCable(std::unique_ptr<UsbTransport> usb, FtdiChip chip, const Ftd
 }
 
 FtdiCable::~FtdiCable() {
-  try {
-    close();
-  } catch (const LinkLost&) {
-    // Destroyed without close(): the run has ended already, and an adapter
-    // gone now loses nothing of it.
-  }
+  close_quietly();
 }
 
 void FtdiCable::close() {
@@ -355,13 +346,6 @@ void FtdiCable::sample(char* into) {
     out_.push_back(mpsse::kGetLow);
     expect(into, 2, 1);  // ADBUS2
   }
-}
-
-bool FtdiCable::read_tdo() {
-  char bit = '1';
-  sample(&bit);
-  flush();
-  return bit == '1';
 }
 
 void FtdiCable::flush() {

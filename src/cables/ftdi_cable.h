@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "jtag/cable.h"
+#include "cables/queued_cable.h"
 #include "platform/usb_transport.h"
 
 namespace jtagnand {
@@ -142,21 +142,18 @@ struct FtdiTraffic {
   uint64_t round_trips = 0;     // replies the program waited for
 };
 
-class FtdiCable final : public Cable {
+class FtdiCable final : public QueuedCable {
  public:
   // `name` is how the adapter is described in the announcement.
   FtdiCable(std::unique_ptr<UsbTransport> usb, FtdiChip chip, const FtdiSettings& settings,
             std::string name);
   ~FtdiCable() override;  // close(), unless the link is lost
-  FtdiCable(const FtdiCable&) = delete;
-  FtdiCable& operator=(const FtdiCable&) = delete;
 
   // Sets clock and pins and checks that the engine answers; false with a
   // reason when the chip cannot make the TCK asked or does not answer.
   [[nodiscard]] bool start(std::string& error);
 
   void clock(bool tms, bool tdi) override;
-  [[nodiscard]] bool read_tdo() override;
   void sample(char* into) override;
   void clock_tms(uint32_t tms_bits, uint32_t count, bool tdi) override;
   void shift(const char* tdi, char* capture, uint32_t length, bool exit_shift) override;

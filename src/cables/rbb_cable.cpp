@@ -1,8 +1,8 @@
 #include "cables/rbb_cable.h"
 
-#include <algorithm>
-#include <charconv>
 #include <cstdio>
+
+#include "cables/cable_settings.h"
 
 namespace jtagnand {
 
@@ -15,8 +15,8 @@ namespace {
 }  // namespace
 
 RbbCable::RbbCable(std::unique_ptr<ByteStream> stream, std::string address, int reply_timeout_ms)
-    : stream_(std::move(stream)), address_(std::move(address)), timeout_ms_(reply_timeout_ms) {
-  pending_.reserve(kSendAt + 64);
+    : link_(std::move(stream), reply_timeout_ms), address_(std::move(address)) {
+  link_.out.reserve(kSendAt + 64);
   awaited_.reserve(kWindow + 1);
 }
 
@@ -29,8 +29,8 @@ void RbbCable::close() {
   closed_ = true;
   // Unanswered reads are dropped; the lines keep their levels. A server gone
   // by now misses nothing the run needed.
-  pending_.push_back('Q');
-  static_cast<void>(stream_->send_all(pending_, timeout_ms_));
+  link_.out.push_back('Q');
+  static_cast<void>(link_.send_only());
 }
 
 void RbbCable::clock(bool tms, bool tdi) {
@@ -43,14 +43,8 @@ void RbbCable::clock(bool tms, bool tdi) {
 void RbbCable::sample(char* into) {
   put('R');
   awaited_.push_back(into);
-  if (awaited_.size() - awaited_head_ >= kWindow) take_answers(kWindow / 2);
-}
-
-bool RbbCable::read_tdo() {
-  char bit = '1';
-  sample(&bit);
-  flush();
-  return bit == '1';
+  link_.expect(1);
+  if (link_.awaited() >= kWindow) take_answers(kWindow / 2);
 }
 
 void RbbCable::shift(const char* tdi, char* capture, uint32_t length, bool exit_shift) {
@@ -78,37 +72,22 @@ std::string RbbCable::announcement() const {
 }
 
 void RbbCable::send_pending() {
-  if (pending_.empty()) return;
-  if (!stream_->send_all(pending_, timeout_ms_)) fail(stream_->error());
-  pending_.clear();
-  // Whatever answers have come in meanwhile are taken without waiting.
-  if (awaited_head_ < awaited_.size()) {
-    char answers[kWindow];
-    const long got =
-        stream_->receive(answers, std::min(sizeof answers, awaited_.size() - awaited_head_), 0);
-    if (got < 0) fail(stream_->error());
-    deliver(answers, got);
-  }
+  if (!link_.send([this](const char* answers, std::size_t count) { deliver(answers, count); }))
+    fail(link_.error());
 }
 
 void RbbCable::take_answers(std::size_t left) {
-  send_pending();
-  char answers[kWindow];
-  while (awaited_.size() - awaited_head_ > left) {
-    const long got = stream_->receive(
-        answers, std::min(sizeof answers, awaited_.size() - awaited_head_), timeout_ms_);
-    if (got < 0) fail(stream_->error());
-    if (got == 0) fail("sent no answer for " + std::to_string(timeout_ms_) + " ms");
-    deliver(answers, got);
-  }
+  if (!link_.take(left,
+                  [this](const char* answers, std::size_t count) { deliver(answers, count); }))
+    fail(link_.error());
   if (awaited_head_ == awaited_.size()) {
     awaited_.clear();
     awaited_head_ = 0;
   }
 }
 
-void RbbCable::deliver(const char* answers, long count) {
-  for (long i = 0; i < count; ++i) {
+void RbbCable::deliver(const char* answers, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
     const char a = answers[i];
     if (a != '0' && a != '1') {
       char code[8];
@@ -132,16 +111,11 @@ CableOpening open_rbb_cable(std::string_view setting) {
   if (const std::size_t at = setting.rfind(kTimeout); at != std::string_view::npos) {
     address = setting.substr(0, at);
     const std::string_view value = setting.substr(at + kTimeout.size());
-    double seconds = 0;
-    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
-    if (value.empty() || ec != std::errc() || end != value.data() + value.size() ||
-        !(seconds > 0) || seconds > 3600) {
+    if (!parse_timeout(value, timeout_ms)) {
       return CableOpening::refused(Refusal::kBadSetting,
                                    "JTAGNAND_PORT=rbb:" + std::string(setting) + ": bad timeout '" +
                                        std::string(value) + "' (seconds, above 0 and up to 3600)");
     }
-    timeout_ms = static_cast<int>(seconds * 1000 + 0.5);
-    if (timeout_ms == 0) timeout_ms = 1;
   }
   if (address.empty()) {
     return CableOpening::refused(Refusal::kBadSetting,

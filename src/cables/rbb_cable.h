@@ -16,23 +16,20 @@
 #include <string_view>
 #include <vector>
 
-#include "jtag/cable.h"
-#include "platform/byte_stream.h"
+#include "cables/queued_cable.h"
+#include "cables/stream_link.h"
 
 namespace jtagnand {
 
 inline constexpr int kRbbDefaultTimeoutMs = 5000;
 
-class RbbCable final : public Cable {
+class RbbCable final : public QueuedCable {
  public:
   // `address` is how the server is named in messages.
   RbbCable(std::unique_ptr<ByteStream> stream, std::string address, int reply_timeout_ms);
   ~RbbCable() override;  // close(), unless the link is lost
-  RbbCable(const RbbCable&) = delete;
-  RbbCable& operator=(const RbbCable&) = delete;
 
   void clock(bool tms, bool tdi) override;
-  [[nodiscard]] bool read_tdo() override;
   void sample(char* into) override;
   void shift(const char* tdi, char* capture, uint32_t length, bool exit_shift) override;
   void flush() override;
@@ -49,22 +46,20 @@ class RbbCable final : public Cable {
 
  private:
   void put(char command) {
-    pending_.push_back(command);
-    if (pending_.size() >= kSendAt) send_pending();
+    link_.out.push_back(command);
+    if (link_.out.size() >= kSendAt) send_pending();
   }
   void send_pending();
   // Takes answers until at most `left` are awaited; waits only as long as it
   // must (`left` below the number awaited).
   void take_answers(std::size_t left);
   // Puts `count` answers in the places awaiting them, oldest first.
-  void deliver(const char* answers, long count);
+  void deliver(const char* answers, std::size_t count);
   // The link is gone or the server stopped answering: throws LinkLost.
   [[noreturn]] void fail(const std::string& why);
 
-  std::unique_ptr<ByteStream> stream_;
+  StreamLink link_;  // one answer byte per 'R'
   std::string address_;
-  int timeout_ms_;
-  std::string pending_;
   std::vector<char*> awaited_;  // where each 'R' answer goes, oldest at awaited_head_
   std::size_t awaited_head_ = 0;
   bool closed_ = false;  // closed, or the link is lost: nothing more is sent

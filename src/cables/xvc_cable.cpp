@@ -27,23 +27,17 @@ void put_le32(std::string& out, uint32_t value) {
 
 XvcCable::XvcCable(std::unique_ptr<ByteStream> stream, std::string address, int reply_timeout_ms,
                    uint32_t vector_bytes_allowed, double tck_hz)
-    : stream_(std::move(stream)),
+    : link_(std::move(stream), reply_timeout_ms),
       address_(std::move(address)),
-      timeout_ms_(reply_timeout_ms),
       max_bits_(std::min(vector_bytes_allowed, kMaxVectorBytes) * 8),
       tck_hz_(tck_hz) {
   tms_.reserve(max_bits_ / 8);
   tdi_.reserve(max_bits_ / 8);
-  out_.reserve(kSendAt + 2 * kMaxVectorBytes + 16);
+  link_.out.reserve(kSendAt + 2 * kMaxVectorBytes + 16);
 }
 
 XvcCable::~XvcCable() {
-  try {
-    close();
-  } catch (const LinkLost&) {
-    // Destroyed without close(): the run has ended already, and a server gone
-    // now loses nothing of it.
-  }
+  close_quietly();
 }
 
 void XvcCable::close() {
@@ -80,13 +74,6 @@ void XvcCable::sample(char* into) {
   }
 }
 
-bool XvcCable::read_tdo() {
-  char bit = '1';
-  sample(&bit);
-  flush();
-  return bit == '1';
-}
-
 void XvcCable::shift(const char* tdi, char* capture, uint32_t length, bool exit_shift) {
   for (uint32_t i = 0; i < length; ++i) {
     add_bit(exit_shift && i + 1 == length, bit_of(tdi[i]));
@@ -100,69 +87,43 @@ void XvcCable::flush() {
 }
 
 void XvcCable::close_shift() {
-  out_.append("shift:");
-  put_le32(out_, bits_);
-  out_.append(reinterpret_cast<const char*>(tms_.data()), tms_.size());
-  out_.append(reinterpret_cast<const char*>(tdi_.data()), tdi_.size());
+  std::string& out = link_.out;
+  out.append("shift:");
+  put_le32(out, bits_);
+  out.append(reinterpret_cast<const char*>(tms_.data()), tms_.size());
+  out.append(reinterpret_cast<const char*>(tdi_.data()), tdi_.size());
   sent_.push_back({bits_, std::move(places_)});
-  awaited_bytes_ += vector_bytes(bits_);
+  link_.expect(vector_bytes(bits_));
   ++traffic_.shifts;
   traffic_.tck_cycles += bits_;
   places_ = {};
   tms_.clear();
   tdi_.clear();
   bits_ = 0;
-  if (awaited_bytes_ > kWindow) {
+  if (link_.awaited() > kWindow) {
     if (!take_answers(kWindow / 2)) fail();
-  } else if (out_.size() >= kSendAt) {
+  } else if (out.size() >= kSendAt) {
     if (!send_out()) fail();
   }
 }
 
 bool XvcCable::send_out() {
-  if (out_.empty()) return true;
-  if (!stream_->send_all(out_, timeout_ms_)) {
-    error_ = stream_->error();
-    return false;
-  }
-  traffic_.bytes_sent += out_.size();
-  out_.clear();
-  // Whatever answers have come in meanwhile are taken without waiting.
-  if (awaited_bytes_ > 0) {
-    uint8_t answers[4096];
-    const long got = stream_->receive(reinterpret_cast<char*>(answers),
-                                      std::min(sizeof answers, awaited_bytes_), 0);
-    if (got < 0) {
-      error_ = stream_->error();
-      return false;
-    }
-    deliver(answers, static_cast<std::size_t>(got));
-  }
-  return true;
+  const bool sent =
+      link_.send([this](const char* bytes, std::size_t count) { deliver(bytes, count); });
+  traffic_.bytes_sent = link_.bytes_sent();
+  return sent;
 }
 
 bool XvcCable::take_answers(std::size_t left) {
-  if (!send_out()) return false;
-  if (awaited_bytes_ > left) ++traffic_.round_trips;
-  uint8_t answers[16 * 1024];
-  while (awaited_bytes_ > left) {
-    const long got = stream_->receive(reinterpret_cast<char*>(answers),
-                                      std::min(sizeof answers, awaited_bytes_), timeout_ms_);
-    if (got < 0) {
-      error_ = stream_->error();
-      return false;
-    }
-    if (got == 0) {
-      error_ = "sent no answer for " + std::to_string(timeout_ms_) + " ms";
-      return false;
-    }
-    deliver(answers, static_cast<std::size_t>(got));
-  }
-  return true;
+  const bool taken =
+      link_.take(left, [this](const char* bytes, std::size_t count) { deliver(bytes, count); });
+  traffic_.bytes_sent = link_.bytes_sent();
+  traffic_.round_trips = link_.waits();
+  return taken;
 }
 
-void XvcCable::deliver(const uint8_t* bytes, std::size_t count) {
-  awaited_bytes_ -= count;
+void XvcCable::deliver(const char* answer, std::size_t count) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(answer);
   while (count > 0) {
     Sent& oldest = sent_.front();
     const std::size_t need = vector_bytes(oldest.bits) - answer_.size();
@@ -187,7 +148,7 @@ std::string XvcCable::announcement() const {
 
 void XvcCable::fail() {
   closed_ = true;  // nothing more can reach the board
-  throw LinkLost("XVC server at " + address_ + ": " + error_);
+  throw LinkLost("XVC server at " + address_ + ": " + link_.error());
 }
 
 namespace {

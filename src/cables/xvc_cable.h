@@ -22,8 +22,8 @@
 #include <utility>
 #include <vector>
 
-#include "jtag/cable.h"
-#include "platform/byte_stream.h"
+#include "cables/queued_cable.h"
+#include "cables/stream_link.h"
 
 namespace jtagnand {
 
@@ -37,7 +37,7 @@ struct XvcTraffic {
   uint64_t round_trips = 0;  // times the program waited for an answer
 };
 
-class XvcCable final : public Cable {
+class XvcCable final : public QueuedCable {
  public:
   // `address` names the server in messages; `vector_bytes` is how many bytes
   // each of a shift's TMS and TDI vectors may hold; `tck_hz` the clock the
@@ -45,11 +45,8 @@ class XvcCable final : public Cable {
   XvcCable(std::unique_ptr<ByteStream> stream, std::string address, int reply_timeout_ms,
            uint32_t vector_bytes, double tck_hz);
   ~XvcCable() override;  // close(), quietly
-  XvcCable(const XvcCable&) = delete;
-  XvcCable& operator=(const XvcCable&) = delete;
 
   void clock(bool tms, bool tdi) override;
-  [[nodiscard]] bool read_tdo() override;
   void sample(char* into) override;
   void shift(const char* tdi, char* capture, uint32_t length, bool exit_shift) override;
   void flush() override;
@@ -85,16 +82,15 @@ class XvcCable final : public Cable {
 
   void add_bit(bool tms, bool tdi);
   void close_shift();
-  // Each returns false with error_ set when the link fails.
+  // Each returns false with the link's error set when the link fails.
   [[nodiscard]] bool send_out();
   [[nodiscard]] bool take_answers(std::size_t left);
-  void deliver(const uint8_t* bytes, std::size_t count);
+  void deliver(const char* bytes, std::size_t count);
   // The link is gone or the server stopped answering: LinkLost.
   [[noreturn]] void fail();
 
-  std::unique_ptr<ByteStream> stream_;
+  StreamLink link_;  // the shifts not yet sent in its `out`
   std::string address_;
-  int timeout_ms_;
   uint32_t max_bits_;
   double tck_hz_;
 
@@ -102,12 +98,9 @@ class XvcCable final : public Cable {
   std::vector<uint8_t> tdi_;
   uint32_t bits_ = 0;
   std::vector<std::pair<uint32_t, char*>> places_;  // of the shift being collected
-  std::string out_;                                 // shifts not yet sent
   std::deque<Sent> sent_;                           // answers awaited, oldest first
-  std::size_t awaited_bytes_ = 0;                   // answer bytes not yet received
   std::vector<uint8_t> answer_;                     // the oldest answer, as far as it has come
   char last_tdo_ = '1';                             // TDO of the last clock whose answer came in
-  std::string error_;
   bool closed_ = false;
   XvcTraffic traffic_;
 };

@@ -9,24 +9,27 @@ namespace jtagnand {
 
 namespace {
 
+// Each scheme once: its name (on the command line and in messages), the data
+// bytes per step, the ECC bytes each step takes and the bits it corrects.
 struct SchemeFacts {
+  EccScheme scheme;
+  std::string_view name;
   uint32_t step_size;
   uint32_t step_bytes;
   uint32_t strength;
 };
 
+constexpr SchemeFacts kSchemes[] = {
+    {EccScheme::kHamming, "hamming", 256, 3, 1},
+    {EccScheme::kBch4, "bch4", 512, 7, 4},
+    {EccScheme::kBch8, "bch8", 512, 13, 8},
+};
+constexpr SchemeFacts kNoScheme{EccScheme::kNone, "none", 0, 0, 0};
+
 constexpr SchemeFacts facts(EccScheme scheme) {
-  switch (scheme) {
-    case EccScheme::kHamming:
-      return {256, 3, 1};
-    case EccScheme::kBch4:
-      return {512, 7, 4};
-    case EccScheme::kBch8:
-      return {512, 13, 8};
-    case EccScheme::kNone:
-      break;
-  }
-  return {0, 0, 0};
+  for (const SchemeFacts& f : kSchemes)
+    if (f.scheme == scheme) return f;
+  return kNoScheme;
 }
 
 // Linux's small-page layout (16-byte spare): ECC in bytes 0-3, then from
@@ -43,24 +46,13 @@ constexpr uint32_t kLargePageMarkerBytes = 2;
 }  // namespace
 
 std::optional<EccScheme> parse_ecc_scheme(std::string_view name) {
-  if (name == "hamming") return EccScheme::kHamming;
-  if (name == "bch4") return EccScheme::kBch4;
-  if (name == "bch8") return EccScheme::kBch8;
+  for (const SchemeFacts& f : kSchemes)
+    if (f.name == name) return f.scheme;
   return std::nullopt;
 }
 
 std::string_view ecc_scheme_name(EccScheme scheme) {
-  switch (scheme) {
-    case EccScheme::kHamming:
-      return "hamming";
-    case EccScheme::kBch4:
-      return "bch4";
-    case EccScheme::kBch8:
-      return "bch8";
-    case EccScheme::kNone:
-      break;
-  }
-  return "none";
+  return facts(scheme).name;
 }
 
 EccFit EccCodec::fits(EccScheme scheme, uint32_t page_size, uint32_t spare_size) {

@@ -164,15 +164,8 @@ class SocketStream final : public ByteStream {
         bytes.remove_prefix(static_cast<std::size_t>(sent));
         continue;
       }
-      const int error = socket_error();
-      if (interrupted(error)) continue;
-      if (!would_block(error)) {
-        error_ = error_text(error);
-        break;
-      }
-      const int ready = wait_for(fd_, POLLOUT, timeout_ms);
-      if (ready == 0) error_ = "the server took nothing for " + std::to_string(timeout_ms) + " ms";
-      if (ready < 0) error_ = error_text(socket_error());
+      if (await(POLLOUT, timeout_ms) == 0)
+        error_ = "the server took nothing for " + std::to_string(timeout_ms) + " ms";
     }
     return error_.empty();
   }
@@ -185,16 +178,7 @@ class SocketStream final : public ByteStream {
         error_ = "the server closed the connection";
         break;
       }
-      const int error = socket_error();
-      if (interrupted(error)) continue;
-      if (!would_block(error)) {
-        error_ = error_text(error);
-        break;
-      }
-      if (timeout_ms == 0) return 0;
-      const int ready = wait_for(fd_, POLLIN, timeout_ms);
-      if (ready == 0) return 0;
-      if (ready < 0) error_ = error_text(socket_error());
+      if (await(POLLIN, timeout_ms) == 0) return 0;
     }
     return -1;
   }
@@ -202,6 +186,23 @@ class SocketStream final : public ByteStream {
   [[nodiscard]] const std::string& error() const override { return error_; }
 
  private:
+  // After a send or receive that moved nothing: > 0 to try again (the call was
+  // interrupted, or the socket became ready for `events`), 0 when it stayed
+  // unready for `timeout_ms` (0: no wait), < 0 with error_ set when the
+  // connection failed.
+  int await(short events, int timeout_ms) {
+    const int error = socket_error();
+    if (interrupted(error)) return 1;
+    if (!would_block(error)) {
+      error_ = error_text(error);
+      return -1;
+    }
+    if (timeout_ms == 0) return 0;
+    const int ready = wait_for(fd_, events, timeout_ms);
+    if (ready < 0) error_ = error_text(socket_error());
+    return ready;
+  }
+
   std::unique_ptr<SocketLibrary> library_;  // outlives the socket
   Socket fd_;
   std::string error_;

@@ -12,8 +12,11 @@
 #include <libftdi1/ftdi.h>
 #include <sys/time.h>
 
+#include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <thread>
+#include <utility>
 
 namespace jtagnand {
 
@@ -26,6 +29,13 @@ constexpr int kUsbTimeoutMs = 5000;
 constexpr unsigned char kLatencyMs = 2;
 // All eight low pins start as inputs; the cable sets them with its first command.
 constexpr unsigned char kMpssePinMask = 0x00;
+// The chips with an MPSSE engine, as libftdi tells them apart.
+constexpr std::pair<ftdi_chip_type, FtdiChip> kMpsseChips[] = {
+    {TYPE_2232C, FtdiChip::kFt2232c},
+    {TYPE_2232H, FtdiChip::kFt2232h},
+    {TYPE_4232H, FtdiChip::kFt4232h},
+    {TYPE_232H, FtdiChip::kFt232h},
+};
 
 std::string ids_text(const FtdiSelector& s) {
   char text[64];
@@ -191,24 +201,14 @@ FtdiOpening open_ftdi_usb(const FtdiSelector& selector) {
                    ftdi_get_error_string(ftdi) + "; " + udev_remedy(selector));
   }
 
-  switch (ftdi->type) {
-    case TYPE_2232C:
-      opening.chip = FtdiChip::kFt2232c;
-      break;
-    case TYPE_2232H:
-      opening.chip = FtdiChip::kFt2232h;
-      break;
-    case TYPE_4232H:
-      opening.chip = FtdiChip::kFt4232h;
-      break;
-    case TYPE_232H:
-      opening.chip = FtdiChip::kFt232h;
-      break;
-    default:
-      static_cast<void>(ftdi_usb_close(ftdi));
-      return give_up("ftdi: adapter " + ids_text(selector) +
-                     " is an FTDI chip without an MPSSE engine (no JTAG)");
+  const auto* mpsse = std::find_if(std::begin(kMpsseChips), std::end(kMpsseChips),
+                                   [&](const auto& chip) { return chip.first == ftdi->type; });
+  if (mpsse == std::end(kMpsseChips)) {
+    static_cast<void>(ftdi_usb_close(ftdi));
+    return give_up("ftdi: adapter " + ids_text(selector) +
+                   " is an FTDI chip without an MPSSE engine (no JTAG)");
   }
+  opening.chip = mpsse->second;
   ftdi->usb_read_timeout = kUsbTimeoutMs;
   ftdi->usb_write_timeout = kUsbTimeoutMs;
   if (ftdi_usb_reset(ftdi) < 0 || ftdi_set_latency_timer(ftdi, kLatencyMs) < 0 ||

@@ -52,23 +52,20 @@ enum class ToggleOutcome {
 using ToggleRoutine = ToggleOutcome (*)(ToggleContext& context, BoundaryVector& vector,
                                         int32_t type);
 
-// A built-in CPU's own routines.
-struct ProfileAccessors {
-  ToggleRoutine toggle_test;
-};
-
 // Where the eight data lines sit in the register: data bit k is written to
 // cell output_first + k * output_stride, read from input_first + k *
-// input_stride, and switched by direction_first + k * direction_stride.
+// input_stride, and switched by direction_first + k * direction_stride. Unless
+// told otherwise a pin has one bidirectional cell (read where it is written)
+// and its enable drives at '0'.
 struct DataBusCells {
   uint32_t output_first;
   int32_t output_stride;
-  uint32_t input_first;
-  int32_t input_stride;
   uint32_t direction_first;
   int32_t direction_stride;
-  char drive;
-  char listen;
+  uint32_t input_first = output_first;
+  int32_t input_stride = output_stride;
+  char drive = '0';
+  char listen = '1';
 };
 
 struct CpuProfile {
@@ -84,7 +81,7 @@ struct CpuProfile {
   uint32_t cle_cell;
   uint32_t ale_cell;
   DataBusCells data_bus;
-  const ProfileAccessors* accessors;
+  ToggleRoutine toggle_test;  // the CPU's own pin toggle test
 };
 
 // The four supported CPUs, in the order their names are compared.

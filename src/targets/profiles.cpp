@@ -18,15 +18,8 @@ namespace {
 constexpr DataBusCells kRq7220Bus{
     .output_first = 211,
     .output_stride = 2,
-    .input_first = 211,
-    .input_stride = 2,
     .direction_first = 212,
     .direction_stride = 2,
-    .drive = '0',
-    .listen = '1',
-};
-constexpr ProfileAccessors kRq7220Accessors{
-    .toggle_test = &rq7220_toggle_test,
 };
 constexpr char kRq7220Default[] =
     "00000000000000000000000000000000000000000000001010"
@@ -48,7 +41,7 @@ constexpr CpuProfile kRq7220{
     .cle_cell = 201,
     .ale_cell = 203,
     .data_bus = kRq7220Bus,
-    .accessors = &kRq7220Accessors,
+    .toggle_test = &rq7220_toggle_test,
 };
 
 // --- ZELT: the same CPU core and IDCODE as RQ7220 in a smaller package; data
@@ -56,15 +49,8 @@ constexpr CpuProfile kRq7220{
 constexpr DataBusCells kZeltBus{
     .output_first = 63,
     .output_stride = 2,
-    .input_first = 63,
-    .input_stride = 2,
     .direction_first = 64,
     .direction_stride = 2,
-    .drive = '0',
-    .listen = '1',
-};
-constexpr ProfileAccessors kZeltAccessors{
-    .toggle_test = &zelt_toggle_test,
 };
 constexpr char kZeltDefault[] =
     "00000000000000000000000000000000000000010100011111"
@@ -84,7 +70,7 @@ constexpr CpuProfile kZelt{
     .cle_cell = 97,
     .ale_cell = 99,
     .data_bus = kZeltBus,
-    .accessors = &kZeltAccessors,
+    .toggle_test = &zelt_toggle_test,
 };
 
 // --- TOMUX: three cells per data pin: output 166 + 3k, enable 167 + 3k (low
@@ -92,15 +78,10 @@ constexpr CpuProfile kZelt{
 constexpr DataBusCells kTomuxBus{
     .output_first = 166,
     .output_stride = 3,
-    .input_first = 168,
-    .input_stride = 3,
     .direction_first = 167,
     .direction_stride = 3,
-    .drive = '0',
-    .listen = '1',
-};
-constexpr ProfileAccessors kTomuxAccessors{
-    .toggle_test = &tomux_toggle_test,
+    .input_first = 168,
+    .input_stride = 3,
 };
 constexpr char kTomuxDefault[] =
     "00000000000000110110110110110000010110110110111000"
@@ -125,7 +106,7 @@ constexpr CpuProfile kTomux{
     .cle_cell = 160,
     .ale_cell = 157,
     .data_bus = kTomuxBus,
-    .accessors = &kTomuxAccessors,
+    .toggle_test = &tomux_toggle_test,
 };
 
 // --- KELDA: data bits run downward, bit k on cell 166 - 2k (out and in); its
@@ -133,15 +114,10 @@ constexpr CpuProfile kTomux{
 constexpr DataBusCells kKeldaBus{
     .output_first = 166,
     .output_stride = -2,
-    .input_first = 166,
-    .input_stride = -2,
     .direction_first = 153,
     .direction_stride = 2,
     .drive = '1',
     .listen = '0',
-};
-constexpr ProfileAccessors kKeldaAccessors{
-    .toggle_test = &kelda_toggle_test,
 };
 constexpr char kKeldaDefault[] =
     "11101111110010101010101010101010101010101010101010"
@@ -163,7 +139,7 @@ constexpr CpuProfile kKelda{
     .cle_cell = 187,
     .ale_cell = 189,
     .data_bus = kKeldaBus,
-    .accessors = &kKeldaAccessors,
+    .toggle_test = &kelda_toggle_test,
 };
 
 // --- What the tables promise, checked by the compiler.
@@ -283,7 +259,7 @@ int32_t select_cpu_profile(ActiveProfile& active, std::string_view name) {
     }
     selected.vector.cells = std::string(profile->default_vector);
     selected.vector.length = profile->boundary_length;
-    selected.toggle_test = profile->accessors->toggle_test;
+    selected.toggle_test = profile->toggle_test;
     active = std::move(selected);
     return 0;
   }

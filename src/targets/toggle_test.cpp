@@ -99,12 +99,9 @@ ToggleOutcome described_toggle_test(ToggleContext& context, ActiveProfile& targe
   const std::array chip_select{cell_runs::one(cells.nce)};
   const ToggleLayout layout{
       .toggled = toggled,
-      .alternate_along_order = false,
       .held_low = held_low,
       .held_high = held_high,
       .chip_selects = chip_select,
-      .untouched = {},
-      .countdown_from = 0x10000,
   };
   context.cable.trst_pulse();
   tap_reset(context.cable);

@@ -1,7 +1,7 @@
 #pragma once
 
 // Cell classes of the pin toggle tests, and the routines that drive them. The
-// built-in CPUs' routines are installed in their ProfileAccessors; a described
+// built-in CPUs' routines are named in their profiles; a described
 // board's test drives only the pins its description names. Everything else
 // reaches them through run_profile_toggle_test.
 
@@ -43,22 +43,24 @@ constexpr void for_each_cell(std::span<const CellRun> runs, Visit&& visit) {
     for (uint32_t cell = run.first; cell <= run.last; cell += run.stride) visit(cell);
 }
 
-// How one CPU's register is driven during the toggle test.
+// How one CPU's register is driven during the toggle test. A class a CPU does
+// not have stays empty.
 struct ToggleLayout {
   // Cells that follow the period's level. With alternate_along_order they take
   // alternate levels in the order listed, starting with the period's level.
   std::span<const CellRun> toggled;
-  bool alternate_along_order;
+  bool alternate_along_order = false;
   // Output enables and the like: one fixed level for the pin to drive at all.
   // held_high is written after the toggled cells, so it wins where they meet.
-  std::span<const CellRun> held_low;
-  std::span<const CellRun> held_high;
+  std::span<const CellRun> held_low = {};
+  std::span<const CellRun> held_high = {};
   // Chip-select outputs: kept inactive ('1') unless the toggle type is 1.
-  std::span<const CellRun> chip_selects;
+  std::span<const CellRun> chip_selects = {};
   // Never written; they keep whatever the vector holds.
-  std::span<const CellRun> untouched;
-  // Empty count-down loop after each scan, from this value through 0.
-  int32_t countdown_from;
+  std::span<const CellRun> untouched = {};
+  // Empty count-down loop after each scan, from this value through 0 (ZELT's
+  // routine paces itself with a shorter one).
+  int32_t countdown_from = 0x10000;
 };
 
 namespace toggle_cells {
@@ -97,22 +99,17 @@ inline constexpr std::array kZeltHeldLow{even(18, 42), even(50, 184)};
 
 inline constexpr ToggleLayout kKeldaToggleLayout{
     .toggled = toggle_cells::kKeldaToggled,
-    .alternate_along_order = false,
-    .held_low = {},
     .held_high = toggle_cells::kKeldaHeldHigh,
     .chip_selects = toggle_cells::kKeldaChipSelects,
     .untouched = toggle_cells::kKeldaUntouched,
-    .countdown_from = 0x10000,
 };
 
 inline constexpr ToggleLayout kRq7220ToggleLayout{
     .toggled = toggle_cells::kRq7220Toggled,
-    .alternate_along_order = false,
     .held_low = toggle_cells::kRq7220HeldLow,
     .held_high = toggle_cells::kRq7220HeldHigh,
     .chip_selects = toggle_cells::kRq7220ChipSelects,
     .untouched = toggle_cells::kRq7220Untouched,
-    .countdown_from = 0x10000,
 };
 
 inline constexpr ToggleLayout kZeltToggleLayout{
@@ -120,8 +117,6 @@ inline constexpr ToggleLayout kZeltToggleLayout{
     .alternate_along_order = true,
     .held_low = toggle_cells::kZeltHeldLow,
     .held_high = toggle_cells::kZeltHeldHigh,
-    .chip_selects = {},
-    .untouched = {},
     .countdown_from = 0x2000,
 };
 

@@ -51,7 +51,7 @@ TEST(CpuProfiles, SelectionCopiesTheProfileIntoTheRun) {
     EXPECT_EQ(active.idcode_instruction, c.instruction);
     EXPECT_EQ(active.boundary_length(), c.length);
     EXPECT_EQ(cells(active.vector), cpu_profiles()[i]->default_vector);
-    EXPECT_EQ(active.toggle_test, cpu_profiles()[i]->accessors->toggle_test);
+    EXPECT_EQ(active.toggle_test, cpu_profiles()[i]->toggle_test);
     EXPECT_FALSE(active.chain_described);
   }
 }
