@@ -226,10 +226,15 @@ void queue_reads(NandBus& bus, std::size_t first_slot, std::size_t count) {
   }
 }
 
-// Polls R/nB `count` times, the captures into bus.read_captures from slot 0.
-void queue_polls(NandBus& bus, std::size_t count) {
-  make_slots(bus, count);
-  for (std::size_t i = 0; i < count; ++i) scan_capture(bus, i);
+// Polls R/nB `count` times, the captures into bus.read_captures from slot
+// `first_slot` on.
+void queue_polls(NandBus& bus, std::size_t first_slot, std::size_t count) {
+  make_slots(bus, first_slot + count);
+  for (std::size_t i = first_slot; i < first_slot + count; ++i) scan_capture(bus, i);
+}
+
+[[nodiscard]] int32_t poll_batch(const NandBus& bus) {
+  return static_cast<int32_t>(std::max<uint32_t>(bus.cable.poll_batch(), 1));
 }
 
 }  // namespace
@@ -261,41 +266,88 @@ int32_t nand_wait_ready(NandBus& bus) {
 }
 
 int32_t nand_wait_ready_then_status(NandBus& bus, uint8_t* status) {
+  ReadyWait wait{.with_status = status != nullptr};
+  nand_wait_start(bus, wait);
+  const int32_t outcome = nand_wait_finish(bus, wait);
+  if (outcome == 0 && status != nullptr) *status = wait.status;
+  return outcome;
+}
+
+namespace {
+
+// One round trip of the wait: a batch of polls behind the slots read ahead.
+void poll_round(NandBus& bus, ReadyWait& wait) {
   const uint32_t rnb_cell = bus.target.cells.rnb;
-  const auto batch = static_cast<int32_t>(std::max<uint32_t>(bus.cable.poll_batch(), 1));
+  const int32_t batch = poll_batch(bus);
   // A cable that sends polls ahead also gets the status read behind them, in
   // the same round trip: 0x70 may be given while the chip is busy, and once a
   // poll has seen it ready, the status read after the polls is its final word.
   // Otherwise the polls go on and the status is read again behind them.
-  const bool status_behind_polls = status != nullptr && batch > 1;
-  if (minimal(bus)) settle(bus);
-  // R/nB is open-drain: the pin reads 1 once the chip is ready.
-  for (int32_t polls = 1;;) {
-    const int32_t sent = std::min(batch, kNandReadyPolls + 1 - (polls - 1));
-    const auto slots = static_cast<std::size_t>(sent);
-    // The cable keeps where each queued capture goes until the flush: make room
-    // for all of this round trip's captures before the first is queued, as
-    // making room later would move the ones already queued.
-    make_slots(bus, slots + (status_behind_polls ? 1 : 0));
-    queue_polls(bus, slots);
-    if (status_behind_polls) {
-      nand_command(bus, kNandCmdStatus);
-      queue_reads(bus, slots, 1);
-    }
-    bus.cable.flush();
-    for (int32_t i = 0; i < sent; ++i, ++polls) {
-      keep_capture(bus, static_cast<std::size_t>(i));
-      if (polls > kNandReadyPolls) return -1;
-      if (bus.capture[rnb_cell] != kHigh) continue;
-      if (status_behind_polls) {
-        *status = bus.target.get_data_byte(bus.read_captures.slot(slots));
-      } else if (status != nullptr) {
-        nand_command(bus, kNandCmdStatus);
-        nand_read_bytes(bus, status, 1);
-      }
-      return 0;
-    }
+  const bool status_behind_polls = wait.with_status && batch > 1;
+  const int32_t sent = std::min(batch, kNandReadyPolls + 1 - (wait.polls - 1));
+  const std::size_t first = bus.read_ahead;
+  const auto slots = static_cast<std::size_t>(sent);
+  // The cable keeps where each queued capture goes until the flush: make room
+  // for all of this round trip's captures before the first is queued, as
+  // making room later would move the ones already queued.
+  make_slots(bus, first + slots + (status_behind_polls ? 1 : 0));
+  queue_polls(bus, first, slots);
+  if (status_behind_polls) {
+    nand_command(bus, kNandCmdStatus);
+    queue_reads(bus, first + slots, 1);
   }
+  bus.cable.flush();
+  bus.read_ahead_arrived = true;
+  // R/nB is open-drain: the pin reads 1 once the chip is ready.
+  for (std::size_t i = first; i < first + slots; ++i, ++wait.polls) {
+    keep_capture(bus, i);
+    if (wait.polls > kNandReadyPolls) {
+      wait.outcome = -1;
+      return;
+    }
+    if (bus.capture[rnb_cell] != kHigh) continue;
+    if (status_behind_polls) {
+      wait.status = bus.target.get_data_byte(bus.read_captures.slot(first + slots));
+    } else if (wait.with_status) {
+      nand_command(bus, kNandCmdStatus);
+      nand_read_bytes(bus, &wait.status, 1);
+    }
+    wait.outcome = 0;
+    return;
+  }
+}
+
+}  // namespace
+
+void nand_wait_start(NandBus& bus, ReadyWait& wait) {
+  if (minimal(bus)) settle(bus);
+  poll_round(bus, wait);
+}
+
+int32_t nand_wait_finish(NandBus& bus, ReadyWait& wait) {
+  while (wait.outcome > 0) poll_round(bus, wait);
+  return wait.outcome;
+}
+
+bool nand_can_read_ahead(const NandBus& bus, uint32_t count) {
+  const std::size_t slots = std::size_t{count} + static_cast<std::size_t>(poll_batch(bus)) + 1;
+  return poll_batch(bus) > 1 && slots * bus.target.boundary_length() <= kMaxQueuedCells;
+}
+
+void nand_read_ahead(NandBus& bus, uint32_t count) {
+  // Room for the polls and the status read of the wait behind the bytes, made
+  // now: the cable holds on to the slots of the bytes until their flush.
+  make_slots(bus, std::size_t{count} + static_cast<std::size_t>(poll_batch(bus)) + 1);
+  queue_reads(bus, 0, count);
+  bus.read_ahead = count;
+  bus.read_ahead_arrived = false;
+}
+
+void nand_take_read_ahead(NandBus& bus, uint8_t* destination) {
+  if (!bus.read_ahead_arrived) bus.cable.flush();
+  for (std::size_t i = 0; i < bus.read_ahead; ++i)
+    destination[i] = bus.target.get_data_byte(bus.read_captures.slot(i));
+  bus.read_ahead = 0;
 }
 
 }  // namespace jtagnand

@@ -91,6 +91,10 @@ struct NandBus {
   // delivers a whole read at once.
   CaptureSlots read_captures{};
   BusTraffic traffic = cable.bus_traffic();
+  // Data reads queued by nand_read_ahead, waiting for their round trip: their
+  // captures hold the first slots, and a ready wait puts its polls behind them.
+  std::size_t read_ahead = 0;
+  bool read_ahead_arrived = false;
 };
 
 // nCE := level ('0' select, '1' release); one scan. The minimal cycles lower
@@ -121,6 +125,34 @@ void nand_read_bytes(NandBus& bus, uint8_t* destination, int32_t count);
 // The same wait, then the status byte (0x70 and one data read) into *status.
 // A cable that sends polls ahead gets the status read queued behind them.
 [[nodiscard]] int32_t nand_wait_ready_then_status(NandBus& bus, uint8_t* status);
+
+// A ready wait sent one round trip at a time, so that what a round trip
+// brings back (the bytes read ahead of it) can be used before the wait goes on.
+// `outcome` is 0 once a poll has seen the chip ready, -1 after the 4097th
+// poll, 1 while neither.
+struct ReadyWait {
+  bool with_status = false;  // the status byte read as nand_wait_ready_then_status reads it
+  int32_t polls = 1;         // the number of the next poll
+  int32_t outcome = 1;
+  uint8_t status = 0;
+};
+// The start of nand_wait_ready(_then_status): the scan that lowers CLE and
+// ALE, and one round trip of polls (behind whatever is queued).
+void nand_wait_start(NandBus& bus, ReadyWait& wait);
+// The rest of the wait: round trips of polls until it is decided. Returns the
+// outcome.
+int32_t nand_wait_finish(NandBus& bus, ReadyWait& wait);
+
+// Whether a read of `count` bytes may go ahead of the next ready wait: the
+// cable sends its polls in batches, and the captures of the bytes and of a
+// batch of polls fit in one round trip.
+[[nodiscard]] bool nand_can_read_ahead(const NandBus& bus, uint32_t count);
+// Queues the data output cycles of `count` bytes (as nand_read_bytes sends
+// them) without waiting for them: they travel in the next round trip, the one
+// of a ready wait started behind them or nand_take_read_ahead's own.
+void nand_read_ahead(NandBus& bus, uint32_t count);
+// The bytes nand_read_ahead queued, after their round trip.
+void nand_take_read_ahead(NandBus& bus, uint8_t* destination);
 
 using AddressBytes = uint8_t[kNandMaxAddressCycles];
 

@@ -40,6 +40,50 @@ uint64_t placed_end(uint64_t offset, uint64_t length, std::span<const uint64_t> 
   }
 }
 
+// The page read back at `offset` against the `count` bytes written: the first
+// difference goes to the observer. kDone or kCompareError.
+NandOutcome check_page(PassObserver& observer, uint64_t offset, const uint8_t* read_back,
+                       const uint8_t* written, uint32_t count) {
+  // Only the first difference is reported.
+  for (uint32_t i = 0; i < count; ++i) {
+    if (read_back[i] == written[i]) continue;
+    observer.compare_error(offset + i, read_back[i], written[i]);
+    return NandOutcome::kCompareError;
+  }
+  return NandOutcome::kDone;
+}
+
+// The same for a page read back whole with its spare area (see
+// nand_verify_whole_page); the ECC corrects `read_back` in place.
+NandOutcome check_whole_page(PassObserver& observer, const ChipDescriptor& chip, uint64_t offset,
+                             std::span<uint8_t> read_back, std::span<const uint8_t> written,
+                             uint32_t count, const PageFormat& format, EccTally& tally) {
+  const auto main = read_back.first(chip.page_size);
+  const auto spare = read_back.subspan(chip.page_size, chip.spare_size);
+  std::vector<bool> is_ecc(chip.spare_size, false);
+  if (format.ecc != nullptr) {
+    const EccPageResult result = format.ecc->decode(main, spare);
+    tally.add(offset, result);
+    if (result.uncorrectable_steps != 0) {
+      observer.noted(PassNote::kUncorrectable, offset);
+      return NandOutcome::kCompareError;
+    }
+    for (const uint16_t position : format.ecc->ecc_positions()) is_ecc[position] = true;
+  }
+  for (uint32_t i = 0; i < count; ++i) {
+    if (main[i] == written[i]) continue;
+    observer.compare_error(offset + i, main[i], written[i]);
+    return NandOutcome::kCompareError;
+  }
+  if (!format.with_spare) return NandOutcome::kDone;
+  for (uint32_t i = 0; i < chip.spare_size; ++i) {
+    if (is_ecc[i] || spare[i] == written[chip.page_size + i]) continue;
+    observer.spare_compare_error(offset, i, spare[i], written[chip.page_size + i]);
+    return NandOutcome::kCompareError;
+  }
+  return NandOutcome::kDone;
+}
+
 }  // namespace
 
 NandOutcome nand_reset(NandBus& bus) {
@@ -153,6 +197,43 @@ NandOutcome nand_program_image(NandBus& bus, const BadBlockList& bad_blocks, Pas
 
   uint64_t position = start_position(offset, bad, block_size);
 
+  // On a cable that reads ahead, a page's read-back bytes come back in the
+  // round trip that sends the next page's program (or, for a page left
+  // erased, starts its read): two round trips per page, one for the program
+  // and its status, one for the read's ready wait.
+  const uint32_t read_count = format.whole_pages() ? page_size + chip.spare_size : page_size;
+  const bool ahead_ok = nand_can_read_ahead(bus, read_count);
+  StartedAhead ahead;
+  std::vector<uint8_t> read_back(read_count);
+  std::vector<uint8_t> composed_next(composed.size());
+
+  // A page as it goes to the chip (composed when the spare area is in play),
+  // and whether it is left erased under skip_erased_pages.
+  const auto prepare = [&](const uint8_t* bytes, uint32_t count, std::vector<uint8_t>& into) {
+    const auto all_ff = [](uint8_t b) { return b == 0xFF; };
+    if (!format.whole_pages()) {
+      return options.skip_erased_pages && std::all_of(bytes, bytes + count, all_ff);
+    }
+    nand_compose_page(chip, format, std::span(bytes, count),
+                      format.with_spare ? bytes + page_size : nullptr, into);
+    return options.skip_erased_pages && std::all_of(into.begin(), into.end(), all_ff);
+  };
+  // Select, 0x80, address, the bytes, 0x10.
+  const auto send_program = [&](uint64_t at, const uint8_t* bytes, uint32_t count) {
+    nand_chip_select(bus, kSelect);
+    nand_command(bus, kNandCmdProgram);
+    nand_address(bus, AddressKind::kColumnAndRow, at);
+    nand_write_bytes(bus, bytes, static_cast<int32_t>(count));
+    nand_command(bus, kNandCmdProgramConfirm);
+  };
+  // The page whose address is `at` once the bad blocks there are stepped over.
+  const auto step_over_bad = [&](uint64_t at) {
+    for (const uint64_t block : bad) {
+      if (block == at) at += block_size;
+    }
+    return at;
+  };
+
   uint64_t remaining = length;
   auto chunk = static_cast<uint32_t>(std::min<uint64_t>(length, page_size));
   NandOutcome result = NandOutcome::kDone;
@@ -169,29 +250,31 @@ NandOutcome nand_program_image(NandBus& bus, const BadBlockList& bad_blocks, Pas
       }
     }
 
-    const auto all_ff = [](uint8_t b) { return b == 0xFF; };
-    if (format.whole_pages()) {
-      nand_compose_page(chip, format, std::span(data, chunk),
-                        format.with_spare ? data + page_size : nullptr, composed);
+    // A page begun ahead was prepared then.
+    bool erased_page = false;
+    if (ahead.kind == StartedAhead::Kind::kNothing) {
+      erased_page = prepare(data, chunk, composed);
+    } else {
+      composed.swap(composed_next);
+      erased_page = ahead.kind == StartedAhead::Kind::kRead;
     }
-    const bool erased_page =
-        options.skip_erased_pages &&
-        (format.whole_pages() ? std::all_of(composed.begin(), composed.end(), all_ff)
-                              : std::all_of(data, data + chunk, all_ff));
+    const uint8_t* const written = format.whole_pages() ? composed.data() : data;
+    const uint32_t written_count =
+        format.whole_pages() ? static_cast<uint32_t>(composed.size()) : chunk;
     if (erased_page) {
       if (report != nullptr) ++report->skipped_pages;
     } else {
-      nand_chip_select(bus, kSelect);
-      nand_command(bus, kNandCmdProgram);
-      nand_address(bus, AddressKind::kColumnAndRow, position);
-      if (format.whole_pages()) {
-        nand_write_bytes(bus, composed.data(), static_cast<int32_t>(composed.size()));
-      } else {
-        nand_write_bytes(bus, data, static_cast<int32_t>(chunk));
+      if (ahead.kind != StartedAhead::Kind::kProgram) {
+        send_program(position, written, written_count);
+        ahead = {.kind = StartedAhead::Kind::kProgram,
+                 .offset = position,
+                 .wait = {.with_status = true}};
+        nand_wait_start(bus, ahead.wait);
       }
-      nand_command(bus, kNandCmdProgramConfirm);
-      uint8_t status = 0;
-      if (nand_wait_ready_then_status(bus, &status) != 0) {
+      const bool ready = nand_wait_finish(bus, ahead.wait) == 0;
+      const uint8_t status = ahead.wait.status;
+      ahead = {};
+      if (!ready) {
         result = NandOutcome::kProgramNotReady;
         break;
       }
@@ -203,16 +286,50 @@ NandOutcome nand_program_image(NandBus& bus, const BadBlockList& bad_blocks, Pas
       }
     }
 
+    // The read-back.
+    if (const NandOutcome loaded = nand_page_loaded(bus, ahead, position);
+        loaded != NandOutcome::kDone) {
+      result = loaded;
+      break;
+    }
+    const bool last = remaining <= page_size;
+    // Asked before the page's bytes are fetched: the round trip that brings
+    // them may carry the next page's program.
+    const bool stop = !last && observer.stop_requested();
+    const uint32_t count = format.whole_pages() ? read_count : chunk;
+    if (ahead_ok && !last && !stop) {
+      nand_read_ahead(bus, count);
+      nand_chip_select(bus, kRelease);
+      const uint64_t next = step_over_bad(position + page_size);
+      const auto next_chunk =
+          static_cast<uint32_t>(std::min<uint64_t>(remaining - page_size, page_size));
+      if (prepare(data + unit, next_chunk, composed_next)) {
+        nand_start_page_read(bus, next);
+        ahead = {.kind = StartedAhead::Kind::kRead, .offset = next};
+      } else {
+        send_program(
+            next, format.whole_pages() ? composed_next.data() : data + unit,
+            format.whole_pages() ? static_cast<uint32_t>(composed_next.size()) : next_chunk);
+        ahead = {
+            .kind = StartedAhead::Kind::kProgram, .offset = next, .wait = {.with_status = true}};
+      }
+      nand_wait_start(bus, ahead.wait);
+      nand_take_read_ahead(bus, read_back.data());
+    } else {
+      nand_read_bytes(bus, read_back.data(), static_cast<int32_t>(count));
+      nand_chip_select(bus, kRelease);
+    }
     const NandOutcome verified =
         format.whole_pages()
-            ? nand_verify_whole_page(bus, observer, position, composed, chunk, format, tally)
-            : nand_verify_page(bus, observer, position, data, chunk);
+            ? check_whole_page(observer, chip, position, read_back, composed, chunk, format, tally)
+            : check_page(observer, position, read_back.data(), data, chunk);
     if (verified != NandOutcome::kDone) {
+      nand_finish_ahead(bus, ahead);
       result = verified;
       break;
     }
 
-    if (remaining <= page_size) {
+    if (last) {
       position += chunk;  // just past the image's last byte
       remaining = 0;
       break;
@@ -223,7 +340,7 @@ NandOutcome nand_program_image(NandBus& bus, const BadBlockList& bad_blocks, Pas
     if (remaining < page_size) chunk = static_cast<uint32_t>(remaining);
     observer.progress(PassKind::kWrite, length - remaining, length, position);
 
-    if (observer.stop_requested()) {
+    if (stop) {
       result = NandOutcome::kStoppedByUser;
       break;
     }
@@ -245,13 +362,7 @@ NandOutcome nand_verify_page(NandBus& bus, PassObserver& observer, uint64_t offs
       read != NandOutcome::kDone) {
     return read;
   }
-  // Only the first difference is reported.
-  for (uint32_t i = 0; i < count; ++i) {
-    if (read_back[i] == written[i]) continue;
-    observer.compare_error(offset + i, read_back[i], written[i]);
-    return NandOutcome::kCompareError;
-  }
-  return NandOutcome::kDone;
+  return check_page(observer, offset, read_back.data(), written, count);
 }
 
 NandOutcome nand_verify_whole_page(NandBus& bus, PassObserver& observer, uint64_t offset,
@@ -264,30 +375,7 @@ NandOutcome nand_verify_whole_page(NandBus& bus, PassObserver& observer, uint64_
       read != NandOutcome::kDone) {
     return read;
   }
-  const auto main = std::span(read_back).first(chip.page_size);
-  const auto spare = std::span(read_back).subspan(chip.page_size);
-  std::vector<bool> is_ecc(chip.spare_size, false);
-  if (format.ecc != nullptr) {
-    const EccPageResult result = format.ecc->decode(main, spare);
-    tally.add(offset, result);
-    if (result.uncorrectable_steps != 0) {
-      observer.noted(PassNote::kUncorrectable, offset);
-      return NandOutcome::kCompareError;
-    }
-    for (const uint16_t position : format.ecc->ecc_positions()) is_ecc[position] = true;
-  }
-  for (uint32_t i = 0; i < count; ++i) {
-    if (main[i] == written[i]) continue;
-    observer.compare_error(offset + i, main[i], written[i]);
-    return NandOutcome::kCompareError;
-  }
-  if (!format.with_spare) return NandOutcome::kDone;
-  for (uint32_t i = 0; i < chip.spare_size; ++i) {
-    if (is_ecc[i] || spare[i] == written[chip.page_size + i]) continue;
-    observer.spare_compare_error(offset, i, spare[i], written[chip.page_size + i]);
-    return NandOutcome::kCompareError;
-  }
-  return NandOutcome::kDone;
+  return check_whole_page(observer, chip, offset, read_back, written, count, format, tally);
 }
 
 }  // namespace jtagnand

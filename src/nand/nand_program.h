@@ -51,7 +51,11 @@ struct ProgramReport {
 // Programs `length` (> 0) bytes from `offset` (block aligned) page by page,
 // stepping over the bad blocks (each noted), and reads every page back. Ends
 // kDone, kPastChipEnd (nothing written), kProgramNotReady, kProgramFailed,
-// kReadNotReady, kCompareError or kStoppedByUser.
+// kReadNotReady, kCompareError or kStoppedByUser. On a cable that reads ahead
+// (nand_can_read_ahead) a page's read-back bytes travel with the next page's
+// program, so a compare error leaves that next page programmed too; the
+// outcome and what the observer hears are the same. A stop is asked for before
+// the next page is sent.
 NandOutcome nand_program_image(NandBus& bus, const BadBlockList& bad_blocks, PassObserver& observer,
                                uint64_t offset, const uint8_t* data, uint64_t length,
                                const ProgramOptions& options = {}, ProgramReport* report = nullptr);

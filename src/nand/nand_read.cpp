@@ -19,15 +19,40 @@ constexpr char kRelease = '1';
 
 }  // namespace
 
-NandOutcome nand_read_page(NandBus& bus, uint64_t offset, uint8_t* out, uint32_t count) {
+void nand_start_page_read(NandBus& bus, uint64_t offset) {
   nand_chip_select(bus, kSelect);
   nand_command(bus, kNandCmdRead);
   nand_address(bus, AddressKind::kColumnAndRow, offset);
   if (bus.flash.chip.read_confirm) nand_command(bus, kNandCmdReadConfirm);
+}
+
+NandOutcome nand_read_page(NandBus& bus, uint64_t offset, uint8_t* out, uint32_t count) {
+  nand_start_page_read(bus, offset);
   const int32_t result = nand_wait_ready(bus);
   if (result == 0) nand_read_bytes(bus, out, static_cast<int32_t>(count));
   nand_chip_select(bus, kRelease);
   return result == 0 ? NandOutcome::kDone : NandOutcome::kReadNotReady;
+}
+
+NandOutcome nand_page_loaded(NandBus& bus, StartedAhead& ahead, uint64_t offset) {
+  if (ahead.kind != StartedAhead::Kind::kRead || ahead.offset != offset) {
+    nand_finish_ahead(bus, ahead);
+    nand_start_page_read(bus, offset);
+    ahead = {.kind = StartedAhead::Kind::kRead, .offset = offset};
+    nand_wait_start(bus, ahead.wait);
+  }
+  const int32_t ready = nand_wait_finish(bus, ahead.wait);
+  ahead = {};
+  if (ready == 0) return NandOutcome::kDone;
+  nand_chip_select(bus, kRelease);
+  return NandOutcome::kReadNotReady;
+}
+
+void nand_finish_ahead(NandBus& bus, StartedAhead& ahead) {
+  if (ahead.kind == StartedAhead::Kind::kNothing) return;
+  (void)nand_wait_finish(bus, ahead.wait);
+  nand_chip_select(bus, kRelease);
+  ahead = {};
 }
 
 NandOutcome nand_read_spare(NandBus& bus, uint64_t row, uint32_t first, uint8_t* out,
@@ -101,6 +126,11 @@ NandOutcome nand_read_range(NandBus& bus, PassObserver& observer, uint64_t offse
   const bool whole = format.whole_pages();
   std::vector<uint8_t> page(whole ? page_size + chip.spare_size : page_size);
 
+  // On a cable that reads ahead, each page's bytes come back in the round trip
+  // that starts the next page's read: one round trip per page.
+  const bool ahead_ok = nand_can_read_ahead(bus, static_cast<uint32_t>(page.size()));
+  StartedAhead ahead;
+
   uint64_t position = offset;
   done = 0;
   observer.progress(pass.kind, 0, length, position);
@@ -122,10 +152,29 @@ NandOutcome nand_read_range(NandBus& bus, PassObserver& observer, uint64_t offse
     if (position >= total_size) return NandOutcome::kPastChipEnd;
 
     const auto chunk = static_cast<uint32_t>(std::min<uint64_t>(length - done, page_size));
-    if (const NandOutcome read = nand_read_page(bus, position, page.data(),
-                                                whole ? static_cast<uint32_t>(page.size()) : chunk);
+    const uint32_t count = whole ? static_cast<uint32_t>(page.size()) : chunk;
+    // Asked before the page's bytes are fetched: the round trip that brings
+    // them may carry the start of the next page's read.
+    const bool more = done + chunk < length;
+    const bool stop = more && observer.stop_requested();
+    if (const NandOutcome read = nand_page_loaded(bus, ahead, position);
         read != NandOutcome::kDone) {
       return read;
+    }
+    // The next page's read goes ahead unless the pass ends here or a block's
+    // marks must be read first.
+    const uint64_t next = position + chunk;
+    if (ahead_ok && more && !stop && next < total_size &&
+        !(pass.honour_markers && next % block_size == 0)) {
+      nand_read_ahead(bus, count);
+      nand_chip_select(bus, kRelease);
+      nand_start_page_read(bus, next);
+      ahead = {.kind = StartedAhead::Kind::kRead, .offset = next};
+      nand_wait_start(bus, ahead.wait);
+      nand_take_read_ahead(bus, page.data());
+    } else {
+      nand_read_bytes(bus, page.data(), static_cast<int32_t>(count));
+      nand_chip_select(bus, kRelease);
     }
     std::size_t handed = chunk;
     if (whole) {
@@ -144,12 +193,13 @@ NandOutcome nand_read_range(NandBus& bus, PassObserver& observer, uint64_t offse
     if (const NandOutcome taken =
             sink(done, position, std::span<const uint8_t>(page.data(), handed));
         taken != NandOutcome::kDone) {
+      nand_finish_ahead(bus, ahead);
       return taken;
     }
     done += chunk;
     position += chunk;
     observer.progress(pass.kind, done, length, position);
-    if (done < length && observer.stop_requested()) return NandOutcome::kStoppedByUser;
+    if (stop) return NandOutcome::kStoppedByUser;
   }
   return NandOutcome::kDone;
 }

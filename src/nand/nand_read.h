@@ -25,6 +25,30 @@ inline constexpr uint8_t kNandCmdReadSpare = 0x50;
 // release. kDone or kReadNotReady.
 NandOutcome nand_read_page(NandBus& bus, uint64_t offset, uint8_t* out, uint32_t count);
 
+// The start of a page read: select, 0x00, address, 0x30 on chips that confirm.
+void nand_start_page_read(NandBus& bus, uint64_t offset);
+
+// What a pass started ahead on a cable that reads ahead, in the round trip
+// that carried the bytes of the page before (the chip known ready then): the
+// read or the program of the page at `offset`, its ready wait begun. The chip
+// is selected while anything is started.
+struct StartedAhead {
+  enum class Kind : uint8_t { kNothing, kRead, kProgram };
+  Kind kind = Kind::kNothing;
+  uint64_t offset = 0;
+  ReadyWait wait{};
+};
+
+// Brings the page at `offset` ready for its data reads, the chip selected:
+// the read begun ahead when `ahead` holds it (its wait finished), else a read
+// of its own (what nand_read_page does before the bytes). Anything else begun
+// ahead is finished first. kDone, or kReadNotReady with the chip released.
+NandOutcome nand_page_loaded(NandBus& bus, StartedAhead& ahead, uint64_t offset);
+
+// Lets what was begun ahead finish (its outcome unused) and releases the chip,
+// so that a pass that ends early leaves it ready.
+void nand_finish_ahead(NandBus& bus, StartedAhead& ahead);
+
 // Reads `count` bytes of the spare area of page `row` (page number within the
 // chip) from spare byte `first`, with the chip selected (it stays so). On
 // 512-byte pages: 0x50 with the column within the spare area, then 0x00 so
@@ -75,6 +99,9 @@ using PageSink =
 // between pages; marked blocks stepped over are noted. `done` ends as the
 // bytes handed on. Ends kDone, kReadNotReady, kStoppedByUser, kPastChipEnd
 // (marked blocks pushed the range past the chip's end), or the sink's outcome.
+// On a cable that reads ahead, each page's bytes come back in the round trip
+// that starts the next page's read (within a block when marks are honoured:
+// the next block's marks are read first).
 NandOutcome nand_read_range(NandBus& bus, PassObserver& observer, uint64_t offset, uint64_t length,
                             const ReadPass& pass, const PageSink& sink, uint64_t& done);
 

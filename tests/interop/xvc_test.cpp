@@ -1,7 +1,7 @@
 // Xilinx Virtual Cable: jtagnand-sim --xvc checked by openFPGALoader's own XVC
 // client (it reads the chain's IDCODE), and the program's xvc cable against it:
 // IDCODE checks, a programming run over a bad block with the flash checked, a
-// described board on a chain, and the refusals.
+// described board on a chain (programmed, dumped and verified), and the refusals.
 
 #include <gtest/gtest.h>
 
@@ -129,6 +129,29 @@ TEST(ProgramOverXvc, DescribedBoardOnAChain) {
   EXPECT_TRUE(contains(r.out, "\nOK!, JTAG ID:   01011010101111001101000011110011\n")) << r.out;
   EXPECT_EQ(server.wait(), 0) << server.err();
   EXPECT_TRUE(contains(server.err(), " violations=0\n")) << server.err();
+
+  // Programmed, dumped and verified through the description's pins, block 2
+  // marked: each page's bytes read back in the round trip that starts the
+  // next page's program or read, without a protocol violation.
+  const std::vector<unsigned char> image = test_pattern(16384 + 5000, 4);
+  write_file(dir.file("image.bin"), image);
+  const std::vector<std::vector<std::string>> modes = {
+      {"-f" + dir.file("image.bin"), "-b", "1", "-m"},
+      {"-r" + dir.file("dump.bin"), "-b", "1", "-m", "-l", std::to_string(image.size())},
+      {"-v", "-f" + dir.file("image.bin"), "-b", "1", "-m"}};
+  for (const auto& mode : modes) {
+    SimServer run_server({"--xvc", "0", "--once",
+                          "stats,strict,nand=0x76,marked=2,flash=" + dir.file("flash.bin") +
+                              ",board=" + dir.file("wide.board")});
+    ASSERT_FALSE(run_server.address().empty()) << run_server.err();
+    std::vector<std::string> args = {"-T" + dir.file("wide.board")};
+    args.insert(args.end(), mode.begin(), mode.end());
+    const ProgramResult run = jtagnand_over_xvc(run_server.address(), args);
+    EXPECT_EQ(run.exit_status, 0) << mode[0] << run.out << run.err;
+    EXPECT_EQ(run_server.wait(), 0) << run_server.err();
+    EXPECT_TRUE(contains(run_server.err(), " violations=0\n")) << mode[0] << run_server.err();
+  }
+  EXPECT_EQ(read_file(dir.file("dump.bin")), image);
 }
 
 TEST(ProgramOverXvc, NoServerOrNotAnXvcServerIsRefused) {
