@@ -138,7 +138,7 @@ TEST_F(ProgramOverFtdi, TheOptionsChooseAdapterChannelAndClock) {
 // RQ7220) caps the default TCK; a higher tck= is refused before any clock
 // unless overclock is given.
 TEST_F(ProgramOverFtdi, TheBsdlFileLimitsTheClock) {
-  const std::string board = std::string(JTAGNAND_TEST_DATA) + "/boards/rq7220.board";
+  const std::string board = JTAGNAND_TEST_DATA "/boards/rq7220.board";
   const struct {
     std::string port;
     int status;
