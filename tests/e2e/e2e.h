@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "run_program.h"
+#include "test_files.h"
 
 namespace jtagnand::testing {
 
@@ -21,10 +22,6 @@ inline const std::string kUsage =
 inline ProgramResult jtagnand(const std::string& port, const std::vector<std::string>& args,
                               const std::string& input = {}) {
   return run_program(JTAGNAND_BINARY, args, {"JTAGNAND_PORT=" + port}, input);
-}
-
-inline bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
 }
 
 }  // namespace jtagnand::testing

@@ -7,16 +7,12 @@
 #include <iterator>
 
 #include "e2e.h"
+#include "test_files.h"
 
 namespace jtagnand::testing {
 namespace {
 
 const std::string kCleanRun = "violations=0\n";
-
-std::vector<unsigned char> slice(const std::vector<unsigned char>& bytes, size_t from, size_t n) {
-  if (from + n > bytes.size()) return {};
-  return {bytes.begin() + static_cast<long>(from), bytes.begin() + static_cast<long>(from + n)};
-}
 
 // The program started by bash with its image given as `-f<(cat FILE)`: a pipe.
 // (Attached: a separate word starting with '/' would be read as an option.)

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "e2e.h"
+#include "test_files.h"
 
 namespace jtagnand::testing {
 namespace {
@@ -28,12 +29,6 @@ const Chip kChips[] = {
 };
 const std::string kCpus[] = {"RQ7220", "ZELT", "KELDA", "TOMUX"};
 const std::string kCleanRun = "violations=0\n";
-
-std::vector<unsigned char> slice(const std::vector<unsigned char>& bytes, size_t from, size_t n) {
-  if (from >= bytes.size()) return {};
-  return {bytes.begin() + static_cast<long>(from),
-          bytes.begin() + static_cast<long>(std::min(bytes.size(), from + n))};
-}
 
 bool all_erased(const std::vector<unsigned char>& bytes, size_t from, size_t n) {
   const auto part = slice(bytes, from, n);

@@ -12,36 +12,27 @@
 #include <string>
 #include <vector>
 
+#include "openocd_run.h"
 #include "read_id_scans.h"
 #include "run_program.h"
 #include "sim_server.h"
 #include "test_boards.h"
+#include "test_files.h"
 #include "virtual_usb.h"
 
 namespace jtagnand::testing {
 namespace {
 
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 std::string run_openocd_dap(const std::string& options, const std::string& tap_options,
                             const std::string& commands) {
-  TempDir dir;
-  const std::string config = dir.file("board.cfg");
   // OpenOCD 0.12 spells its backend choice cmsis_dap_backend.
-  std::ofstream(config) << "adapter driver cmsis-dap\n"
-                        << "cmsis_dap_backend usb_bulk\n"
-                        << "cmsis_dap_vid_pid 0x2e8a 0x000c\n"
-                        << "adapter speed 1000\n"
-                        << "transport select jtag\n"
-                        << "jtag newtap board cpu -irlen 4 " << tap_options << "\n"
-                        << "gdb_port disabled\ntelnet_port disabled\ntcl_port disabled\n"
-                        << commands;
-  const ProgramResult r =
-      run_program(find_in_path("timeout"), {"20", find_in_path("openocd"), "-f", config},
-                  virtual_dap_env(options));
-  return "exit status " + std::to_string(r.exit_status) + "\n" + r.out + r.err;
+  return run_openocd(find_in_path("openocd"),
+                     "adapter driver cmsis-dap\n"
+                     "cmsis_dap_backend usb_bulk\n"
+                     "cmsis_dap_vid_pid 0x2e8a 0x000c\n"
+                     "adapter speed 1000\n"
+                     "transport select jtag\n",
+                     cpu_tap(tap_options), commands, virtual_dap_env(options));
 }
 
 class OpenOcdDapInterop : public ::testing::TestWithParam<CpuCells> {
@@ -54,18 +45,12 @@ class OpenOcdDapInterop : public ::testing::TestWithParam<CpuCells> {
 
 TEST_P(OpenOcdDapInterop, InitFindsTheCpuAndIrAndDrScansReadTheNandId) {
   const CpuCells& cpu = GetParam();
-  const ReadIdChip chip = read_id_chip(cpu);
-  const std::string options = read_id_board_options(cpu);
   const ReadIdScans read_id = read_id_scans();
-  const std::string out =
-      run_openocd_dap(options, "-ircapture 0x1 -irmask 0x3 -expected-id " + hex32(cpu.idcode),
-                      read_id_commands(cpu, read_id));
-  EXPECT_TRUE(contains(out, "exit status 0\n")) << out;
+  const std::string out = run_openocd_dap(
+      read_id_board_options(cpu), "-ircapture 0x1 -irmask 0x3 -expected-id " + hex32(cpu.idcode),
+      read_id_commands(cpu, read_id));
+  expect_openocd_read_id(out, cpu, read_id);
   EXPECT_TRUE(contains(out, "CMSIS-DAP: Interface Initialised (JTAG)")) << out;
-  EXPECT_TRUE(contains(out, "tap/device found: " + hex32(cpu.idcode))) << out;
-  EXPECT_FALSE(contains(out, "UNEXPECTED")) << out;
-  EXPECT_FALSE(contains(out, "Error")) << out;
-  expect_read_id_seen(out, cpu, read_id, chip.maker, chip.device);
   EXPECT_TRUE(contains(out, " violations=0 bad_commands=0\n")) << out;
 }
 
@@ -86,11 +71,6 @@ ProgramResult jtagnand_on_dap(const std::string& options, const std::string& por
   std::vector<std::string> env = virtual_dap_env(options);
   env.push_back("JTAGNAND_PORT=" + port);
   return run_program(JTAGNAND_BINARY, args, env);
-}
-
-std::vector<unsigned char> slice(const std::vector<unsigned char>& bytes, size_t from, size_t n) {
-  if (from + n > bytes.size()) return {};
-  return {bytes.begin() + static_cast<long>(from), bytes.begin() + static_cast<long>(from + n)};
 }
 
 const std::string kProbe =

@@ -9,14 +9,11 @@
 #include <vector>
 
 #include "run_program.h"
+#include "test_files.h"
 #include "virtual_usb.h"
 
 namespace jtagnand::testing {
 namespace {
-
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 // Runs the program with JTAGNAND_PORT=`port` on the virtual chip with `options`.
 ProgramResult jtagnand_on_ftdi(const std::string& options, const std::string& port,
@@ -24,11 +21,6 @@ ProgramResult jtagnand_on_ftdi(const std::string& options, const std::string& po
   std::vector<std::string> env = virtual_ftdi_env(options);
   env.push_back("JTAGNAND_PORT=" + port);
   return run_program(JTAGNAND_BINARY, args, env);
-}
-
-std::vector<unsigned char> slice(const std::vector<unsigned char>& bytes, size_t from, size_t n) {
-  if (from + n > bytes.size()) return {};
-  return {bytes.begin() + static_cast<long>(from), bytes.begin() + static_cast<long>(from + n)};
 }
 
 const std::string kAnnouncement =

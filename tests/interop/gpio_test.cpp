@@ -12,19 +12,17 @@
 #include <string>
 #include <vector>
 
+#include "openocd_run.h"
 #include "read_id_scans.h"
 #include "run_program.h"
 #include "sim_server.h"
 #include "test_boards.h"
+#include "test_files.h"
 
 namespace jtagnand::testing {
 namespace {
 
 const std::string kVirtualGpioDir = JTAGNAND_VIRTUAL_GPIO_DIR;
-
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 std::vector<std::string> gpio_env(const std::string& options) {
   return {"LD_LIBRARY_PATH=" + kVirtualGpioDir, "JTAGNAND_VIRTUAL_GPIO=" + options};
@@ -35,18 +33,12 @@ const std::string kPort = "gpio:chip=gpiochip0,tck=11,tms=25,tdi=10,tdo=9";
 
 std::string run_openocd_gpio(const std::string& options, const std::string& tap_options,
                              const std::string& commands) {
-  TempDir dir;
-  const std::string config = dir.file("board.cfg");
-  std::ofstream(config) << "adapter driver linuxgpiod\n"
-                        << "linuxgpiod gpiochip 0\n"
-                        << "linuxgpiod jtag_nums 11 25 10 9\n"
-                        << "transport select jtag\n"
-                        << "jtag newtap board cpu -irlen 4 " << tap_options << "\n"
-                        << "gdb_port disabled\ntelnet_port disabled\ntcl_port disabled\n"
-                        << commands;
-  const ProgramResult r = run_program(
-      find_in_path("timeout"), {"20", find_in_path("openocd"), "-f", config}, gpio_env(options));
-  return "exit status " + std::to_string(r.exit_status) + "\n" + r.out + r.err;
+  return run_openocd(find_in_path("openocd"),
+                     "adapter driver linuxgpiod\n"
+                     "linuxgpiod gpiochip 0\n"
+                     "linuxgpiod jtag_nums 11 25 10 9\n"
+                     "transport select jtag\n",
+                     cpu_tap(tap_options), commands, gpio_env(options));
 }
 
 class OpenOcdGpioInterop : public ::testing::TestWithParam<CpuCells> {
@@ -59,17 +51,11 @@ class OpenOcdGpioInterop : public ::testing::TestWithParam<CpuCells> {
 
 TEST_P(OpenOcdGpioInterop, InitFindsTheCpuAndIrAndDrScansReadTheNandId) {
   const CpuCells& cpu = GetParam();
-  const ReadIdChip chip = read_id_chip(cpu);
-  const std::string options = read_id_board_options(cpu);
   const ReadIdScans read_id = read_id_scans();
-  const std::string out =
-      run_openocd_gpio(options, "-ircapture 0x1 -irmask 0x3 -expected-id " + hex32(cpu.idcode),
-                       read_id_commands(cpu, read_id));
-  EXPECT_TRUE(contains(out, "exit status 0\n")) << out;
-  EXPECT_TRUE(contains(out, "tap/device found: " + hex32(cpu.idcode))) << out;
-  EXPECT_FALSE(contains(out, "UNEXPECTED")) << out;
-  EXPECT_FALSE(contains(out, "Error")) << out;
-  expect_read_id_seen(out, cpu, read_id, chip.maker, chip.device);
+  const std::string out = run_openocd_gpio(
+      read_id_board_options(cpu), "-ircapture 0x1 -irmask 0x3 -expected-id " + hex32(cpu.idcode),
+      read_id_commands(cpu, read_id));
+  expect_openocd_read_id(out, cpu, read_id);
   EXPECT_TRUE(contains(out, " violations=0\n")) << out;
 }
 
@@ -91,11 +77,6 @@ ProgramResult jtagnand_on_gpio(const std::string& options, const std::string& po
   std::vector<std::string> env = gpio_env(options);
   env.push_back("JTAGNAND_PORT=" + port);
   return run_program(JTAGNAND_BINARY, args, env);
-}
-
-std::vector<unsigned char> slice(const std::vector<unsigned char>& bytes, size_t from, size_t n) {
-  if (from + n > bytes.size()) return {};
-  return {bytes.begin() + static_cast<long>(from), bytes.begin() + static_cast<long>(from + n)};
 }
 
 TEST(ProgramOverGpio, IdcodeCheckOnEveryCpu) {

@@ -12,40 +12,29 @@
 #include <string>
 #include <vector>
 
+#include "openocd_run.h"
 #include "read_id_scans.h"
 #include "run_program.h"
 #include "sim_server.h"
+#include "test_files.h"
 #include "virtual_usb.h"
 
 namespace jtagnand::testing {
 namespace {
-
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 // Runs OpenOCD with its ftdi driver on the virtual chip (board `options`) and
 // `commands` after the set-up; returns its exit status and everything printed,
 // the chip's stats line included.
 std::string run_openocd_ftdi(const std::string& openocd, const std::string& options,
                              const std::string& tap_options, const std::string& commands) {
-  TempDir dir;
-  const std::string config = dir.file("board.cfg");
-  std::ofstream(config) << "adapter driver ftdi\n"
-                        << "ftdi vid_pid 0x0403 0x6010\n"
-                        << "ftdi channel 0\n"
-                        << "ftdi layout_init 0x0008 0x000b\n"
-                        << "adapter speed 1000\n"
-                        << "transport select jtag\n"
-                        << "jtag newtap board cpu -irlen 4 " << tap_options << "\n"
-                        << "gdb_port disabled\ntelnet_port disabled\ntcl_port disabled\n"
-                        << commands;
-  const std::string timeout = find_in_path("timeout");
-  const std::vector<std::string> env = virtual_ftdi_env(options);
-  const ProgramResult r = timeout.empty()
-                              ? run_program(openocd, {"-f", config}, env)
-                              : run_program(timeout, {"60", openocd, "-f", config}, env);
-  return "exit status " + std::to_string(r.exit_status) + "\n" + r.out + r.err;
+  return run_openocd(openocd,
+                     "adapter driver ftdi\n"
+                     "ftdi vid_pid 0x0403 0x6010\n"
+                     "ftdi channel 0\n"
+                     "ftdi layout_init 0x0008 0x000b\n"
+                     "adapter speed 1000\n"
+                     "transport select jtag\n",
+                     cpu_tap(tap_options), commands, virtual_ftdi_env(options));
 }
 
 class OpenOcdFtdiInterop : public ::testing::TestWithParam<CpuCells> {
@@ -62,20 +51,12 @@ class OpenOcdFtdiInterop : public ::testing::TestWithParam<CpuCells> {
 
 TEST_P(OpenOcdFtdiInterop, InitFindsTheCpuAndIrAndDrScansReadTheNandId) {
   const CpuCells& cpu = GetParam();
-  const ReadIdChip chip = read_id_chip(cpu);
-  const std::string options = read_id_board_options(cpu);
-
   const ReadIdScans read_id = read_id_scans();
-  const std::string out = run_openocd_ftdi(
-      openocd_, options, "-ircapture 0x1 -irmask 0x3 -expected-id " + hex32(cpu.idcode),
-      read_id_commands(cpu, read_id));
-
-  EXPECT_TRUE(contains(out, "exit status 0\n")) << out;
-  EXPECT_TRUE(contains(out, "tap/device found: " + hex32(cpu.idcode))) << out;
-  EXPECT_FALSE(contains(out, "UNEXPECTED")) << out;
-  EXPECT_FALSE(contains(out, "Error")) << out;
-
-  expect_read_id_seen(out, cpu, read_id, chip.maker, chip.device);
+  const std::string out =
+      run_openocd_ftdi(openocd_, read_id_board_options(cpu),
+                       "-ircapture 0x1 -irmask 0x3 -expected-id " + hex32(cpu.idcode),
+                       read_id_commands(cpu, read_id));
+  expect_openocd_read_id(out, cpu, read_id);
 
   // The chip's stats line: the board saw the IR scan and every DR scan, with
   // no bus violation (strict would have ended OpenOCD with status 3), and

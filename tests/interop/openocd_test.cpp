@@ -11,40 +11,19 @@
 #include <string>
 #include <vector>
 
+#include "openocd_run.h"
 #include "read_id_scans.h"
 #include "run_program.h"
 #include "sim_server.h"
+#include "test_files.h"
 
 namespace jtagnand::testing {
 namespace {
 
-// Runs OpenOCD with the TAP declarations `taps` and then `commands` after the
-// adapter set-up for the server at `port`; returns everything it printed.
-std::string run_openocd_chain(const std::string& openocd, const TempDir& dir,
-                              const std::string& port, const std::string& taps,
-                              const std::string& commands) {
-  const std::string config = dir.file("board.cfg");
-  std::ofstream(config) << "adapter driver remote_bitbang\n"
-                        << "remote_bitbang host 127.0.0.1\n"
-                        << "remote_bitbang port " << port << "\n"
-                        << taps << "gdb_port disabled\ntelnet_port disabled\ntcl_port disabled\n"
-                        << commands;
-  // A hung exchange must not hang the suite.
-  const std::string timeout = find_in_path("timeout");
-  const ProgramResult r = timeout.empty() ? run_program(openocd, {"-f", config})
-                                          : run_program(timeout, {"60", openocd, "-f", config});
-  return "exit status " + std::to_string(r.exit_status) + "\n" + r.out + r.err;
-}
-
-// The same for the one TAP of a built-in board, with `tap_options`.
-std::string run_openocd(const std::string& openocd, const TempDir& dir, const std::string& port,
-                        const std::string& tap_options, const std::string& commands) {
-  return run_openocd_chain(openocd, dir, port,
-                           "jtag newtap board cpu -irlen 4 " + tap_options + "\n", commands);
-}
-
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
+// OpenOCD's remote_bitbang driver on the server at `port`.
+std::string rbb_adapter(const std::string& port) {
+  return "adapter driver remote_bitbang\nremote_bitbang host 127.0.0.1\nremote_bitbang port " +
+         port + "\n";
 }
 
 class OpenOcdInterop : public ::testing::TestWithParam<CpuCells> {
@@ -58,39 +37,17 @@ class OpenOcdInterop : public ::testing::TestWithParam<CpuCells> {
   std::string openocd_ = find_in_path("openocd");
 };
 
-// Maker and device code per CPU: all different, so a mix-up shows.
-struct Chip {
-  std::string cpu;
-  uint8_t maker;
-  uint8_t device;
-};
-const Chip kChips[] = {
-    {"RQ7220", 0xEC, 0xDA}, {"ZELT", 0x98, 0x76}, {"KELDA", 0xAD, 0xF1}, {"TOMUX", 0x2C, 0xD3}};
-
 TEST_P(OpenOcdInterop, InitFindsTheCpuAndIrAndDrScansReadTheNandId) {
   const CpuCells& cpu = GetParam();
-  Chip chip{};
-  for (const Chip& c : kChips)
-    if (c.cpu == cpu.name) chip = c;
-  char board_options[96];
-  std::snprintf(board_options, sizeof board_options, "stats,strict,cpu=%s,maker=0x%02X,nand=0x%02X",
-                cpu.name, chip.maker, chip.device);
-  SimServer server({"--port", "0", "--once", board_options});
+  SimServer server({"--port", "0", "--once", read_id_board_options(cpu)});
   ASSERT_FALSE(server.address().empty()) << server.err();
 
   const ReadIdScans read_id = read_id_scans();
   const std::string out =
-      run_openocd(openocd_, server.dir(), server.tcp_port(),
-                  "-ircapture 0x1 -irmask 0x3 -expected-id " + hex32(cpu.idcode),
+      run_openocd(openocd_, rbb_adapter(server.tcp_port()),
+                  cpu_tap("-ircapture 0x1 -irmask 0x3 -expected-id " + hex32(cpu.idcode)),
                   read_id_commands(cpu, read_id));
-
-  // The chain scan found exactly the expected IDCODE, and the IR capture
-  // check (...01) passed: OpenOCD reports either failure as an error.
-  EXPECT_TRUE(contains(out, "tap/device found: " + hex32(cpu.idcode))) << out;
-  EXPECT_FALSE(contains(out, "UNEXPECTED")) << out;
-  EXPECT_FALSE(contains(out, "Error")) << out;
-
-  expect_read_id_seen(out, cpu, read_id, chip.maker, chip.device);
+  expect_openocd_read_id(out, cpu, read_id);
 
   // OpenOCD said 'Q'; the server ends with --once, and under strict any bus
   // violation would have ended it with status 3.
@@ -140,8 +97,8 @@ TEST_P(OpenOcdChain, BothTapsAreFoundAndTheNandIdIsReadThroughTheChain) {
   const std::string other_tap = "jtag newtap board dap -irlen 4 -ircapture 0x1 -irmask 0xF\n";
   const std::string taps = side == "tdo_side" ? other_tap + cpu_tap : cpu_tap + other_tap;
   const ReadIdScans read_id = read_id_scans();
-  const std::string out = run_openocd_chain(openocd, server.dir(), server.tcp_port(), taps,
-                                            read_id_commands(cpu, read_id));
+  const std::string out =
+      run_openocd(openocd, rbb_adapter(server.tcp_port()), taps, read_id_commands(cpu, read_id));
 
   EXPECT_TRUE(contains(out, "tap/device found: " + hex32(cpu.idcode))) << out;
   EXPECT_FALSE(contains(out, "UNEXPECTED")) << out;
@@ -169,9 +126,9 @@ TEST(OpenOcdInteropControls, WrongIdcodeAndIrCaptureAreNoticed) {
   if (openocd.empty()) GTEST_SKIP() << "openocd is not installed: interop control not run";
   SimServer server({"--once", "cpu=KELDA"});
   ASSERT_FALSE(server.address().empty()) << server.err();
-  const std::string out =
-      run_openocd(openocd, server.dir(), server.tcp_port(),
-                  "-ircapture 0x2 -irmask 0x3 -expected-id 0x30002693", "init\nshutdown\n");
+  const std::string out = run_openocd(openocd, rbb_adapter(server.tcp_port()),
+                                      cpu_tap("-ircapture 0x2 -irmask 0x3 -expected-id 0x30002693"),
+                                      "init\nshutdown\n");
   EXPECT_TRUE(contains(out, "UNEXPECTED: 0x00d3165b")) << out;
   EXPECT_TRUE(contains(out, "IR capture error")) << out;
   server.wait();

@@ -21,17 +21,8 @@
 namespace jtagnand::testing {
 namespace {
 
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 ProgramResult jtagnand_over(const std::string& address, const std::vector<std::string>& args) {
   return run_program(JTAGNAND_BINARY, args, {"JTAGNAND_PORT=rbb:" + address});
-}
-
-std::vector<unsigned char> slice(const std::vector<unsigned char>& bytes, size_t from, size_t n) {
-  if (from + n > bytes.size()) return {};
-  return {bytes.begin() + static_cast<long>(from), bytes.begin() + static_cast<long>(from + n)};
 }
 
 // Two CPUs, each board served for two connections in a row: the second run

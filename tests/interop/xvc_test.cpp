@@ -12,21 +12,13 @@
 #include "run_program.h"
 #include "sim_server.h"
 #include "test_boards.h"
+#include "test_files.h"
 
 namespace jtagnand::testing {
 namespace {
 
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 ProgramResult jtagnand_over_xvc(const std::string& setting, const std::vector<std::string>& args) {
   return run_program(JTAGNAND_BINARY, args, {"JTAGNAND_PORT=xvc:" + setting});
-}
-
-std::vector<unsigned char> slice(const std::vector<unsigned char>& bytes, size_t from, size_t n) {
-  if (from + n > bytes.size()) return {};
-  return {bytes.begin() + static_cast<long>(from), bytes.begin() + static_cast<long>(from + n)};
 }
 
 // openFPGALoader finds the CPU's IDCODE on the chain; not being an FPGA it

@@ -4,8 +4,9 @@
 #include <string>
 #include <vector>
 
-// Files for tests: a scratch directory, whole-file reads and writes, and test
-// images. Portable C++ only, so the tests that use them build for Windows too.
+// Files for tests: a scratch directory, whole-file reads and writes, test
+// images, and the pieces of bytes and text the tests compare. Portable C++ only, so the tests that
+// use them build for Windows too.
 namespace jtagnand::testing {
 
 // A fresh, empty directory for one test's files; removed with its contents by
@@ -29,5 +30,17 @@ void write_file(const std::string& path, const std::vector<unsigned char>& bytes
 [[nodiscard]] std::vector<unsigned char> read_file(const std::string& path);
 // `length` bytes of a pattern that is neither 0x00 nor 0xFF anywhere.
 [[nodiscard]] std::vector<unsigned char> test_pattern(size_t length, unsigned seed = 1);
+
+// `n` bytes of `bytes` from `from`; empty when they would run past its end.
+[[nodiscard]] inline std::vector<unsigned char> slice(const std::vector<unsigned char>& bytes,
+                                                      size_t from, size_t n) {
+  if (from > bytes.size() || n > bytes.size() - from) return {};
+  return {bytes.begin() + static_cast<long>(from), bytes.begin() + static_cast<long>(from + n)};
+}
+
+// Whether `part` occurs in `text`.
+[[nodiscard]] inline bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
 }  // namespace jtagnand::testing

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "run_program.h"
+#include "test_files.h"
 
 namespace jtagnand::testing {
 namespace {
@@ -19,10 +20,6 @@ namespace {
 const std::string kBanner =
     "\n  *********** ORVA JTAG NAND  ***********\n  ***********  VERSION: 1.04  **********\n";
 const std::string kCleanRun = "violations=0\n";
-
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 // The C runtime writes standard output and error in text mode: "\n" arrives as "\r\n".
 std::string unix_lines(std::string text) {
