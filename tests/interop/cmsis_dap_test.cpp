@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "adapter_runs.h"
 #include "openocd_run.h"
 #include "read_id_scans.h"
 #include "run_program.h"
@@ -118,7 +119,6 @@ TEST(ProgramOverCmsisDap, ProgrammingRunStepsOverABadBlockAndVerifies) {
   TempDir dir;
   const std::string flash = dir.file("flash.bin");
   const std::string image_path = dir.file("image.bin");
-  constexpr size_t kBlock = 16 * 1024;
   const std::vector<unsigned char> image = test_pattern(64 * 1024, 17);
   write_file(image_path, image);
   const ProgramResult r =
@@ -129,15 +129,7 @@ TEST(ProgramOverCmsisDap, ProgrammingRunStepsOverABadBlockAndVerifies) {
   EXPECT_TRUE(contains(r.out, "\nSkip bad block at 0x14000\n")) << r.out;
   EXPECT_TRUE(contains(r.out, "\nVerify GOOD!!\n")) << r.out;
   EXPECT_TRUE(contains(r.err, " violations=0 bad_commands=0\n")) << r.err;
-  const std::vector<unsigned char> chip = read_file(flash);
-  ASSERT_EQ(chip.size(), 64u * 1024 * 1024);
-  const std::vector<unsigned char> erased(kBlock, 0xFF);
-  EXPECT_EQ(slice(chip, 3 * kBlock, kBlock), erased);
-  EXPECT_EQ(slice(chip, 4 * kBlock, kBlock), slice(image, 0, kBlock));
-  EXPECT_EQ(slice(chip, 5 * kBlock, kBlock), erased);
-  EXPECT_EQ(slice(chip, 6 * kBlock, image.size() - kBlock),
-            slice(image, kBlock, image.size() - kBlock));
-  EXPECT_EQ(slice(chip, 5 * kBlock + image.size(), kBlock), erased);
+  expect_image_around_bad_block(flash, image);
 }
 
 TEST(ProgramOverCmsisDap, DescribedBoardOnAChain) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "adapter_runs.h"
+#include "read_id_scans.h"
 #include "run_program.h"
 #include "test_files.h"
 #include "virtual_usb.h"
@@ -37,22 +39,16 @@ class ProgramOverFtdi : public ::testing::Test {
 };
 
 TEST_F(ProgramOverFtdi, IdcodeCheckOnEveryCpu) {
-  const struct {
-    std::string cpu;
-    std::string id;
-  } cases[] = {{"RQ7220", "00110000000000000010011010010011"},
-               {"ZELT", "00110000000000000010011010010011"},
-               {"KELDA", "00000000110100110001011001011011"},
-               {"TOMUX", "00000000010110100011000011100101"}};
-  for (const auto& c : cases) {
-    const ProgramResult r =
-        jtagnand_on_ftdi("stats,strict,cpu=" + c.cpu, "ftdi", {"-C", c.cpu, "-j"});
-    EXPECT_EQ(r.exit_status, 0) << c.cpu << r.out << r.err;
-    EXPECT_TRUE(contains(r.out, kAnnouncement + "\nOK!, JTAG ID:   " + c.id + "\n"))
-        << c.cpu << r.out;
+  for (const CpuCells& cell : kCpuCells) {
+    const std::string cpu = cell.name;
+    const ProgramResult r = jtagnand_on_ftdi("stats,strict,cpu=" + cpu, "ftdi", {"-C", cpu, "-j"});
+    EXPECT_EQ(r.exit_status, 0) << cpu << r.out << r.err;
+    EXPECT_TRUE(
+        contains(r.out, kAnnouncement + "\nOK!, JTAG ID:   " + idcode_bits(cell.idcode) + "\n"))
+        << cpu << r.out;
     // One IR and one DR scan; nothing waited for the latency timer.
-    EXPECT_TRUE(contains(r.err, "ir_scans=1 dr_scans=1 violations=0 ")) << c.cpu << r.err;
-    EXPECT_TRUE(contains(r.err, " latency_waits=0\n")) << c.cpu << r.err;
+    EXPECT_TRUE(contains(r.err, "ir_scans=1 dr_scans=1 violations=0 ")) << cpu << r.err;
+    EXPECT_TRUE(contains(r.err, " latency_waits=0\n")) << cpu << r.err;
   }
 }
 
@@ -62,8 +58,7 @@ TEST_F(ProgramOverFtdi, ProgrammingRunStepsOverABadBlockAndVerifies) {
   TempDir dir;
   const std::string flash = dir.file("flash.bin");
   const std::string image_path = dir.file("image.bin");
-  constexpr size_t kBlock = 16 * 1024;
-  const std::vector<unsigned char> image = test_pattern(3 * kBlock + 1000, 9);
+  const std::vector<unsigned char> image = test_pattern(3 * kRunBlock + 1000, 9);
   write_file(image_path, image);
 
   const ProgramResult r =
@@ -78,15 +73,7 @@ TEST_F(ProgramOverFtdi, ProgrammingRunStepsOverABadBlockAndVerifies) {
   EXPECT_TRUE(contains(r.err, " violations=0 ")) << r.err;
   EXPECT_TRUE(contains(r.err, " latency_waits=0\n")) << r.err;
 
-  const std::vector<unsigned char> chip = read_file(flash);
-  ASSERT_EQ(chip.size(), 64u * 1024 * 1024);
-  const std::vector<unsigned char> erased(kBlock, 0xFF);
-  EXPECT_EQ(slice(chip, 3 * kBlock, kBlock), erased);  // before the image
-  EXPECT_EQ(slice(chip, 4 * kBlock, kBlock), slice(image, 0, kBlock));
-  EXPECT_EQ(slice(chip, 5 * kBlock, kBlock), erased);  // the bad block, untouched
-  EXPECT_EQ(slice(chip, 6 * kBlock, image.size() - kBlock),
-            slice(image, kBlock, image.size() - kBlock));
-  EXPECT_EQ(slice(chip, 5 * kBlock + image.size(), kBlock), erased);  // after it
+  expect_image_around_bad_block(flash, image);
 }
 
 // What the adapter's options choose, each checked by an IDCODE run: the chip

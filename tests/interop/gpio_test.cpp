@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "adapter_runs.h"
 #include "openocd_run.h"
 #include "read_id_scans.h"
 #include "run_program.h"
@@ -81,21 +82,16 @@ ProgramResult jtagnand_on_gpio(const std::string& options, const std::string& po
 
 TEST(ProgramOverGpio, IdcodeCheckOnEveryCpu) {
   ASSERT_FALSE(kVirtualGpioDir.empty());
-  const struct {
-    std::string cpu, id;
-  } cases[] = {{"RQ7220", "00110000000000000010011010010011"},
-               {"ZELT", "00110000000000000010011010010011"},
-               {"KELDA", "00000000110100110001011001011011"},
-               {"TOMUX", "00000000010110100011000011100101"}};
-  for (const auto& c : cases) {
+  for (const CpuCells& cell : kCpuCells) {
+    const std::string cpu = cell.name;
     // nTRST wired too: the run pulses it before its reset.
     const ProgramResult r =
-        jtagnand_on_gpio("stats,strict,cpu=" + c.cpu, kPort + ",trst=7", {"-C", c.cpu, "-j"});
-    EXPECT_EQ(r.exit_status, 0) << c.cpu << r.out << r.err;
+        jtagnand_on_gpio("stats,strict,cpu=" + cpu, kPort + ",trst=7", {"-C", cpu, "-j"});
+    EXPECT_EQ(r.exit_status, 0) << cpu << r.out << r.err;
     EXPECT_TRUE(contains(r.out,
                          "\nGPIO cable on gpiochip0 (TCK 11, TMS 25, TDI 10, TDO 9, TRST 7) is "
                          "connected.\n\nOK!, JTAG ID:   " +
-                             c.id + "\n"))
+                             idcode_bits(cell.idcode) + "\n"))
         << r.out;
     EXPECT_TRUE(contains(r.err, " ir_scans=1 dr_scans=1 violations=0\n")) << r.err;
   }
@@ -106,7 +102,6 @@ TEST(ProgramOverGpio, ProgrammingRunStepsOverABadBlockAndVerifies) {
   TempDir dir;
   const std::string flash = dir.file("flash.bin");
   const std::string image_path = dir.file("image.bin");
-  constexpr size_t kBlock = 16 * 1024;
   const std::vector<unsigned char> image = test_pattern(64 * 1024, 19);
   write_file(image_path, image);
   const ProgramResult r = jtagnand_on_gpio("stats,strict,cpu=ZELT,nand=0x76,bad=5,flash=" + flash,
@@ -115,15 +110,7 @@ TEST(ProgramOverGpio, ProgrammingRunStepsOverABadBlockAndVerifies) {
   EXPECT_TRUE(contains(r.out, "\nSkip bad block at 0x14000\n")) << r.out;
   EXPECT_TRUE(contains(r.out, "\nVerify GOOD!!\n")) << r.out;
   EXPECT_TRUE(contains(r.err, " violations=0\n")) << r.err;
-  const std::vector<unsigned char> chip = read_file(flash);
-  ASSERT_EQ(chip.size(), 64u * 1024 * 1024);
-  const std::vector<unsigned char> erased(kBlock, 0xFF);
-  EXPECT_EQ(slice(chip, 3 * kBlock, kBlock), erased);
-  EXPECT_EQ(slice(chip, 4 * kBlock, kBlock), slice(image, 0, kBlock));
-  EXPECT_EQ(slice(chip, 5 * kBlock, kBlock), erased);
-  EXPECT_EQ(slice(chip, 6 * kBlock, image.size() - kBlock),
-            slice(image, kBlock, image.size() - kBlock));
-  EXPECT_EQ(slice(chip, 5 * kBlock + image.size(), kBlock), erased);
+  expect_image_around_bad_block(flash, image);
 }
 
 TEST(ProgramOverGpio, DescribedBoardOnAChain) {

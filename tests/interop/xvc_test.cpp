@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "adapter_runs.h"
 #include "read_id_scans.h"
 #include "run_program.h"
 #include "sim_server.h"
@@ -49,20 +50,15 @@ TEST(XvcInterop, OpenFpgaLoaderDetectsEachCpusIdcode) {
 }
 
 TEST(ProgramOverXvc, IdcodeCheckOnEveryCpuWithItsClock) {
-  const struct {
-    std::string cpu;
-    std::string id;
-  } cases[] = {{"RQ7220", "00110000000000000010011010010011"},
-               {"ZELT", "00110000000000000010011010010011"},
-               {"KELDA", "00000000110100110001011001011011"},
-               {"TOMUX", "00000000010110100011000011100101"}};
-  for (const auto& c : cases) {
-    SimServer server({"--xvc", "0", "--once", "stats,strict,cpu=" + c.cpu});
+  for (const CpuCells& cell : kCpuCells) {
+    const std::string cpu = cell.name;
+    SimServer server({"--xvc", "0", "--once", "stats,strict,cpu=" + cpu});
     ASSERT_FALSE(server.address().empty()) << server.err();
-    const ProgramResult r = jtagnand_over_xvc(server.address() + ",tck=4M", {"-C", c.cpu, "-j"});
+    const ProgramResult r = jtagnand_over_xvc(server.address() + ",tck=4M", {"-C", cpu, "-j"});
     EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
     EXPECT_TRUE(contains(r.out, "\nXilinx Virtual Cable at " + server.address() +
-                                    " is connected, TCK 4 MHz.\n\nOK!, JTAG ID:   " + c.id + "\n"))
+                                    " is connected, TCK 4 MHz.\n\nOK!, JTAG ID:   " +
+                                    idcode_bits(cell.idcode) + "\n"))
         << r.out;
     EXPECT_EQ(server.wait(), 0) << server.err();
     // Reset, IDCODE and a 32-bit scan in one shift: message (54 clocks), the
@@ -77,7 +73,6 @@ TEST(ProgramOverXvc, ProgrammingRunStepsOverABadBlockAndVerifies) {
   TempDir dir;
   const std::string flash = dir.file("flash.bin");
   const std::string image_path = dir.file("image.bin");
-  constexpr size_t kBlock = 16 * 1024;
   const std::vector<unsigned char> image = test_pattern(64 * 1024, 13);
   write_file(image_path, image);
   SimServer server(
@@ -96,15 +91,7 @@ TEST(ProgramOverXvc, ProgrammingRunStepsOverABadBlockAndVerifies) {
   EXPECT_EQ(server.wait(), 0) << server.err();
   EXPECT_TRUE(contains(server.err(), " violations=0\n")) << server.err();
 
-  const std::vector<unsigned char> chip = read_file(flash);
-  ASSERT_EQ(chip.size(), 64u * 1024 * 1024);
-  const std::vector<unsigned char> erased(kBlock, 0xFF);
-  EXPECT_EQ(slice(chip, 3 * kBlock, kBlock), erased);
-  EXPECT_EQ(slice(chip, 4 * kBlock, kBlock), slice(image, 0, kBlock));
-  EXPECT_EQ(slice(chip, 5 * kBlock, kBlock), erased);
-  EXPECT_EQ(slice(chip, 6 * kBlock, image.size() - kBlock),
-            slice(image, kBlock, image.size() - kBlock));
-  EXPECT_EQ(slice(chip, 5 * kBlock + image.size(), kBlock), erased);
+  expect_image_around_bad_block(flash, image);
 }
 
 // A board description (-T) whose CPU sits between other TAPs: the chain is
