@@ -32,6 +32,7 @@
 #include "nand/nand_identify.h"
 #include "nand/nand_program.h"
 #include "nand/nand_read.h"
+#include "quiet_console.h"
 #include "sim/ftdi/virtual_dap.h"
 #include "sim/ftdi/virtual_ftdi.h"
 #include "sim/rbb_server.h"
@@ -43,14 +44,6 @@ namespace jtagnand {
 namespace {
 
 constexpr uint32_t kImageBytes = 1024 * 1024;
-
-class QuietConsole final : public Console {
- public:
-  void write(std::string_view) override {}
-  [[nodiscard]] bool key_waiting() override { return false; }
-  [[nodiscard]] int read_key() override { return -1; }
-  [[nodiscard]] bool input_ended() override { return true; }
-};
 
 std::vector<uint8_t> pattern(size_t length) {
   std::vector<uint8_t> bytes(length);

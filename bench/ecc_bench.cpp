@@ -21,6 +21,7 @@
 #include "nand/nand_identify.h"
 #include "nand/nand_program.h"
 #include "platform/console.h"
+#include "quiet_console.h"
 #include "sim/sim_board.h"
 
 namespace jtagnand {
@@ -28,14 +29,6 @@ namespace {
 
 constexpr EccScheme kSchemes[] = {EccScheme::kNone, EccScheme::kHamming, EccScheme::kBch4,
                                   EccScheme::kBch8};
-
-class QuietConsole final : public Console {
- public:
-  void write(std::string_view) override {}
-  [[nodiscard]] bool key_waiting() override { return false; }
-  [[nodiscard]] int read_key() override { return -1; }
-  [[nodiscard]] bool input_ended() override { return true; }
-};
 
 std::vector<uint8_t> pattern(size_t length) {
   std::vector<uint8_t> bytes(length);

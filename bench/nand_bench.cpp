@@ -27,18 +27,11 @@
 #include "nand/nand_identify.h"
 #include "nand/nand_program.h"
 #include "platform/console.h"
+#include "quiet_console.h"
 #include "sim/sim_board.h"
 
 namespace jtagnand {
 namespace {
-
-class QuietConsole final : public Console {
- public:
-  void write(std::string_view) override {}
-  [[nodiscard]] bool key_waiting() override { return false; }
-  [[nodiscard]] int read_key() override { return -1; }
-  [[nodiscard]] bool input_ended() override { return true; }
-};
 
 // A port that does nothing: what remains is the program's own cost.
 class NullPort final : public PortIo {
