@@ -17,8 +17,8 @@ constexpr uint8_t kInfoCapabilities = 0xF0, kInfoPacketCount = 0xFE, kInfoPacket
 constexpr uint8_t kCapabilityJtag = 0x02;
 constexpr uint8_t kPortJtag = 2;
 constexpr uint8_t kOk = 0x00;
-// DAP_SWJ_Pins bits.
-constexpr uint8_t kPinTdo = 0x08, kPinNtrst = 0x20;
+// DAP_SWJ_Pins bit of nTRST.
+constexpr uint8_t kPinNtrst = 0x20;
 }  // namespace dap
 
 // Every probe takes packets of 64 bytes: the size to ask in before it has said its own.
