@@ -328,6 +328,14 @@ class Reader {
     }
   }
 
+  // NAME : TYPE, as a generic and a constant declare themselves; `noun`
+  // ("generic", "constant") says whose name and type were expected.
+  bool name_and_type(std::string& declared, std::string& type, std::string_view name_what,
+                     std::string_view noun) {
+    return name(declared, name_what) && punct(":", "after the " + std::string(noun) + "'s name") &&
+           name(type, "the " + std::string(noun) + "'s type");
+  }
+
   // generic (PHYSICAL_PIN_MAP : string := "PACKAGE");
   bool generic() {
     next();
@@ -335,9 +343,7 @@ class Reader {
     for (;;) {
       std::string generic_name;
       std::string type;
-      if (!name(generic_name, "a generic's name")) return false;
-      if (!punct(":", "after the generic's name")) return false;
-      if (!name(type, "the generic's type")) return false;
+      if (!name_and_type(generic_name, type, "a generic's name", "generic")) return false;
       if (at_punct(":=")) {
         next();
         if (peek().kind != Kind::kString) return expected("a string as the generic's value");
@@ -593,9 +599,7 @@ class Reader {
     const int line = next().line;
     std::string constant_name;
     std::string type;
-    if (!name(constant_name, "the constant's name")) return false;
-    if (!punct(":", "after the constant's name")) return false;
-    if (!name(type, "the constant's type")) return false;
+    if (!name_and_type(constant_name, type, "the constant's name", "constant")) return false;
     if (!punct(":=", "before the constant's value")) return false;
     std::vector<Token> value;
     if (!value_tokens(value, "constant " + constant_name, line)) return false;

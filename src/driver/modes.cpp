@@ -1,6 +1,9 @@
 #include "driver/modes.h"
 
+#include <algorithm>
+#include <array>
 #include <cinttypes>
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -109,23 +112,37 @@ bool options_combine(const RunOptions& options, Console& console) {
   return true;
 }
 
+namespace {
+
+struct ModeRunner {
+  Mode mode;
+  RunOutcome (*run)(Run& run);
+};
+
+// The function behind each mode.
+constexpr ModeRunner kModeRunners[] = {
+    {Mode::kCheckIdcode, run_check_idcode},
+    {Mode::kToggleTest, run_toggle_test},
+    {Mode::kDump, run_dump},
+    {Mode::kVerifyOnly, run_verify_only},
+    {Mode::kEraseAll, run_erase_all},
+    {Mode::kScanMarkers, run_scan_markers},
+    {Mode::kProgram, run_program},
+};
+
+// Each mode has exactly one row (kProgram is the enum's last value).
+constexpr bool each_mode_once() {
+  std::array<int, static_cast<std::size_t>(Mode::kProgram) + 1> rows{};
+  for (const ModeRunner& row : kModeRunners) ++rows[static_cast<std::size_t>(row.mode)];
+  return std::ranges::all_of(rows, [](int n) { return n == 1; });
+}
+static_assert(each_mode_once());
+
+}  // namespace
+
 RunOutcome run_mode(Run& run, Mode mode) {
-  switch (mode) {
-    case Mode::kCheckIdcode:
-      return run_check_idcode(run);
-    case Mode::kToggleTest:
-      return run_toggle_test(run);
-    case Mode::kEraseAll:
-      return run_erase_all(run);
-    case Mode::kProgram:
-      return run_program(run);
-    case Mode::kDump:
-      return run_dump(run);
-    case Mode::kVerifyOnly:
-      return run_verify_only(run);
-    case Mode::kScanMarkers:
-      return run_scan_markers(run);
-  }
+  for (const ModeRunner& row : kModeRunners)
+    if (row.mode == mode) return row.run(run);
   return RunOutcome::kFailed;
 }
 

@@ -12,8 +12,8 @@ namespace jtagnand {
 
 // The job of a run, decided once from the options, whatever their order on the
 // command line: -j over -t over -r over -v over the rest. Each mode is one
-// function; a new mode is a value here, its function, and its line in
-// run_mode.
+// function; a new mode is a value here, its function, and its row in
+// run_mode's table (whose compile-time check names the last value).
 enum class Mode : uint8_t {
   kCheckIdcode,  // -j: the CPU's IDCODE only
   kToggleTest,   // -t: the profile's pin toggle test

@@ -68,7 +68,8 @@ struct ChipDescriptor {
   [[nodiscard]] constexpr uint64_t total_size() const { return blocks() * block_size(); }
 };
 
-// Why a chip cannot be driven, in the order they are checked.
+// Why a chip cannot be driven, in the order they are checked. chip_fault_text
+// has a row for each, in this order; its compile-time check names the last.
 enum class ChipFault : uint8_t {
   kNone,
   kSixteenBitBus,      // the CPUs wire eight data lines

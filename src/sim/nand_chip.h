@@ -4,6 +4,7 @@
 // protocol checker that watches every change of the bus.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -68,31 +69,15 @@ class NandChip {
   void scan_ends(bool capture_read);
 
   [[nodiscard]] bool ready() const { return !hung_ && busy_left_ == 0; }
-  [[nodiscard]] bool nce() const { return pins_.nce; }
-  [[nodiscard]] bool cle() const { return pins_.cle; }
-  [[nodiscard]] bool ale() const { return pins_.ale; }
-  [[nodiscard]] bool nwe() const { return pins_.nwe; }
-  [[nodiscard]] bool nre() const { return pins_.nre; }
   [[nodiscard]] uint8_t io() const { return io_; }  // resolved data-line levels
   // The level of `which` as the flash's pins show it (R/nB: its own output).
   [[nodiscard]] uint8_t level(Net which) const {
-    switch (which) {
-      case Net::kNce:
-        return nce();
-      case Net::kCle:
-        return cle();
-      case Net::kAle:
-        return ale();
-      case Net::kNwe:
-        return nwe();
-      case Net::kNre:
-        return nre();
-      case Net::kRnb:
-        return ready();
-      default:
-        return static_cast<uint8_t>(
-            (io_ >> (static_cast<int>(which) - static_cast<int>(Net::kIo0))) & 1U);
-    }
+    // The control nets in Net's order, ahead of IO0-IO7.
+    const std::array control{pins_.nce, pins_.cle, pins_.ale, pins_.nwe, pins_.nre, ready()};
+    static_assert(std::tuple_size_v<decltype(control)> == static_cast<std::size_t>(Net::kIo0));
+    const auto net = static_cast<std::size_t>(which);
+    if (net < control.size()) return control[net];
+    return static_cast<uint8_t>((io_ >> (net - control.size())) & 1U);
   }
 
   [[nodiscard]] const ChipGeometry& geometry() const { return geometry_; }

@@ -52,12 +52,12 @@ void select_described_profile(ActiveProfile& active, const bsdl::PinMap& map,
   }
   described.chain_only = map.chain_only;
   if (!map.chain_only) {
-    described.cells = NandCells{.nce = cell(map.nce.output_cell),
-                                .nwe = cell(map.nwe.output_cell),
-                                .nre = cell(map.nre.output_cell),
-                                .rnb = cell(map.rnb_input_cell),
-                                .cle = cell(map.cle.output_cell),
-                                .ale = cell(map.ale.output_cell)};
+    described.cells = NandCells{ControlCells{.nce = cell(map.nce.output_cell),
+                                             .nwe = cell(map.nwe.output_cell),
+                                             .nre = cell(map.nre.output_cell),
+                                             .rnb = cell(map.rnb_input_cell),
+                                             .cle = cell(map.cle.output_cell),
+                                             .ale = cell(map.ale.output_cell)}};
     for (std::size_t bit = 0; bit < 8; ++bit) {
       const bsdl::DataPin& pin = map.data[bit];
       described.cells.data[bit] = DataLine{.output = cell(pin.output_cell),

@@ -52,6 +52,23 @@ enum class ToggleOutcome {
 using ToggleRoutine = ToggleOutcome (*)(ToggleContext& context, BoundaryVector& vector,
                                         int32_t type);
 
+// The cells of the flash's control lines. nCE, CLE, ALE, nWE and nRE are
+// driven throughout: a control cell they have holds its enable level in the
+// run's vector from the start.
+struct ControlCells {
+  uint32_t nce = 0;
+  uint32_t nwe = 0;
+  uint32_t nre = 0;
+  uint32_t rnb = 0;  // read in captures only; '1' = ready
+  uint32_t cle = 0;
+  uint32_t ale = 0;
+
+  // All six, for what treats them alike.
+  [[nodiscard]] constexpr std::array<uint32_t, 6> all() const {
+    return {nce, nwe, nre, rnb, cle, ale};
+  }
+};
+
 // Where the eight data lines sit in the register: data bit k is written to
 // cell output_first + k * output_stride, read from input_first + k *
 // input_stride, and switched by direction_first + k * direction_stride. Unless
@@ -74,12 +91,7 @@ struct CpuProfile {
   std::string_view idcode_instruction;  // 4 characters, shifted first to last
   uint32_t boundary_length;
   std::string_view default_vector;  // boundary_length characters
-  uint32_t nce_cell;
-  uint32_t nwe_cell;
-  uint32_t nre_cell;
-  uint32_t rnb_cell;  // read in captures only; '1' = ready
-  uint32_t cle_cell;
-  uint32_t ale_cell;
+  ControlCells control;
   DataBusCells data_bus;
   ToggleRoutine toggle_test;  // the CPU's own pin toggle test
 };
@@ -96,16 +108,8 @@ struct DataLine {
   char listen = '1';     // ... and off, so that the flash can drive the line
 };
 
-// Every cell the NAND bus works on. nCE, CLE, ALE, nWE and nRE are driven
-// throughout: a control cell they have holds its enable level in the run's
-// vector from the start.
-struct NandCells {
-  uint32_t nce = 0;
-  uint32_t nwe = 0;
-  uint32_t nre = 0;
-  uint32_t rnb = 0;  // read in captures only; '1' = ready
-  uint32_t cle = 0;
-  uint32_t ale = 0;
+// Every cell the NAND bus works on: the control lines and the data lines.
+struct NandCells : ControlCells {
   std::array<DataLine, 8> data{};  // data bit k
 };
 

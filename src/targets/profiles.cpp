@@ -34,12 +34,7 @@ constexpr CpuProfile kRq7220{
     .idcode_instruction = "1011",
     .boundary_length = 298,
     .default_vector = kRq7220Default,
-    .nce_cell = 199,
-    .nwe_cell = 207,
-    .nre_cell = 205,
-    .rnb_cell = 209,
-    .cle_cell = 201,
-    .ale_cell = 203,
+    .control = {.nce = 199, .nwe = 207, .nre = 205, .rnb = 209, .cle = 201, .ale = 203},
     .data_bus = kRq7220Bus,
     .toggle_test = &rq7220_toggle_test,
 };
@@ -63,12 +58,7 @@ constexpr CpuProfile kZelt{
     .idcode_instruction = "1011",
     .boundary_length = 185,
     .default_vector = kZeltDefault,
-    .nce_cell = 101,
-    .nwe_cell = 105,
-    .nre_cell = 103,
-    .rnb_cell = 95,
-    .cle_cell = 97,
-    .ale_cell = 99,
+    .control = {.nce = 101, .nwe = 105, .nre = 103, .rnb = 95, .cle = 97, .ale = 99},
     .data_bus = kZeltBus,
     .toggle_test = &zelt_toggle_test,
 };
@@ -99,12 +89,7 @@ constexpr CpuProfile kTomux{
     .idcode_instruction = "1000",
     .boundary_length = 412,
     .default_vector = kTomuxDefault,
-    .nce_cell = 148,
-    .nwe_cell = 151,
-    .nre_cell = 154,
-    .rnb_cell = 165,
-    .cle_cell = 160,
-    .ale_cell = 157,
+    .control = {.nce = 148, .nwe = 151, .nre = 154, .rnb = 165, .cle = 160, .ale = 157},
     .data_bus = kTomuxBus,
     .toggle_test = &tomux_toggle_test,
 };
@@ -132,12 +117,7 @@ constexpr CpuProfile kKelda{
     .idcode_instruction = "0101",
     .boundary_length = 298,
     .default_vector = kKeldaDefault,
-    .nce_cell = 170,
-    .nwe_cell = 168,
-    .nre_cell = 171,
-    .rnb_cell = 173,
-    .cle_cell = 187,
-    .ale_cell = 189,
+    .control = {.nce = 170, .nwe = 168, .nre = 171, .rnb = 173, .cle = 187, .ale = 189},
     .data_bus = kKeldaBus,
     .toggle_test = &kelda_toggle_test,
 };
@@ -163,8 +143,7 @@ constexpr bool data_bus_fits(const CpuProfile& p) {
 }
 
 constexpr bool cells_in_range(const CpuProfile& p) {
-  for (const uint32_t cell :
-       {p.nce_cell, p.nwe_cell, p.nre_cell, p.rnb_cell, p.cle_cell, p.ale_cell})
+  for (const uint32_t cell : p.control.all())
     if (cell >= p.boundary_length) return false;
   return p.boundary_length <= kMaxBoundaryLength && data_bus_fits(p);
 }
@@ -173,9 +152,10 @@ constexpr bool cells_in_range(const CpuProfile& p) {
 constexpr bool default_is_idle(const CpuProfile& p) {
   const std::string_view v = p.default_vector;
   const DataBusCells& bus = p.data_bus;
-  for (const uint32_t cell : {p.nce_cell, p.nwe_cell, p.nre_cell, p.rnb_cell})
+  const ControlCells& c = p.control;
+  for (const uint32_t cell : {c.nce, c.nwe, c.nre, c.rnb})
     if (v[cell] != '1') return false;
-  if (v[p.cle_cell] != '0' || v[p.ale_cell] != '0') return false;
+  if (v[c.cle] != '0' || v[c.ale] != '0') return false;
   for (uint32_t bit = 0; bit < 8; ++bit) {
     if (v[cell_of(bus.output_first, bus.output_stride, bit)] != '0') return false;
     if (v[cell_of(bus.direction_first, bus.direction_stride, bit)] != bus.drive) return false;
@@ -208,8 +188,7 @@ constexpr bool toggle_reaches_flash(const CpuProfile& p, const ToggleLayout& lay
   const auto toggles = [&](uint32_t cell) {
     return covers(layout.toggled, cell) && !covers(layout.held_high, cell);
   };
-  for (const uint32_t cell :
-       {p.nce_cell, p.nwe_cell, p.nre_cell, p.rnb_cell, p.cle_cell, p.ale_cell})
+  for (const uint32_t cell : p.control.all())
     if (!toggles(cell)) return false;
   const auto& held_at_drive = bus.drive == '1' ? layout.held_high : layout.held_low;
   for (uint32_t bit = 0; bit < 8; ++bit) {
@@ -241,12 +220,7 @@ int32_t select_cpu_profile(ActiveProfile& active, std::string_view name) {
     selected.extest_instruction = std::string(kInstructionCodes.extest);
     selected.idcode_instruction = std::string(profile->idcode_instruction);
     selected.expected_idcode = std::string(profile->expected_idcode);
-    selected.cells = NandCells{.nce = profile->nce_cell,
-                               .nwe = profile->nwe_cell,
-                               .nre = profile->nre_cell,
-                               .rnb = profile->rnb_cell,
-                               .cle = profile->cle_cell,
-                               .ale = profile->ale_cell};
+    selected.cells = NandCells{profile->control};
     const DataBusCells& bus = profile->data_bus;
     for (uint32_t bit = 0; bit < 8; ++bit) {
       selected.cells.data[bit] = DataLine{

@@ -146,7 +146,7 @@ class BusCycles : public ::testing::TestWithParam<const char*> {
     port_->on_capture([this, answers, next = size_t{0}, nre = '1'](const std::string& pins,
                                                                    std::string& capture) mutable {
       capture = pins;
-      const char now = pins[cpu_->nre_cell];
+      const char now = pins[cpu_->control.nre];
       if (now == '0' && nre == '1') ++next;
       nre = now;
       if (now == '0' && next >= 1 && next <= answers.size())
@@ -217,20 +217,20 @@ TEST_P(BusCycles, AddressCycleCostsTwoScansPerByteAndTwoForAle) {
       ASSERT_EQ(scans().size(), 2 * expected.size() + 2);
       // ALE rises alone, each byte goes out with nWE low and is latched as
       // nWE rises with the byte still there, then ALE falls alone.
-      EXPECT_EQ(cell(0, cpu_->ale_cell), '1');
-      EXPECT_EQ(cell(0, cpu_->nwe_cell), '1');
+      EXPECT_EQ(cell(0, cpu_->control.ale), '1');
+      EXPECT_EQ(cell(0, cpu_->control.nwe), '1');
       for (size_t i = 0; i < expected.size(); ++i) {
         const size_t low = 1 + 2 * i;
-        EXPECT_EQ(cell(low, cpu_->nwe_cell), '0');
-        EXPECT_EQ(cell(low + 1, cpu_->nwe_cell), '1');
+        EXPECT_EQ(cell(low, cpu_->control.nwe), '0');
+        EXPECT_EQ(cell(low + 1, cpu_->control.nwe), '1');
         EXPECT_EQ(driven_byte(scans()[low].bits), expected[i]);
         EXPECT_EQ(driven_byte(scans()[low + 1].bits), expected[i]);
         EXPECT_TRUE(drives(scans()[low].bits));
-        EXPECT_EQ(cell(low, cpu_->ale_cell), '1');
-        EXPECT_EQ(cell(low + 1, cpu_->ale_cell), '1');
+        EXPECT_EQ(cell(low, cpu_->control.ale), '1');
+        EXPECT_EQ(cell(low + 1, cpu_->control.ale), '1');
       }
-      EXPECT_EQ(scans().back().bits[cpu_->ale_cell], '0');
-      for (const auto& s : scans()) EXPECT_EQ(s.bits[cpu_->cle_cell], '0');
+      EXPECT_EQ(scans().back().bits[cpu_->control.ale], '0');
+      for (const auto& s : scans()) EXPECT_EQ(s.bits[cpu_->control.cle], '0');
     }
   }
 }
@@ -241,10 +241,10 @@ TEST_P(BusCycles, CommandLatchSequence) {
   const char cle[] = {'1', '1', '1', '0'};
   const char nwe[] = {'1', '0', '1', '1'};
   for (size_t i = 0; i < 4; ++i) {
-    EXPECT_EQ(cell(i, cpu_->cle_cell), cle[i]) << i;
-    EXPECT_EQ(cell(i, cpu_->nwe_cell), nwe[i]) << i;
-    EXPECT_EQ(cell(i, cpu_->ale_cell), '0');
-    EXPECT_EQ(cell(i, cpu_->nre_cell), '1');
+    EXPECT_EQ(cell(i, cpu_->control.cle), cle[i]) << i;
+    EXPECT_EQ(cell(i, cpu_->control.nwe), nwe[i]) << i;
+    EXPECT_EQ(cell(i, cpu_->control.ale), '0');
+    EXPECT_EQ(cell(i, cpu_->control.nre), '1');
     EXPECT_EQ(driven_byte(scans()[i].bits), 0x70);
     EXPECT_TRUE(drives(scans()[i].bits));
   }
@@ -257,7 +257,7 @@ TEST_P(BusCycles, ChipSelectChangesOnlyNce) {
   const std::string after = scans().back().bits;
   ASSERT_EQ(before.size(), after.size());
   for (uint32_t i = 0; i < before.size(); ++i) {
-    if (i == cpu_->nce_cell) {
+    if (i == cpu_->control.nce) {
       EXPECT_EQ(before[i], '1');
       EXPECT_EQ(after[i], '0');
     } else {
@@ -277,11 +277,11 @@ TEST_P(BusCycles, ReadSamplesWhileNreLowAndLeavesTheLinesListening) {
   EXPECT_EQ(Bytes(got, got + 3), Bytes(answers, answers + 3));
   ASSERT_EQ(scans().size(), 9u);
   for (size_t b = 0; b < 3; ++b) {
-    EXPECT_EQ(cell(3 * b, cpu_->nre_cell), '0');
+    EXPECT_EQ(cell(3 * b, cpu_->control.nre), '0');
     EXPECT_FALSE(scans()[3 * b].captured);
-    EXPECT_EQ(cell(3 * b + 1, cpu_->nre_cell), '0');
+    EXPECT_EQ(cell(3 * b + 1, cpu_->control.nre), '0');
     EXPECT_TRUE(scans()[3 * b + 1].captured);
-    EXPECT_EQ(cell(3 * b + 2, cpu_->nre_cell), '1');
+    EXPECT_EQ(cell(3 * b + 2, cpu_->control.nre), '1');
     EXPECT_FALSE(scans()[3 * b + 2].captured);
   }
   // The CPU's pins are inputs from the very first nRE edge on.
@@ -313,7 +313,7 @@ TEST_P(BusCycles, ReadyWaitPollsUpTo4097Captures) {
     port_->on_capture([&](const std::string& pins, std::string& capture) {
       capture = pins;
       ++polls;
-      capture[cpu_->rnb_cell] = polls == c.ready_on_poll ? '1' : '0';
+      capture[cpu_->control.rnb] = polls == c.ready_on_poll ? '1' : '0';
     });
     port_->clear();
     EXPECT_EQ(nand_wait_ready(*bus_), c.result);
@@ -329,12 +329,12 @@ TEST_P(BusCycles, ReadIdSequence) {
   // settles the chip.
   ASSERT_EQ(scans().size(), 1u + 4 + 4 + 6 + 1);
   EXPECT_EQ(driven_byte(scans()[1].bits), kNandCmdReadId);
-  EXPECT_EQ(cell(5, cpu_->ale_cell), '1');
-  EXPECT_EQ(cell(6, cpu_->nwe_cell), '0');
+  EXPECT_EQ(cell(5, cpu_->control.ale), '1');
+  EXPECT_EQ(cell(6, cpu_->control.nwe), '0');
   EXPECT_EQ(driven_byte(scans()[6].bits), 0x00);
-  EXPECT_EQ(cell(8, cpu_->ale_cell), '0');
-  EXPECT_EQ(cell(0, cpu_->nce_cell), '0');
-  EXPECT_EQ(scans().back().bits[cpu_->nce_cell], '1');
+  EXPECT_EQ(cell(8, cpu_->control.ale), '0');
+  EXPECT_EQ(cell(0, cpu_->control.nce), '0');
+  EXPECT_EQ(scans().back().bits[cpu_->control.nce], '1');
   // Any maker is accepted for a listed device code.
   EXPECT_EQ(bus_->flash.maker_code, 0x98);
   EXPECT_EQ(bus_->flash.device_code, 0x76);
@@ -350,11 +350,11 @@ TEST_P(BusCycles, ReadIdOfALargePageCodeReadsTheFurtherBytesAndTheOnfiSignature)
   // address 0x20 and four reads (no "ONFI" there).
   const size_t first = 1 + 4 + 4 + 8 * 3 + 1;
   ASSERT_EQ(scans().size(), first + 1 + 4 + 4 + 4 * 3 + 1);
-  EXPECT_EQ(scans()[first - 1].bits[cpu_->nce_cell], '1');
-  EXPECT_EQ(scans()[first].bits[cpu_->nce_cell], '0');
+  EXPECT_EQ(scans()[first - 1].bits[cpu_->control.nce], '1');
+  EXPECT_EQ(scans()[first].bits[cpu_->control.nce], '0');
   EXPECT_EQ(driven_byte(scans()[first + 1].bits), kNandCmdReadId);
   EXPECT_EQ(driven_byte(scans()[first + 6].bits), 0x20);
-  EXPECT_EQ(scans().back().bits[cpu_->nce_cell], '1');
+  EXPECT_EQ(scans().back().bits[cpu_->control.nce], '1');
   EXPECT_EQ(bus_->flash.source, ChipSource::kBuiltin);
   EXPECT_STREQ(bus_->flash.chip.name, "256MBytes(K9F2G08U0M)");
   EXPECT_EQ(bus_->flash.chip.block_size(), 128u * 1024);
@@ -375,17 +375,17 @@ TEST_P(BusCycles, MinimalCyclesAreTwoScansEach) {
   const auto expect_latch = [&](size_t first, char cle, char ale, uint8_t byte) {
     const std::string& low = scans()[first].bits;
     const std::string& high = scans()[first + 1].bits;
-    EXPECT_EQ(low[cpu_->nwe_cell], '0');
-    EXPECT_EQ(low[cpu_->cle_cell], cle);
-    EXPECT_EQ(low[cpu_->ale_cell], ale);
+    EXPECT_EQ(low[cpu_->control.nwe], '0');
+    EXPECT_EQ(low[cpu_->control.cle], cle);
+    EXPECT_EQ(low[cpu_->control.ale], ale);
     EXPECT_EQ(driven_byte(low), byte);
     EXPECT_TRUE(drives(low));
     for (uint32_t i = 0; i < length; ++i) {
-      if (i != cpu_->nwe_cell) {
+      if (i != cpu_->control.nwe) {
         EXPECT_EQ(high[i], low[i]) << "cell " << i;
       }
     }
-    EXPECT_EQ(high[cpu_->nwe_cell], '1');
+    EXPECT_EQ(high[cpu_->control.nwe], '1');
   };
   nand_chip_select(bus, '0');
   port_->clear();
@@ -420,26 +420,26 @@ TEST_P(BusCycles, MinimalCyclesAreTwoScansEach) {
   nand_read_bytes(bus, got, 2);
   EXPECT_EQ(Bytes(got, got + 2), Bytes(answers, answers + 2));
   ASSERT_EQ(scans().size(), 5u);
-  EXPECT_EQ(cell(0, cpu_->cle_cell), '0');
-  EXPECT_EQ(cell(0, cpu_->nre_cell), '1');
+  EXPECT_EQ(cell(0, cpu_->control.cle), '0');
+  EXPECT_EQ(cell(0, cpu_->control.nre), '1');
   EXPECT_TRUE(listens(scans()[0].bits));
   for (size_t b = 0; b < 2; ++b) {
-    EXPECT_EQ(cell(1 + 2 * b, cpu_->nre_cell), '0');
+    EXPECT_EQ(cell(1 + 2 * b, cpu_->control.nre), '0');
     EXPECT_FALSE(scans()[1 + 2 * b].captured);
-    EXPECT_EQ(cell(2 + 2 * b, cpu_->nre_cell), '1');
+    EXPECT_EQ(cell(2 + 2 * b, cpu_->control.nre), '1');
     EXPECT_TRUE(scans()[2 + 2 * b].captured);
   }
   // A wait after a command: one scan lowers CLE, then the polls.
   nand_command(bus, kNandCmdProgramConfirm);
   port_->on_capture([&](const std::string& pins, std::string& capture) {
     capture = pins;
-    capture[cpu_->rnb_cell] = '1';
+    capture[cpu_->control.rnb] = '1';
   });
   port_->clear();
   EXPECT_EQ(nand_wait_ready(bus), 0);
   ASSERT_EQ(scans().size(), 2u);
   EXPECT_FALSE(scans()[0].captured);
-  EXPECT_EQ(cell(0, cpu_->cle_cell), '0');
+  EXPECT_EQ(cell(0, cpu_->control.cle), '0');
   EXPECT_TRUE(scans()[1].captured);
 }
 
