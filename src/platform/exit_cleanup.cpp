@@ -40,6 +40,10 @@ extern "C" void clean_up_and_reraise(int signal_number) {
   std::raise(signal_number);
 }
 
+#if !defined(_WIN32)
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+#endif
+
 void install_handlers() {
   if (handlers_installed != 0) return;
   handlers_installed = 1;
@@ -49,7 +53,7 @@ void install_handlers() {
     std::signal(signal_number, clean_up_and_reraise);
   }
 #else
-  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+  for (const int signal_number : kEndingSignals) {
     // A signal ignored on entry (nohup, a background job of a script) stays
     // ignored: it would not have ended the process.
     struct sigaction previous {};
@@ -82,6 +86,21 @@ bool cleanup_remove_file(const std::string& path) {
 
 void cleanup_keep_file() {
   file_registered = 0;
+}
+
+CleanupSignalsHeld::CleanupSignalsHeld() {
+#if !defined(_WIN32)
+  sigset_t ending;
+  sigemptyset(&ending);
+  for (const int signal_number : kEndingSignals) sigaddset(&ending, signal_number);
+  sigprocmask(SIG_BLOCK, &ending, &previous_);
+#endif
+}
+
+CleanupSignalsHeld::~CleanupSignalsHeld() {
+#if !defined(_WIN32)
+  sigprocmask(SIG_SETMASK, &previous_, nullptr);
+#endif
 }
 
 }  // namespace jtagnand

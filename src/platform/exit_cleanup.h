@@ -7,6 +7,10 @@
 
 #include <string>
 
+#if !defined(_WIN32)
+#include <csignal>
+#endif
+
 namespace jtagnand {
 
 // The function that puts the terminal back; called from a signal handler, so
@@ -20,5 +24,21 @@ bool cleanup_remove_file(const std::string& path);
 
 // The file is handled (renamed into place, or removed): forget it.
 void cleanup_keep_file();
+
+// Holds back the signals that end the process (POSIX; nothing on Windows)
+// while it lives: a file created and then registered is never left behind by
+// a signal that falls between the two. A held signal arrives at the end.
+class CleanupSignalsHeld {
+ public:
+  CleanupSignalsHeld();
+  ~CleanupSignalsHeld();
+  CleanupSignalsHeld(const CleanupSignalsHeld&) = delete;
+  CleanupSignalsHeld& operator=(const CleanupSignalsHeld&) = delete;
+
+ private:
+#if !defined(_WIN32)
+  sigset_t previous_{};  // the signal mask before
+#endif
+};
 
 }  // namespace jtagnand

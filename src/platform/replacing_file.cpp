@@ -154,6 +154,10 @@ bool ReplacingFile::open(const std::string& path, std::string& error) {
   const std::string stem = target_ + ".jtagnand-" + std::to_string(process_id()) + "-";
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string name = stem + std::to_string(attempt);
+    // A signal (Ctrl-C, a closed terminal, kill) or std::exit must not leave
+    // the new file behind either: it is registered for removal before a
+    // signal can end the process.
+    const CleanupSignalsHeld held;
     errno = 0;
     file_ = create_new(name);
     if (file_ != nullptr) {
@@ -161,8 +165,6 @@ bool ReplacingFile::open(const std::string& path, std::string& error) {
 #if !defined(_WIN32)
       if (keep) fchmod(fileno(file_), keep_mode);
 #endif
-      // A signal (Ctrl-C, a closed terminal, kill) or std::exit must not
-      // leave the new file behind either.
       cleanup_remove_file(temporary_);
       return true;
     }
