@@ -3,7 +3,7 @@
 // What must be undone however the process ends: the terminal's modes put
 // back, and a file being written removed. A signal that ends the process
 // (SIGINT, SIGTERM, SIGHUP, SIGQUIT) does both, then ends it as the signal
-// would have; std::exit (a lost link in a cable) removes the file too.
+// would have; std::exit removes the file too.
 
 #include <string>
 

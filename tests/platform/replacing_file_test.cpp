@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "platform/exit_cleanup.h"
 #include "test_files.h"
 
 namespace jtagnand {
@@ -53,6 +56,30 @@ TEST(ReplacingFile, TakesTheNameOnlyWhenCommitted) {
 }
 
 #if !defined(_WIN32)
+#if !defined(_WIN32)
+// A signal that comes while the new file is set up waits until the file is
+// registered, then ends the process with the file removed.
+TEST(ReplacingFile, ASignalHeldBackStillRemovesTheNewFile) {
+  testing::TempDir dir;
+  const std::string alive = dir.file("alive");
+  EXPECT_EXIT(
+      {
+        ReplacingFile file;
+        std::string error;
+        {
+          const CleanupSignalsHeld held;
+          std::raise(SIGTERM);
+          write_file(alive, kOld);  // still running: the signal waits
+          if (!file.open(dir.file("dump.bin"), error)) std::_Exit(3);
+        }
+        std::_Exit(4);  // not reached: the held signal ends the process first
+      },
+      ::testing::KilledBySignal(SIGTERM), "");
+  EXPECT_EQ(read_file(alive), kOld);
+  EXPECT_EQ(names(dir.path()), std::vector<std::string>{"alive"});
+}
+#endif
+
 TEST(ReplacingFile, ALinkIsFollowedAndKept) {
   testing::TempDir dir;
   const std::string real = dir.file("real.bin");
