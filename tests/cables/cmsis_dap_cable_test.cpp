@@ -15,8 +15,8 @@
 namespace jtagnand {
 namespace {
 
-struct Rig {
-  Rig(uint16_t packet_size, uint8_t packet_count) {
+struct DapRig {
+  DapRig(uint16_t packet_size, uint8_t packet_count) {
     sim::VirtualDapOptions options;
     options.board.cpu = sim::Cpu::kKelda;
     options.packet_size = packet_size;
@@ -40,7 +40,7 @@ uint32_t value_of(const char* bits, int count) {
 
 // Reset, IDCODE and a 32-bit scan in one packet of 512 bytes.
 TEST(DapCable, AnIdcodeReadIsOnePacket) {
-  Rig rig(512, 4);
+  DapRig rig(512, 4);
   const uint64_t before = rig.probe->counts().packets;
   tap_reset(*rig.cable);
   char capture[33] = {};
@@ -62,7 +62,7 @@ TEST(DapCable, AnIdcodeReadIsOnePacket) {
 // captured bit comes back in its place: what went in comes out again 298 clocks
 // later.
 TEST(DapCable, ALongCaptureSpreadsOverSmallPacketsInOrder) {
-  Rig rig(64, 2);
+  DapRig rig(64, 2);
   tap_reset(*rig.cable);
   scan_ir(*rig.cable, Chain{}, 4, kInstructionCodes.extest.data());
   std::string in(2000, '0');

@@ -55,8 +55,8 @@ class LoopStream final : public ByteStream {
   std::string sent_, pending_, answers_, error_;
 };
 
-struct Rig {
-  explicit Rig(uint32_t vector_bytes) {
+struct XvcRig {
+  explicit XvcRig(uint32_t vector_bytes) {
     sim::SimOptions options;
     options.cpu = sim::Cpu::kKelda;
     std::string error;
@@ -88,7 +88,7 @@ uint32_t idcode_of(const char* bits) {
 // Reset, IDCODE instruction, a 32-bit DR scan: 5 + 11 + 38 clocks in one
 // shift: message, sent only at the flush.
 TEST(XvcCable, ScansGoInOneShiftAndAreAnsweredAtTheFlush) {
-  Rig rig(64 * 1024);
+  XvcRig rig(64 * 1024);
   tap_reset(*rig.cable);
   const std::string idcode_ir = rig.idcode_ir();
   char capture[33] = {};
@@ -110,7 +110,7 @@ TEST(XvcCable, ScansGoInOneShiftAndAreAnsweredAtTheFlush) {
 // With 2-byte vectors (a server announcing 4) every message holds 16 bits at
 // most, and a capture across several messages still lands in order.
 TEST(XvcCable, ABatchIsSplitAtTheServersVectorLength) {
-  Rig rig(2);
+  XvcRig rig(2);
   tap_reset(*rig.cable);
   char capture[33] = {};
   const std::string idcode_ir = rig.idcode_ir();

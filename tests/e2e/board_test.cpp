@@ -13,16 +13,6 @@
 namespace jtagnand::testing {
 namespace {
 
-// The console text without the elapsed-time line, which depends on the clock.
-std::string without_times(const std::string& text) {
-  std::istringstream in(text);
-  std::string line;
-  std::string out;
-  while (std::getline(in, line))
-    if (line.find("elapsed time") == std::string::npos) out += line + "\n";
-  return out;
-}
-
 TEST(BoardFileRuns, TheProgramSeesTheBuiltInBoardOfTheSameCpu) {
   const struct {
     const char* cpu;

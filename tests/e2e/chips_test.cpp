@@ -15,22 +15,6 @@
 namespace jtagnand::testing {
 namespace {
 
-const std::string kCleanRun = "violations=0\n";
-
-// Bytes of a file, without reading a chip-sized file whole.
-std::vector<unsigned char> file_bytes(const std::string& path, uint64_t offset, size_t length) {
-  std::ifstream file(path, std::ios::binary);
-  file.seekg(static_cast<std::streamoff>(offset));
-  std::vector<unsigned char> out(length);
-  file.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(length));
-  out.resize(static_cast<size_t>(file.gcount()));
-  return out;
-}
-
-std::vector<unsigned char> part(const std::vector<unsigned char>& bytes, size_t from, size_t n) {
-  return {bytes.begin() + static_cast<long>(from), bytes.begin() + static_cast<long>(from + n)};
-}
-
 bool erased(const std::vector<unsigned char>& bytes) {
   for (unsigned char b : bytes)
     if (b != 0xFF) return false;
@@ -84,12 +68,12 @@ TEST_F(SelfDescribedChip, OnfiChipStepsOverABadBlock) {
 
   const auto chip = read_file(flash);
   ASSERT_EQ(chip.size(), 128u << 20);  // the file has the chip's size
-  EXPECT_EQ(part(chip, 0x40000, 0x20000), part(image, 0, 0x20000));
-  EXPECT_TRUE(erased(part(chip, 0x60000, 0x20000)));
-  EXPECT_EQ(part(chip, 0x80000, image.size() - 0x20000),
-            part(image, 0x20000, image.size() - 0x20000));
-  EXPECT_TRUE(erased(part(chip, 0x80000 + image.size() - 0x20000, 0x1000)));
-  EXPECT_TRUE(erased(part(chip, 0, 0x40000)));
+  EXPECT_EQ(slice(chip, 0x40000, 0x20000), slice(image, 0, 0x20000));
+  EXPECT_TRUE(erased(slice(chip, 0x60000, 0x20000)));
+  EXPECT_EQ(slice(chip, 0x80000, image.size() - 0x20000),
+            slice(image, 0x20000, image.size() - 0x20000));
+  EXPECT_TRUE(erased(slice(chip, 0x80000 + image.size() - 0x20000, 0x1000)));
+  EXPECT_TRUE(erased(slice(chip, 0, 0x40000)));
 }
 
 // Micron MT29F8G08ABABA (4 KiB pages, three row cycles) whose first parameter
@@ -133,9 +117,9 @@ TEST_F(SelfDescribedChip, ExtendedIdChipStepsOverABadBlock) {
   EXPECT_TRUE(contains(r.out, "\nVerify GOOD!!\n")) << r.out;
   EXPECT_TRUE(contains(r.err, kCleanRun)) << r.err;
   const auto chip = read_file(flash);
-  EXPECT_TRUE(erased(part(chip, 0xA0000, 0x20000)));
-  EXPECT_EQ(part(chip, 0xC0000, image.size()), image);
-  EXPECT_TRUE(erased(part(chip, 0xC0000 + image.size(), 0x20000 - image.size())));
+  EXPECT_TRUE(erased(slice(chip, 0xA0000, 0x20000)));
+  EXPECT_EQ(slice(chip, 0xC0000, image.size()), image);
+  EXPECT_TRUE(erased(slice(chip, 0xC0000 + image.size(), 0x20000 - image.size())));
 }
 
 // The large chips: 16 Gbit, and 32 Gbit in two LUNs, whose size and last

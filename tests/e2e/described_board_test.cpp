@@ -18,14 +18,6 @@ namespace {
 
 const std::string kStart = kBanner + "\nLPT 0x378 Port is detected.\n";
 
-std::string without_times(const std::string& text) {
-  std::istringstream in(text);
-  std::string out;
-  for (std::string line; std::getline(in, line);)
-    if (line.find("elapsed time") == std::string::npos) out += line + "\n";
-  return out;
-}
-
 // The test CPU's BSDL file and a description of it, in `dir`.
 std::string test_board(const TempDir& dir, const std::string& name, const std::string& tdi_side,
                        const std::string& tdo_side, const TestCpuOptions& cpu = {}) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,24 @@ inline const std::string kUsage =
     " -f[filename] : binary file name\n"
     " -o[offset] or -b[number of blocks]  : writing address of flash\n"
     " -t           : Output to all pin with toggled level, without nCS pins\n\n";
+
+// The simulated board's stats line ends so when no bus rule was broken, and
+// holds this when the run scanned nothing at all.
+inline const std::string kCleanRun = "violations=0\n";
+inline const std::string kUntouched = "ir_scans=0 dr_scans=0 ";
+
+// The 8 MiB chip (0xE6): 512-byte pages, 8 KiB blocks.
+constexpr size_t kChipSize = size_t{8} << 20;
+
+// The program's console text without its elapsed-time lines, which differ
+// from run to run.
+inline std::string without_times(const std::string& text) {
+  std::istringstream in(text);
+  std::string out;
+  for (std::string line; std::getline(in, line);)
+    if (line.find("elapsed time") == std::string::npos) out += line + "\n";
+  return out;
+}
 
 // Runs the built program with JTAGNAND_PORT=`port`.
 inline ProgramResult jtagnand(const std::string& port, const std::vector<std::string>& args,

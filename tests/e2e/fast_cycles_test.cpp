@@ -18,7 +18,7 @@ namespace jtagnand::testing {
 namespace {
 
 // The elapsed times differ from run to run, and each run has its own dump file.
-std::string without_times(const std::string& text) {
+std::string without_times_and_dump_names(const std::string& text) {
   return std::regex_replace(std::regex_replace(text, std::regex(R"(\d+\[min\] \d+\[sec\])"), ""),
                             std::regex(R"(read into \S+)"), "");
 }
@@ -69,9 +69,12 @@ void expect_same_runs(const Outcome& classic, const Outcome& fast,
     EXPECT_TRUE(contains(r->err, "violations=0\n")) << r->err;
   }
   EXPECT_TRUE(contains(fast.program.out, "\nVerify GOOD!!\n")) << fast.program.out;
-  EXPECT_EQ(without_times(fast.program.out), without_times(classic.program.out));
-  EXPECT_EQ(without_times(fast.dump.out), without_times(classic.dump.out));
-  EXPECT_EQ(without_times(fast.verify.out), without_times(classic.verify.out));
+  EXPECT_EQ(without_times_and_dump_names(fast.program.out),
+            without_times_and_dump_names(classic.program.out));
+  EXPECT_EQ(without_times_and_dump_names(fast.dump.out),
+            without_times_and_dump_names(classic.dump.out));
+  EXPECT_EQ(without_times_and_dump_names(fast.verify.out),
+            without_times_and_dump_names(classic.verify.out));
   EXPECT_EQ(fast.flash, classic.flash);
   EXPECT_EQ(fast.dumped, image);
   // Four scans per byte programmed and verified instead of five, each two

@@ -12,7 +12,7 @@ struct Cpu {
   std::string idcode;  // bit 31 first
 };
 
-const Cpu kCpus[] = {
+const Cpu kCpuIdcodes[] = {
     {"RQ7220", "00110000000000000010011010010011"},
     {"ZELT", "00110000000000000010011010010011"},
     {"TOMUX", "00000000010110100011000011100101"},
@@ -20,7 +20,7 @@ const Cpu kCpus[] = {
 };
 
 TEST(IdcodeCheck, EachCpuPassesOnItsOwnBoard) {
-  for (const Cpu& cpu : kCpus) {
+  for (const Cpu& cpu : kCpuIdcodes) {
     const ProgramResult r = jtagnand("sim:cpu=" + cpu.name, {"-C", cpu.name, "-j"});
     EXPECT_EQ(r.exit_status, 0) << cpu.name;
     // The OK line is the last thing printed.
@@ -52,7 +52,7 @@ TEST(IdcodeCheck, EachCpuFailsOnAnotherBoard) {
 TEST(IdcodeCheck, RQ7220AndZeltCannotBeToldApart) {
   const ProgramResult r = jtagnand("sim:cpu=ZELT", {"-C", "RQ7220", "-j"});
   EXPECT_EQ(r.exit_status, 0);
-  EXPECT_TRUE(contains(r.out, "OK!, JTAG ID:   " + std::string(kCpus[0].idcode))) << r.out;
+  EXPECT_TRUE(contains(r.out, "OK!, JTAG ID:   " + std::string(kCpuIdcodes[0].idcode))) << r.out;
 }
 
 TEST(IdcodeCheck, NoTargetReadsAllOnes) {

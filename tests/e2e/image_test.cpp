@@ -12,8 +12,6 @@
 namespace jtagnand::testing {
 namespace {
 
-const std::string kCleanRun = "violations=0\n";
-
 // The program started by bash with its image given as `-f<(cat FILE)`: a pipe.
 // (Attached: a separate word starting with '/' would be read as an option.)
 ProgramResult jtagnand_from_pipe(const std::string& port, const std::string& image,

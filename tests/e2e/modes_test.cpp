@@ -15,23 +15,7 @@
 namespace jtagnand::testing {
 namespace {
 
-const std::string kCleanRun = "violations=0\n";
-const std::string kUntouched = "ir_scans=0 dr_scans=0 ";
-
 using Bytes = std::vector<unsigned char>;
-
-Bytes file_bytes(const std::string& path, uint64_t offset, size_t length) {
-  std::ifstream file(path, std::ios::binary);
-  file.seekg(static_cast<std::streamoff>(offset));
-  Bytes out(length);
-  file.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(length));
-  out.resize(static_cast<size_t>(file.gcount()));
-  return out;
-}
-
-Bytes part(const Bytes& bytes, size_t from, size_t n) {
-  return {bytes.begin() + static_cast<long>(from), bytes.begin() + static_cast<long>(from + n)};
-}
 
 Bytes joined(std::initializer_list<Bytes> parts) {
   Bytes out;
@@ -85,9 +69,9 @@ TEST_F(Modes, MarkedBlockKeptWithMAndLostWithout) {
   EXPECT_TRUE(contains(with_m.out, "\nVerify GOOD!!\n")) << with_m.out;
   EXPECT_TRUE(contains(with_m.err, kCleanRun)) << with_m.err;
   EXPECT_EQ(file_bytes(flash + ".oob", kMarkOfBlock3, 1), Bytes{0x00});
-  EXPECT_EQ(file_bytes(flash, 0x4000, 0x2000), part(image, 0, 0x2000));
+  EXPECT_EQ(file_bytes(flash, 0x4000, 0x2000), slice(image, 0, 0x2000));
   EXPECT_EQ(file_bytes(flash, 0x6000, 0x2000), Bytes(0x2000, 0xFF));
-  EXPECT_EQ(file_bytes(flash, 0x8000, 20000 - 0x2000), part(image, 0x2000, 20000 - 0x2000));
+  EXPECT_EQ(file_bytes(flash, 0x8000, 20000 - 0x2000), slice(image, 0x2000, 20000 - 0x2000));
 
   // The same run without -m erases block 3: the erase succeeds and the mark is
   // gone for good; the image runs through the block.
@@ -175,7 +159,7 @@ TEST_F(Modes, DumpWithTheSameBlockAndMarksGivesTheImageBack) {
             .exit_status,
         0);
     EXPECT_EQ(read_file(dump),
-              joined({part(image, 0, before), Bytes(image.size() - before, 0xFF)}));
+              joined({slice(image, 0, before), Bytes(image.size() - before, 0xFF)}));
   }
 }
 
@@ -188,13 +172,13 @@ TEST_F(Modes, DumpWithoutLengthRunsToTheChipsEnd) {
   const ProgramResult r = jtagnand(board, {"-C", "ZELT", "-r" + dump, "-b", "1020", "-m"});
   ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
   EXPECT_EQ(read_file(dump),
-            joined({part(chip, 1020 * 8192, 2 * 8192), part(chip, 1023 * 8192, 8192)}));
+            joined({slice(chip, 1020 * 8192, 2 * 8192), slice(chip, 1023 * 8192, 8192)}));
   EXPECT_TRUE(contains(r.out, "Read:  24576 / 24576 [Byte] at 0x00800000\r\n\n24576 bytes read"))
       << r.out;
 
   const ProgramResult plain = jtagnand(board, {"-C", "ZELT", "-r" + dump, "-o", "0x7F8000"});
   ASSERT_EQ(plain.exit_status, 0) << plain.out;
-  EXPECT_EQ(read_file(dump), part(chip, 1020 * 8192, 4 * 8192));
+  EXPECT_EQ(read_file(dump), slice(chip, 1020 * 8192, 4 * 8192));
 }
 
 TEST_F(Modes, AStoppedDumpLeavesTheFileAsItWas) {

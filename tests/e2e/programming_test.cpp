@@ -28,7 +28,6 @@ const Chip kChips[] = {
     {"0xD3", "1GBytes(K9F8G08U0M)", 262144},
 };
 const std::string kCpus[] = {"RQ7220", "ZELT", "KELDA", "TOMUX"};
-const std::string kCleanRun = "violations=0\n";
 
 bool all_erased(const std::vector<unsigned char>& bytes, size_t from, size_t n) {
   const auto part = slice(bytes, from, n);

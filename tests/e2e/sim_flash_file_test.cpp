@@ -15,9 +15,6 @@
 namespace jtagnand::testing {
 namespace {
 
-// 8 MiB chip (0xE6): 512-byte pages, 8 KiB blocks.
-constexpr size_t kChipSize = size_t{8} << 20;
-
 // The shell's ulimit -f counts 512-byte blocks (1024 in bash): 1024 blocks
 // is at most 1 MiB, 4096 at most 4 MiB. A write past the limit fails with
 // EFBIG, as one on a full disk fails with ENOSPC; SIGXFSZ is ignored, as no

@@ -15,7 +15,6 @@ namespace jtagnand::testing {
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-const std::string kUntouched = "ir_scans=0 dr_scans=0 ";
 
 struct Files {
   TempDir dir;

@@ -216,8 +216,7 @@ TEST(Terminal, EraseAllQuestionTakesOneKeyWithoutEnter) {
   EXPECT_TRUE(canonical_with_echo(run.settings()));
 }
 
-// 8 MiB chip (0xE6) on ZELT: 512-byte pages, 8 KiB blocks.
-constexpr size_t kChipSize = size_t{8} << 20;
+// The 8 MiB chip (0xE6) on ZELT has 8 KiB blocks.
 constexpr size_t kBlockSize = 8192;
 
 TEST(Terminal, ClosedOutputPipeNeitherEndsTheRunNorLeavesTheTerminalRaw) {

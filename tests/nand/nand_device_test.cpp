@@ -25,7 +25,7 @@ struct Chip {
   uint32_t spare_size;
 };
 
-constexpr uint32_t kKiB = 1024;
+using testing::kKiB;
 constexpr uint32_t kMiB = 1024 * kKiB;
 constexpr Chip kChips[] = {
     {0x76, "64MBytes(K9F1208U0M)", 64 * kMiB, 512, 16 * kKiB, 16},

@@ -18,12 +18,8 @@ namespace {
 using testing::SimBench;
 using Bytes = std::vector<uint8_t>;
 
-constexpr uint8_t kStale = 0x11;  // what blocks held before the run
-
-Bytes image_of(size_t length, unsigned seed = 7) {
-  const auto pattern = testing::test_pattern(length, seed);
-  return {pattern.begin(), pattern.end()};
-}
+using testing::image_of;
+using testing::kStale;
 
 std::string progress(uint32_t written, uint32_t length, uint32_t position) {
   char line[80];
@@ -90,7 +86,7 @@ void write_and_check(const WriteCase& c) {
   }
   EXPECT_EQ(recorded, expected_bad);
 
-  const Bytes image = image_of(c.length);
+  const Bytes image = image_of(c.length, 7);
   bench.console().clear_output();
   ASSERT_EQ(bench.program(offset, image), NandOutcome::kDone) << bench.output();
 
@@ -177,7 +173,7 @@ TEST(NandWrite, FortyKilobytesAroundABadBlock) {
   ASSERT_EQ(bench.bad_blocks().count, 1);
   EXPECT_EQ(bench.bad_blocks().offsets[0], 0xC000u);
 
-  const Bytes image = image_of(40 * 1024);
+  const Bytes image = image_of(40 * 1024, 7);
   bench.console().clear_output();
   ASSERT_EQ(bench.program(0x8000, image), NandOutcome::kDone);
   EXPECT_NE(bench.output().find("\nSkip bad block at 0xc000\n"), std::string::npos);
@@ -230,7 +226,7 @@ TEST(NandErase, WholeChipThenImageAboveABadBlock) {
   EXPECT_EQ(bench.bad_blocks().offsets[1], 1023u * 8192);
 
   // A bad block below the start pushes the image one block up.
-  const Bytes image = image_of(600);
+  const Bytes image = image_of(600, 7);
   bench.console().clear_output();
   ASSERT_EQ(bench.program(7 * 8192, image), NandOutcome::kDone);
   EXPECT_EQ(bench.output().rfind(progress(0, 600, 8 * 8192), 0), 0u);
@@ -271,7 +267,7 @@ TEST(NandEndOfChip, BadBlocksPushingTheImageOffTheChipStopBothPasses) {
 
   // With that list the image cannot fit: nothing is programmed at all.
   bench.console().clear_output();
-  EXPECT_EQ(bench.program(offset, image_of(2 * 8192)), NandOutcome::kPastChipEnd);
+  EXPECT_EQ(bench.program(offset, image_of(2 * 8192, 7)), NandOutcome::kPastChipEnd);
   EXPECT_EQ(bench.board().nand_counts().programs, 0u);
   EXPECT_EQ(bench.output(),
             "\nNot enough good blocks before the end of the chip: nothing written\n");
@@ -287,7 +283,7 @@ TEST(NandEndOfChip, RangeEndingAtTheChipsEndWithABadBlock) {
   const uint32_t offset = 1022 * 8192;
   EXPECT_EQ(bench.erase(offset, 2 * 8192), NandOutcome::kDone);
   EXPECT_EQ(bench.board().nand_counts().erases, 2u);
-  EXPECT_EQ(bench.program(offset, image_of(2 * 8192)), NandOutcome::kPastChipEnd);
+  EXPECT_EQ(bench.program(offset, image_of(2 * 8192, 7)), NandOutcome::kPastChipEnd);
   EXPECT_EQ(bench.board().nand_counts().programs, 0u);
 }
 
@@ -296,7 +292,7 @@ TEST(NandEndOfChip, AnImageThatJustFitsAfterItsBadBlockIsWritten) {
   SimBench bench("ZELT", chip(0xE6, {1021}));
   ASSERT_EQ(bench.read_id(), NandOutcome::kDone);
   const uint32_t offset = 1021 * 8192;
-  const Bytes image = image_of(2 * 8192);
+  const Bytes image = image_of(2 * 8192, 7);
   EXPECT_EQ(bench.erase(offset, 2 * 8192), NandOutcome::kDone);
   EXPECT_EQ(bench.program(offset, image), NandOutcome::kDone);
   EXPECT_EQ(bench.board().read_flash(1022 * 8192, 2 * 8192), image);
@@ -307,7 +303,7 @@ TEST(NandEndOfChip, StartAtTheEndAddressesNothing) {
   ASSERT_EQ(bench.read_id(), NandOutcome::kDone);
   const auto end = static_cast<uint32_t>(bench.flash().chip.total_size());
   EXPECT_EQ(bench.erase(end, 1), NandOutcome::kPastChipEnd);
-  EXPECT_EQ(bench.program(end, image_of(10)), NandOutcome::kPastChipEnd);
+  EXPECT_EQ(bench.program(end, image_of(10, 7)), NandOutcome::kPastChipEnd);
   EXPECT_EQ(bench.board().nand_counts().erases, 0u);
   EXPECT_EQ(bench.board().nand_counts().programs, 0u);
   EXPECT_EQ(bench.board().nand_counts().address_bytes, 1u);  // Read ID's only
@@ -323,7 +319,7 @@ TEST(NandFailures, ProgramStatusFailure) {
   ASSERT_EQ(bench.read_id(), NandOutcome::kDone);
   ASSERT_EQ(bench.erase(0x4000, 4 * 512), NandOutcome::kDone);
   bench.console().clear_output();
-  EXPECT_EQ(bench.program(0x4000, image_of(4 * 512)), NandOutcome::kProgramFailed);
+  EXPECT_EQ(bench.program(0x4000, image_of(4 * 512, 7)), NandOutcome::kProgramFailed);
   const std::string& out = bench.output();
   const std::string message = "\nError, Programming, Status ERROR !!, ADDR: 0x4200\n";
   ASSERT_GE(out.size(), message.size());
@@ -345,7 +341,7 @@ TEST(NandFailures, ReadBackMismatchInByteFiveOfAPage) {
     SimBench bench("KELDA", options);
     ASSERT_EQ(bench.read_id(), NandOutcome::kDone);
     ASSERT_EQ(bench.erase(offset, 3 * page), NandOutcome::kDone);
-    const Bytes image = image_of(3 * page);
+    const Bytes image = image_of(3 * page, 7);
     bench.console().clear_output();
     EXPECT_EQ(bench.program(offset, image), NandOutcome::kCompareError);
     char expected[160];
@@ -392,7 +388,7 @@ TEST(NandFailures, ReadyLineThatNeverRises) {
     }
     if (erased == kDone) {
       bench.console().clear_output();
-      EXPECT_EQ(bench.program(0x4000, image_of(1024)), c.program_result);
+      EXPECT_EQ(bench.program(0x4000, image_of(1024, 7)), c.program_result);
       EXPECT_EQ(bench.board().nand_counts().programs, 1u);
     }
     const std::string& out = bench.output();
@@ -423,7 +419,7 @@ TEST(NandEscape, StopsProgrammingAfterTheCurrentPage) {
   ASSERT_EQ(bench.erase(0, 4 * 512), NandOutcome::kDone);
   bench.console().clear_output();
   bench.console().add_keys("\x1b");
-  EXPECT_EQ(bench.program(0, image_of(4 * 512)), NandOutcome::kStoppedByUser);
+  EXPECT_EQ(bench.program(0, image_of(4 * 512, 7)), NandOutcome::kStoppedByUser);
   EXPECT_EQ(bench.board().nand_counts().programs, 1u);
   EXPECT_EQ(bench.output(), progress(0, 2048, 0) + progress(512, 2048, 512) +
                                 "\nStopped by ESC: write not finished\n");

@@ -22,12 +22,8 @@ namespace {
 using testing::SimBench;
 using Bytes = std::vector<uint8_t>;
 
-constexpr uint8_t kStale = 0x11;  // what blocks held before the run
-
-Bytes image_of(size_t length, unsigned seed = 9) {
-  const auto pattern = testing::test_pattern(length, seed);
-  return {pattern.begin(), pattern.end()};
-}
+using testing::image_of;
+using testing::kStale;
 
 // A spare area with `value` at byte `at`, erased elsewhere.
 Bytes spare_with(size_t size, size_t at, uint8_t value) {
@@ -101,7 +97,7 @@ TEST(FactoryMarks, FoundInTheFirstSecondOrLastPageAtTheMakersByte) {
     // its data in the main area, where the read-back finds it.
     EXPECT_EQ(commands[0x50], chip.page_size == 512 ? 3u : 0u);
     EXPECT_EQ(commands[0x30], chip.page_size == 512 ? 0u : 3u);
-    const Bytes data = image_of(chip.page_size);
+    const Bytes data = image_of(chip.page_size, 9);
     EXPECT_EQ(other.program(uint64_t{5} * chip.block_size(), data), NandOutcome::kDone)
         << other.output();
     EXPECT_EQ(other.board().read_spare(5 * per_block)[c.marker_byte + 1], 0x00);
@@ -175,7 +171,7 @@ void erase_and_program(const MarkedRangeCase& c) {
   EXPECT_EQ(bench.board().violations(), 0u) << bench.violations();
   if (c.erase_result != NandOutcome::kDone) return;
 
-  const Bytes image = image_of(c.length);
+  const Bytes image = image_of(c.length, 9);
   ASSERT_EQ(bench.program(uint64_t{c.start_block} * block, image), NandOutcome::kDone)
       << bench.output();
   for (size_t i = 0; i < used.size(); ++i) {
@@ -230,7 +226,7 @@ TEST(ErasedPages, AreReadBackButNotProgrammed) {
     const uint32_t page = bench.flash().chip.page_size;
     // Ten pages and a short eleventh; pages 2, 3 and 7 and the short one are
     // all 0xFF, page 5 all 0xFF but one byte.
-    Bytes image = image_of(10 * page + 100);
+    Bytes image = image_of(10 * page + 100, 9);
     for (const uint32_t p : {2u, 3u, 7u, 10u})
       std::fill_n(image.begin() + p * page, std::min<size_t>(page, image.size() - p * page), 0xFF);
     std::fill_n(image.begin() + 5 * page, page - 1, 0xFF);

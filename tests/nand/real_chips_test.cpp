@@ -20,7 +20,7 @@ namespace {
 
 using testing::OnfiFacts;
 
-constexpr uint32_t kKiB = 1024;
+using testing::kKiB;
 
 struct RealChip {
   const char* part;

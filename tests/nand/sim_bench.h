@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cables/lpt_cable.h"
 #include "driver/console_observer.h"
@@ -18,8 +20,19 @@
 #include "nand/nand_program.h"
 #include "scripted_console.h"
 #include "sim/sim_board.h"
+#include "test_files.h"
 
 namespace jtagnand::testing {
+
+constexpr uint32_t kKiB = 1024;
+// What the blocks a test writes held before the run.
+constexpr uint8_t kStale = 0x11;
+
+// `length` bytes of the test pattern `seed`, as the NAND layer takes them.
+inline std::vector<uint8_t> image_of(size_t length, unsigned seed) {
+  const auto pattern = test_pattern(length, seed);
+  return {pattern.begin(), pattern.end()};
+}
 
 inline sim::Cpu sim_cpu(std::string_view name) {
   if (name == "ZELT") return sim::Cpu::kZelt;

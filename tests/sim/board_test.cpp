@@ -18,18 +18,10 @@ namespace jtagnand::sim {
 namespace {
 
 using testing::Cable;
+using testing::make_port;
 using testing::NandDriver;
 
 const std::string kBoards = std::string(JTAGNAND_TEST_DATA) + "/boards/";
-
-std::unique_ptr<SimPort> make_port(const std::string& text) {
-  SimOptions options;
-  std::string error;
-  EXPECT_TRUE(parse_sim_options(text, "", options, error)) << error;
-  auto port = make_sim_port(options, error);
-  EXPECT_NE(port, nullptr) << text << ": " << error;
-  return port;
-}
 
 struct Layout {
   const char* file;

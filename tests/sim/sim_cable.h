@@ -5,16 +5,32 @@
 // through raw port writes, and a NAND bus driver that expresses bus cycles as
 // full boundary scans in EXTEST.
 
+#include <gtest/gtest.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "platform/port_io.h"
 #include "sim/board_layouts.h"
+#include "sim/sim_board.h"
 
 namespace jtagnand::sim::testing {
+
+// The simulated board of the options `text` (with `cpu` as -C names it); a
+// refusal fails the test.
+inline std::unique_ptr<SimPort> make_port(std::string_view text, std::string_view cpu = "") {
+  SimOptions options;
+  std::string error;
+  EXPECT_TRUE(parse_sim_options(text, cpu, options, error)) << text << ": " << error;
+  auto port = make_sim_port(options, error);
+  EXPECT_NE(port, nullptr) << text << ": " << error;
+  return port;
+}
 
 // D0 TDI, D1 TMS, D2 TCK, D3 nTRST; TDO on status bit 6.
 class Cable {

@@ -14,14 +14,7 @@ namespace {
 
 using testing::Cable;
 
-std::unique_ptr<SimPort> make_port(std::string_view text, std::string_view cpu = "") {
-  SimOptions options;
-  std::string error;
-  EXPECT_TRUE(parse_sim_options(text, cpu, options, error)) << error;
-  auto port = make_sim_port(options, error);
-  EXPECT_NE(port, nullptr) << error;
-  return port;
-}
+using testing::make_port;
 
 // The 1149.1 transitions, written out as the standard draws them.
 struct Transition {

@@ -54,6 +54,15 @@ std::vector<unsigned char> read_file(const std::string& path) {
   return bytes;
 }
 
+std::vector<unsigned char> file_bytes(const std::string& path, uint64_t offset, size_t length) {
+  std::ifstream file(path, std::ios::binary);
+  file.seekg(static_cast<std::streamoff>(offset));
+  std::vector<unsigned char> bytes(length);
+  file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(length));
+  bytes.resize(static_cast<size_t>(file.gcount()));
+  return bytes;
+}
+
 std::vector<unsigned char> test_pattern(size_t length, unsigned seed) {
   std::vector<unsigned char> bytes(length);
   unsigned state = seed * 2654435761u + 12345u;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,10 @@ class TempDir {
 void write_file(const std::string& path, const std::vector<unsigned char>& bytes);
 // The whole file; empty when it cannot be read.
 [[nodiscard]] std::vector<unsigned char> read_file(const std::string& path);
+// Up to `length` bytes of the file from `offset`, without reading a chip-sized
+// file whole; fewer where the file ends first.
+[[nodiscard]] std::vector<unsigned char> file_bytes(const std::string& path, uint64_t offset,
+                                                    size_t length);
 // `length` bytes of a pattern that is neither 0x00 nor 0xFF anywhere.
 [[nodiscard]] std::vector<unsigned char> test_pattern(size_t length, unsigned seed = 1);
 
@@ -41,6 +47,15 @@ void write_file(const std::string& path, const std::vector<unsigned char>& bytes
 // Whether `part` occurs in `text`.
 [[nodiscard]] inline bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
+}
+
+// The positions at which two strings of the same length differ: the cells
+// that changed between two scans.
+[[nodiscard]] inline std::set<uint32_t> differing(const std::string& a, const std::string& b) {
+  std::set<uint32_t> cells;
+  for (uint32_t i = 0; i < a.size() && i < b.size(); ++i)
+    if (a[i] != b[i]) cells.insert(i);
+  return cells;
 }
 
 }  // namespace jtagnand::testing

@@ -22,14 +22,8 @@
 namespace jtagnand {
 namespace {
 
+using testing::differing;
 using testing::kTestCpu;
-
-std::set<uint32_t> differing(const std::string& a, const std::string& b) {
-  std::set<uint32_t> cells;
-  for (uint32_t i = 0; i < a.size(); ++i)
-    if (a[i] != b[i]) cells.insert(i);
-  return cells;
-}
 
 // D0-D7 and the four strobes toggle, nCE stays high (the flash sees no cycle),
 // WP stays held, and nothing else leaves the safe state of the preload.

@@ -17,10 +17,12 @@
 #include "scripted_console.h"
 #include "sim/sim_board.h"
 #include "targets/profile.h"
+#include "test_files.h"
 
 namespace jtagnand {
 namespace {
 
+using testing::differing;
 using testing::RecordingPort;
 using testing::ScriptedConsole;
 
@@ -75,13 +77,6 @@ class Board {
   std::unique_ptr<sim::SimPort> port_;
   LptCable cable_;
 };
-
-std::set<uint32_t> differing(const std::string& a, const std::string& b) {
-  std::set<uint32_t> cells;
-  for (uint32_t i = 0; i < a.size(); ++i)
-    if (a[i] != b[i]) cells.insert(i);
-  return cells;
-}
 
 size_t count_of(const std::string& cells, const std::set<uint32_t>& which, char level) {
   return static_cast<size_t>(
