@@ -88,7 +88,7 @@ windows:
 # wine64 runs 64-bit programs only.
 check-win32:
 	cmake -S . -B build-win32-check -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
-	  -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE=-O0 -DJTAGNAND_LIBRARY_PCH=ON \
+	  -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE=-O0 -DJTAGNAND_LIBRARY_PCH=ON -DJTAGNAND_UNITY_LIBRARIES=ON \
 	  -DJTAGNAND_TESTS=OFF $(CMAKE_FLAGS)
 	cmake --build build-win32-check -j $(JOBS) --target jtagnand
 

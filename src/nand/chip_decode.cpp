@@ -10,8 +10,6 @@ namespace jtagnand {
 
 namespace {
 
-constexpr uint64_t kMiB = uint64_t{1} << 20;
-
 // Parameter page fields (byte offsets; multi-byte fields little-endian).
 constexpr std::size_t kOnfiFeatures = 6;  // bit 0: 16-bit data bus
 constexpr std::size_t kOnfiManufacturer = 32;

@@ -97,8 +97,12 @@ struct NandBus {
   bool read_ahead_arrived = false;
 };
 
-// nCE := level ('0' select, '1' release); one scan. The minimal cycles lower
-// CLE and ALE in it too.
+// nCE's levels: low selects the chip, high releases it.
+constexpr char kSelect = '0';
+constexpr char kRelease = '1';
+
+// nCE := level (kSelect or kRelease); one scan. The minimal cycles lower CLE
+// and ALE in it too.
 void nand_chip_select(NandBus& bus, char level);
 // Command latch cycle; four scans (minimal: two).
 void nand_command(NandBus& bus, uint8_t command);

@@ -4,8 +4,6 @@ namespace jtagnand {
 
 namespace {
 
-constexpr uint64_t kMiB = uint64_t{1} << 20;
-
 // Eight-bit SLC chips in two families. 512-byte pages with 16 spare bytes:
 // one column cycle (the read command picks the half page, 0x50 the spare
 // area), reading starts at the last address cycle, and the factory mark is

@@ -14,6 +14,8 @@ namespace jtagnand {
 
 // The Read ID bytes identification reads on a large-page code.
 inline constexpr std::size_t kIdBytes = 8;
+// Chip sizes are counted in MiB.
+inline constexpr uint64_t kMiB = uint64_t{1} << 20;
 
 enum class ChipRowKind : uint8_t {
   // A built-in chip: known by its device code. On a small-page code the code

@@ -10,9 +10,6 @@ namespace jtagnand {
 
 namespace {
 
-constexpr char kSelect = '0';
-constexpr char kRelease = '1';
-
 // Read ID addresses: the maker and device codes (and the extended ID bytes
 // after them), and the ONFI signature.
 constexpr uint8_t kIdAddressCodes = 0x00;

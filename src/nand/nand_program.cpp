@@ -11,9 +11,6 @@ namespace jtagnand {
 
 namespace {
 
-constexpr char kSelect = '0';
-constexpr char kRelease = '1';
-
 // Bad blocks below the start (only present after an erase of the whole chip)
 // each push the image one block up.
 uint64_t start_position(uint64_t offset, std::span<const uint64_t> bad, uint32_t block_size) {

@@ -8,9 +8,6 @@ namespace jtagnand {
 
 namespace {
 
-constexpr char kSelect = '0';
-constexpr char kRelease = '1';
-
 // 512-byte-page chips without a read confirm reach their spare area through a
 // read command of its own; the others through the column address.
 [[nodiscard]] bool spare_by_pointer(const ChipDescriptor& chip) {
