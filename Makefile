@@ -3,7 +3,8 @@
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all build test test-release test-asan demo install deb bench fuzz windows check-win32 clean format
+.PHONY: all build asan test test-release test-asan demo install deb bench fuzz windows check-win32 clean \
+  format
 
 all: build
 
@@ -11,7 +12,22 @@ build:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build build -j $(JOBS)
 
-test: test-release test-asan
+# The release build, then its tests; meanwhile the sanitizer build compiles
+# at the lowest priority, in the time the tests leave the processors idle
+# (waiting on peers, Wine and the emulated Linux) without slowing them. Its
+# output goes to build-asan/build.log, shown when it fails. Then the
+# sanitizer build's tests.
+test: build
+	@mkdir -p build-asan
+	@echo "make test: the sanitizer build compiles beside the release tests (build-asan/build.log)"
+	@nice -n 19 $(MAKE) --no-print-directory asan > build-asan/build.log 2>&1 & asan=$$!; \
+	(cd build && ctest --output-on-failure -j $(JOBS)); release=$$?; \
+	if [ $$release -ne 0 ]; then kill $$asan 2> /dev/null; exit $$release; fi; \
+	if ! wait $$asan; then \
+	  tail -n 40 build-asan/build.log; echo "make test: the sanitizer build failed (build-asan/build.log)"; \
+	  exit 1; \
+	fi
+	cd build-asan && ctest --output-on-failure -j $(JOBS)
 
 test-release: build
 	cd build && ctest --output-on-failure -j $(JOBS)
@@ -22,10 +38,12 @@ test-release: build
 # libclang-rt-14-dev), g++ builds it. SANITIZE_CXX= forces g++.
 SANITIZE_CXX ?= $(shell c=$$(command -v clang++-14) && \
   [ -e "$$($$c -print-runtime-dir)/libclang_rt.asan-x86_64.a" ] && echo $$c)
-test-asan:
+asan:
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DJTAGNAND_SANITIZE=ON \
 	  $(if $(SANITIZE_CXX),-DCMAKE_CXX_COMPILER=$(SANITIZE_CXX)) $(CMAKE_FLAGS)
 	cmake --build build-asan -j $(JOBS)
+
+test-asan: asan
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
 
 # The demo needs the program alone: no test suite, no Windows cross build.
