@@ -15,14 +15,17 @@ build:
 # The release build, then its tests; meanwhile the sanitizer build compiles
 # at the lowest priority, in the time the tests leave the processors idle
 # (waiting on peers, Wine and the emulated Linux) without slowing them. Its
-# output goes to build-asan/build.log, shown when it fails. It runs in a
-# process group of its own, ended with the release tests' failure or an
-# interrupt. Then the sanitizer build's tests.
+# output goes to build-asan/build.log, shown when it fails. timeout runs it
+# in a process group of its own (in the same session, so that its low
+# priority holds against the tests) and passes a TERM on to the whole group:
+# the release tests' failure or an interrupt ends it. Then the sanitizer
+# build's tests.
 test: build
 	@mkdir -p build-asan
 	@echo "make test: the sanitizer build compiles beside the release tests (build-asan/build.log)"
-	@asan=; trap 'kill -- -$$asan 2> /dev/null' EXIT; trap 'exit 130' INT TERM; \
-	setsid nice -n 19 $(MAKE) --no-print-directory asan > build-asan/build.log 2>&1 & asan=$$!; \
+	@asan=; trap '[ -z "$$asan" ] || kill $$asan 2> /dev/null' EXIT; trap 'exit 130' INT TERM; \
+	timeout 2h nice -n 19 $(MAKE) --no-print-directory asan < /dev/null > build-asan/build.log 2>&1 & \
+	asan=$$!; \
 	(cd build && ctest --output-on-failure -j $(JOBS)) || exit $$?; \
 	if ! wait $$asan; then \
 	  tail -n 40 build-asan/build.log; echo "make test: the sanitizer build failed (build-asan/build.log)"; \
