@@ -33,8 +33,11 @@ std::vector<std::string> merged_environment(const std::vector<std::string>& extr
 
 ProgramResult run_program(const std::string& binary, const std::vector<std::string>& args,
                           const std::vector<std::string>& env, const std::string& input) {
+  // Close-on-exec: a program another thread starts meanwhile must not hold
+  // these pipes open (the child's dup2 copies are inherited as they should).
   int in_pipe[2], out_pipe[2], err_pipe[2];
-  if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0)
+  if (pipe2(in_pipe, O_CLOEXEC) != 0 || pipe2(out_pipe, O_CLOEXEC) != 0 ||
+      pipe2(err_pipe, O_CLOEXEC) != 0)
     throw std::runtime_error("pipe failed");
 
   std::vector<std::string> argv_text{binary};
