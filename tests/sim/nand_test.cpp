@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -13,12 +12,14 @@
 #include "sim/board_layouts.h"
 #include "sim/sim_board.h"
 #include "sim_cable.h"
+#include "test_files.h"
 
 namespace jtagnand::sim {
 namespace {
 
 using testing::Cable;
 using testing::NandDriver;
+using jtagnand::testing::file_bytes;
 
 struct Rig {
   explicit Rig(const std::string& text) {
@@ -125,16 +126,6 @@ std::vector<uint8_t> read_id(Rig& rig, std::size_t count) {
   auto id = n.read(count);
   n.select(1);
   return id;
-}
-
-// Part of a file, without reading all of a chip-sized file.
-std::vector<uint8_t> file_bytes(const std::string& path, std::size_t offset, std::size_t length) {
-  std::ifstream file(path, std::ios::binary);
-  file.seekg(static_cast<std::streamoff>(offset));
-  std::vector<uint8_t> out(length);
-  file.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(length));
-  out.resize(static_cast<std::size_t>(file.gcount()));
-  return out;
 }
 
 std::vector<uint8_t> pattern(std::size_t length, unsigned seed) {
